@@ -1,0 +1,59 @@
+// The error value every failure reaches a host as: a domain, a signed code and
+// a dictionary of user information.
+#pragma once
+
+#include <orbisgrove/Export.hpp>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+
+namespace orbisgrove::platform {
+
+class Error;
+
+/// A value of an error's user information: text, integer, double or a nested error.
+using UserInfoValue = std::variant<std::string, std::int64_t, double, std::shared_ptr<const Error>>;
+/// An error's user information, keyed by text (exact-case).
+using UserInfo = std::map<std::string, UserInfoValue, std::less<>>;
+
+/// Why the operation failed, in words.
+inline constexpr std::string_view NSLocalizedFailureReasonErrorKey = "NSLocalizedFailureReason";
+/// What the user may do about it, in words.
+inline constexpr std::string_view NSLocalizedRecoverySuggestionErrorKey = "NSLocalizedRecoverySuggestion";
+/// The lower-level error that caused this one.
+inline constexpr std::string_view NSUnderlyingErrorKey = "NSUnderlyingError";
+
+/// An immutable error value. Shared as `std::shared_ptr<const Error>`; a null
+/// pointer means "no error".
+class ORBISGROVE_EXPORT Error {
+ public:
+  Error(std::string domain, std::int64_t code, UserInfo userInfo = {});
+
+  /// Convenience for the shared form every API hands around.
+  static std::shared_ptr<const Error> make(std::string domain, std::int64_t code, UserInfo userInfo = {});
+
+  [[nodiscard]] const std::string& domain() const noexcept { return domain_; }
+  [[nodiscard]] std::int64_t code() const noexcept { return code_; }
+  [[nodiscard]] const UserInfo& userInfo() const noexcept { return userInfo_; }
+
+  /// The text under `key`, if that entry holds text.
+  [[nodiscard]] std::optional<std::string> textForKey(std::string_view key) const;
+  [[nodiscard]] std::optional<std::string> localizedFailureReason() const;
+  [[nodiscard]] std::optional<std::string> localizedRecoverySuggestion() const;
+  [[nodiscard]] std::shared_ptr<const Error> underlyingError() const;
+
+  /// One line for logs: domain, code and failure reason when there is one.
+  [[nodiscard]] std::string description() const;
+
+ private:
+  std::string domain_;
+  std::int64_t code_;
+  UserInfo userInfo_;
+};
+
+}  // namespace orbisgrove::platform

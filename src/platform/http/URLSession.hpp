@@ -1,0 +1,60 @@
+// The platform session: HTTPS data tasks delivered on one delivery thread.
+#pragma once
+
+#include <orbisgrove/platform/DataTask.hpp>
+#include <orbisgrove/platform/Error.hpp>
+#include <orbisgrove/platform/URLRequest.hpp>
+#include <orbisgrove/platform/URLResponse.hpp>
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace orbisgrove::platform {
+
+struct URLSessionConfiguration {
+  /// A reply body larger than this ends the task with a transport error.
+  std::size_t maximumBodyBytes = std::size_t{16} * 1024 * 1024;
+  /// When set, no request waits longer than this many seconds, whatever its
+  /// own timeout says (lets tests exercise time-outs quickly).
+  std::optional<double> timeoutCap;
+  /// PEM files of certificate authorities trusted in addition to the system's.
+  std::vector<std::string> additionalTrustedCertificateFiles;
+};
+
+/// Makes data tasks. Every completion runs exactly once, on the session's
+/// delivery thread, with (body or none, reply or none, transport error or
+/// none): a reply that arrived whole has a body (possibly empty) and no error;
+/// a failed transfer has no body and an error of the URL-loading domain.
+class URLSession {
+ public:
+  using CompletionHandler =
+      std::function<void(std::optional<std::string> body, std::shared_ptr<const URLResponse> response,
+                         std::shared_ptr<const Error> error)>;
+
+  /// The process-wide session every kit request uses; created on first use,
+  /// never destroyed. It trusts the files given to addTrustedCertificates().
+  static URLSession& shared();
+  /// A session of its own, with its own delivery thread; its destructor
+  /// cancels what is still in flight (each completion still runs once) and
+  /// joins the thread.
+  static std::unique_ptr<URLSession> make(URLSessionConfiguration configuration);
+
+  virtual ~URLSession() = default;
+  URLSession() = default;
+  URLSession(const URLSession&) = delete;
+  URLSession& operator=(const URLSession&) = delete;
+
+  /// A suspended task for `request`; `completion` runs once on the delivery
+  /// thread after resume() (or after cancel()).
+  virtual std::shared_ptr<DataTask> dataTask(URLRequest request, CompletionHandler completion) = 0;
+  /// Trusts the certificate authorities of a PEM file for later connections.
+  virtual void addTrustedCertificates(std::string pemFile) = 0;
+  /// Whether the calling thread is this session's delivery thread.
+  [[nodiscard]] virtual bool isDeliveryThread() const = 0;
+};
+
+}  // namespace orbisgrove::platform

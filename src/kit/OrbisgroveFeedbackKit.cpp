@@ -1,0 +1,63 @@
+#include <orbisgrove/kit/OrbisgroveFeedbackKit.hpp>
+
+#include <utility>
+
+#include "kit/ReportCategoryCache.hpp"
+#include "service/OrbisgroveReportCategoriesAPIManager.hpp"
+
+namespace orbisgrove {
+namespace {
+
+// A cached list of this many whole days or more is refetched.
+constexpr std::int64_t kMaximumCacheAgeDays = 8;
+
+}  // namespace
+
+OrbisgroveFeedbackKit& OrbisgroveFeedbackKit::shared() {
+  static auto* kit = new OrbisgroveFeedbackKit;  // never destroyed
+  return *kit;
+}
+
+void OrbisgroveFeedbackKit::getReportCategories(CategoriesCompletionHandler completion) {
+  auto entry = loadReportCategories();
+  // An unknown age (the calendar could not count) or a negative one (the
+  // clock was set back) still allows the cached list.
+  const bool usable = entry && !(entry->age && *entry->age >= kMaximumCacheAgeDays) && !entry->categories.empty();
+  if (usable) {
+    completion(std::move(entry->categories), nullptr);
+    return;
+  }
+  getReportCategoriesFromServer(
+      [completion = std::move(completion)](std::optional<OrbisgroveReportCategoriesList> categories,
+                                           std::shared_ptr<const platform::Error> error) {
+        completion(std::move(categories), std::move(error));
+      });
+}
+
+void OrbisgroveFeedbackKit::getReportCategoriesFromServer(CategoriesCompletionHandler completion) {
+  // The task is not kept: the session owns it until its reply is handled.
+  OrbisgroveReportCategoriesAPIManager::shared().getReportCategories(
+      [this, alive = std::weak_ptr<const bool>(alive_), completion = std::move(completion)](
+          std::optional<OrbisgroveReportCategoriesList> categories, std::shared_ptr<const platform::Error> error) {
+        if (error) {
+          completion(std::nullopt, std::move(error));
+          return;
+        }
+        if (!categories) {
+          completion(std::nullopt, nullptr);
+          return;
+        }
+        if (alive.lock()) {
+          saveReportCategories(categories);
+        } else {
+          storeReportCategories(categories);
+        }
+        completion(std::move(categories), nullptr);
+      });
+}
+
+void OrbisgroveFeedbackKit::saveReportCategories(const std::optional<OrbisgroveReportCategoriesList>& categories) {
+  storeReportCategories(categories);
+}
+
+}  // namespace orbisgrove

@@ -1,0 +1,80 @@
+#include "kit/ReportCategoryCache.hpp"
+
+#include <orbisgrove/platform/JSONCoding.hpp>
+
+#include <cmath>
+
+#include "platform/core/Console.hpp"
+#include "platform/core/Date.hpp"
+#include "platform/files/PropertyList.hpp"
+#include "platform/files/TemporaryDirectory.hpp"
+#include "platform/text/Calendar.hpp"
+
+namespace orbisgrove {
+
+std::optional<std::string> reportCategoryCachePath() {
+  auto directory = platform::temporaryDirectory();
+  if (!directory) return std::nullopt;
+  // The directory text already ends with "/": joined as it stands.
+  return *directory + std::string(kReportCategoryCacheFileName);
+}
+
+std::optional<ReportCategoryCacheEntry> loadReportCategories() {
+  const auto path = reportCategoryCachePath();
+  if (!path) {
+    platform::consoleLine("OrbisgroveFeedbackKit: no usable temporary directory, report categories are not cached");
+    return std::nullopt;
+  }
+  platform::consoleLine(*path);
+  if (!platform::fileExists(*path)) {
+    platform::writePropertyListDictionaryAtomically(platform::PropertyListDictionary{}, *path);
+  }
+
+  const auto dictionary = platform::readPropertyListDictionary(*path);
+  if (!dictionary) return std::nullopt;
+  const auto timestamp = dictionary->exactDouble(kTimestampKey);
+  // A NaN or infinite time stamp has no age and would make a list fresh forever.
+  if (!timestamp || !std::isfinite(*timestamp)) return std::nullopt;
+  const auto data = dictionary->data(kReportCategoriesKey);
+  if (!data) return std::nullopt;
+
+  ReportCategoryCacheEntry entry;
+  try {
+    entry.categories = platform::JSONDecoder().decode<OrbisgroveReportCategoriesList>(*data);
+  } catch (const platform::CodingError&) {
+    // Unreadable list data counts as an empty list, which the facade refetches.
+  }
+  entry.age = platform::wholeDaysBetween(platform::Date::fromSecondsSince1970(*timestamp), platform::Date::now());
+  return entry;
+}
+
+void storeReportCategories(const std::optional<OrbisgroveReportCategoriesList>& categories) {
+  const auto path = reportCategoryCachePath();
+  if (!path) return;
+
+  platform::PropertyListDictionary working;
+  if (!platform::fileExists(*path)) platform::writePropertyListDictionaryAtomically(working, *path);
+  if (!platform::fileExists(*path)) {
+    working.setEmptyArray(kReportCategoriesKey);
+  } else if (auto stored = platform::readPropertyListDictionary(*path)) {
+    // Entries other than ours survive the rewrite.
+    working = std::move(*stored);
+  }
+
+  if (categories) {
+    std::string encoded;
+    try {
+      encoded = platform::JSONEncoder().encode(*categories);
+    } catch (const platform::CodingError& failure) {
+      // Leave the file as it was: a new time stamp would make an older list
+      // count as fresh for another 8 days.
+      platform::consoleLine(failure.error()->description());
+      return;
+    }
+    working.setData(kReportCategoriesKey, encoded);
+    working.setReal(kTimestampKey, platform::Date::now().secondsSince1970);
+  }
+  platform::writePropertyListDictionaryAtomically(working, *path);
+}
+
+}  // namespace orbisgrove

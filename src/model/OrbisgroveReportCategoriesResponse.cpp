@@ -1,0 +1,20 @@
+#include "model/OrbisgroveReportCategoriesResponse.hpp"
+
+namespace orbisgrove {
+
+OrbisgroveReportCategoriesResponse::OrbisgroveReportCategoriesResponse(const platform::Decoder& decoder) {
+  const platform::KeyedDecodingContainer container = decoder.container();
+  response_ = container.decodeStringIfPresent("response");
+  categories_ = container.decodeIfPresent<OrbisgroveReportCategoriesList>("data");
+}
+
+void OrbisgroveReportCategoriesResponse::encode(platform::Encoder& encoder) const {
+  platform::KeyedEncodingContainer container = encoder.container();
+  if (response_) container.encode("response", response_);
+  if (categories_) {
+    platform::Encoder data = container.encoder("data");
+    platform::Encoding<OrbisgroveReportCategoriesList>::encode(*categories_, data);
+  }
+}
+
+}  // namespace orbisgrove

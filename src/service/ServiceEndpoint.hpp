@@ -1,0 +1,54 @@
+// What both service clients share to reach the service: the base URL from a
+// host text, the operations' URL, the request settings and the fixed form.
+#pragma once
+
+#include <orbisgrove/platform/DataTask.hpp>
+#include <orbisgrove/platform/Error.hpp>
+#include <orbisgrove/platform/URL.hpp>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace orbisgrove {
+
+/// The client key sent in every request body.
+inline constexpr std::string_view kServiceClientKey = "tV3nQe8LpZk2RwXa0MfYc7HsJd9=";
+/// Path of both service operations.
+inline constexpr std::string_view kServicePath = "/explore-api/v1.2/";
+/// Seconds a request may take.
+inline constexpr double kServiceRequestTimeout = 60.0;
+
+/// The host that clients made without a host talk to.
+std::string_view defaultServiceHost() noexcept;
+
+/// https://<host> for a host name, IPv4 address or bracketed IPv6 address with
+/// an optional ":port"; the default service host when `host` is absent.
+/// Throws std::invalid_argument naming the text when no https URL can be
+/// formed from it: a programming error, reported at once.
+platform::URL serviceEndpoint(const std::optional<std::string>& host);
+
+/// The service path resolved against `endpoint` (replacing any path it has).
+platform::URL serviceURL(const platform::URL& endpoint);
+
+/// The form pieces every request starts with, for operation `operation`:
+/// "q=<operation>&layer=explore&client=104&key=<client key>&apptype=native".
+std::string serviceFormPrefix(std::string_view operation);
+
+/// Receives the body of a successful reply, on the main queue.
+using ServiceBodyHandler = std::function<void(std::string body)>;
+/// Receives the error of a failed request, on the main queue.
+using ServiceErrorHandler = std::function<void(std::shared_ptr<const platform::Error> error)>;
+
+/// A suspended data task of the shared session: POST `body` to `url` with the
+/// one header "Content-Type: application/x-www-form-urlencoded", the
+/// protocol's cache policy and a 60-second timeout. Its reply is judged by
+/// the reply routine, which posts exactly one of the two handlers to the main
+/// queue once the task ends (also when it is cancelled).
+std::shared_ptr<platform::DataTask> makeServiceDataTask(const platform::URL& url, std::string body,
+                                                        ServiceBodyHandler completionHandler,
+                                                        ServiceErrorHandler errorHandler);
+
+}  // namespace orbisgrove

@@ -91,7 +91,10 @@ class ORBISGROVE_EXPORT Decoder {
   detail::CodingPathNode node_;
 };
 
-/// An object's members, looked up by exact key. Unknown keys are ignored.
+/// An object's members, looked up by exact key. Unknown keys are ignored; of
+/// a key written twice in one object the last one counts. Decoders handed out
+/// by a container refer to it for their coding path: keep the container while
+/// they are in use.
 class ORBISGROVE_EXPORT KeyedDecodingContainer {
  public:
   [[nodiscard]] bool contains(std::string_view key) const noexcept;
@@ -136,6 +139,10 @@ template <>
 struct Decoding<std::string> {
   static std::string decode(const Decoder& decoder) { return decoder.decodeString(); }
 };
+template <>
+struct Decoding<std::int64_t> {
+  static std::int64_t decode(const Decoder& decoder) { return decoder.decodeInt64(); }
+};
 template <class T>
 struct Decoding<std::shared_ptr<T>> {
   static std::shared_ptr<T> decode(const Decoder& decoder) { return std::make_shared<T>(decoder); }
@@ -166,7 +173,8 @@ std::optional<T> KeyedDecodingContainer::decodeIfPresent(std::string_view key) c
 }
 
 /// A parsed JSON document. Throws CodingError (dataCorrupted) when the bytes
-/// are not a JSON text in UTF-8.
+/// are not a JSON text in UTF-8, or when arrays and objects nest more than 512
+/// levels deep.
 class ORBISGROVE_EXPORT JSONDocument {
  public:
   explicit JSONDocument(std::string_view bytes);
@@ -217,7 +225,8 @@ class ORBISGROVE_EXPORT Encoder {
   detail::CodingPathNode node_;
 };
 
-/// An object being written. Keys are written in the order they are encoded.
+/// An object being written. Keys are written in the order they are encoded;
+/// writing a key again replaces its value where it stands.
 class ORBISGROVE_EXPORT KeyedEncodingContainer {
  public:
   /// The member's encoder (the member starts as null).
@@ -234,11 +243,11 @@ class ORBISGROVE_EXPORT KeyedEncodingContainer {
   Encoder encoder_;
 };
 
-/// An array being written.
+/// An array being written. An element's encoder stays usable after later
+/// elements are appended.
 class ORBISGROVE_EXPORT UnkeyedEncodingContainer {
  public:
-  /// Appends a null element and returns its encoder. Encode each element
-  /// completely before appending the next.
+  /// Appends a null element and returns its encoder.
   [[nodiscard]] Encoder appendEncoder();
 
  private:
@@ -254,6 +263,24 @@ class ORBISGROVE_EXPORT UnkeyedEncodingContainer {
 template <class T>
 struct Encoding {
   static void encode(const T& value, Encoder& encoder) { value.encode(encoder); }
+};
+template <>
+struct Encoding<std::string> {
+  static void encode(const std::string& value, Encoder& encoder) { encoder.encode(std::string_view(value)); }
+};
+template <>
+struct Encoding<std::int64_t> {
+  static void encode(std::int64_t value, Encoder& encoder) { encoder.encode(value); }
+};
+template <class T>
+struct Encoding<std::optional<T>> {
+  static void encode(const std::optional<T>& value, Encoder& encoder) {
+    if (!value) {
+      encoder.encodeNil();
+      return;
+    }
+    Encoding<T>::encode(*value, encoder);
+  }
 };
 template <class T>
 struct Encoding<std::shared_ptr<T>> {

@@ -13,7 +13,8 @@ namespace orbisgrove::platform {
 enum class PropertyListType { absent, boolean, integer, real, string, data, date, array, dictionary, other };
 
 /// A property-list dictionary. Entries the kit does not touch are kept as
-/// they were read, whatever their type.
+/// they were read, whatever their type. Keys and strings holding a NUL cannot
+/// be stored; such a setter call changes nothing.
 class PropertyListDictionary {
  public:
   PropertyListDictionary();
@@ -23,7 +24,9 @@ class PropertyListDictionary {
   PropertyListDictionary(const PropertyListDictionary&) = delete;
   PropertyListDictionary& operator=(const PropertyListDictionary&) = delete;
 
-  /// Parses XML or binary property-list bytes; nothing unless the root is a dictionary.
+  /// Parses XML or binary property-list bytes; nothing unless the root is a
+  /// dictionary, and nothing for bytes over 16 MiB, nested deeper than 128
+  /// levels or (binary) expanding to more than 2^21 objects through shared ones.
   static std::optional<PropertyListDictionary> fromBytes(std::string_view bytes);
   /// The dictionary as an XML property list.
   [[nodiscard]] std::string xmlBytes() const;
@@ -56,7 +59,9 @@ std::optional<PropertyListDictionary> readPropertyListDictionary(const std::stri
 
 /// Writes the dictionary as an XML property list atomically: a new file in the
 /// same directory, then a rename over `path`, so a reader sees the old or the
-/// new content, never a part. A failure leaves the old file untouched.
+/// new content, never a part. A failure leaves the old file untouched. A link
+/// at `path` is replaced, never written through. Not synced to disk: after a
+/// system crash the file may be empty, which reads as no dictionary.
 bool writePropertyListDictionaryAtomically(const PropertyListDictionary& dictionary, const std::string& path);
 
 }  // namespace orbisgrove::platform

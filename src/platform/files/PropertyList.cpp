@@ -1,0 +1,292 @@
+// Property-list dictionaries on libplist 2.2, and the files that hold them.
+// The files live in a temporary directory that other programs may reach, so
+// reading trusts nothing about them: no links are followed, only our own
+// regular files of bounded size are read, and the bytes pass a structural
+// check before libplist sees them.
+#include "platform/files/PropertyList.hpp"
+
+#include "platform/files/PropertyListGuard.hpp"
+
+#include <plist/plist.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
+
+namespace orbisgrove::platform {
+namespace {
+
+constexpr std::size_t kMaximumFileSize = std::size_t{16} << 20;
+
+struct PlistDeleter {
+  void operator()(plist_t node) const noexcept { plist_free(node); }
+};
+using PlistHandle = std::unique_ptr<void, PlistDeleter>;
+
+// libplist takes keys and strings as C strings; a NUL inside would cut them short.
+bool holdsNul(std::string_view text) { return text.find('\0') != std::string_view::npos; }
+
+std::string xmlOf(plist_t node) {
+  char* xml = nullptr;
+  uint32_t length = 0;
+  plist_to_xml(node, &xml, &length);
+  if (!xml) return {};
+  std::string text(xml, length);
+  plist_to_xml_free(xml);
+  return text;
+}
+
+// libplist 2.2 keeps every integer as 64 unsigned bits and remembers apart
+// whether it is signed, but offers no way to ask. Only its XML writer tells,
+// so a value with the top bit set is written out to see its sign.
+bool isNegativeInteger(plist_t node) {
+  const PlistHandle copy(plist_copy(node));
+  if (!copy) return false;
+  return xmlOf(copy.get()).find("<integer>-") != std::string::npos;
+}
+
+std::optional<double> exactly(std::int64_t value) {
+  const auto converted = static_cast<double>(value);
+  // 2^63 is the one double the conversion can reach that int64 cannot hold.
+  if (converted >= 9223372036854775808.0 || static_cast<std::int64_t>(converted) != value) return std::nullopt;
+  return converted;
+}
+
+std::optional<double> exactly(std::uint64_t value) {
+  const auto converted = static_cast<double>(value);
+  if (converted >= 18446744073709551616.0 || static_cast<std::uint64_t>(converted) != value) return std::nullopt;
+  return converted;
+}
+
+bool writeAll(int descriptor, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t written = ::write(descriptor, bytes.data(), bytes.size());
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return true;
+}
+
+}  // namespace
+
+struct PropertyListDictionary::Storage {
+  PlistHandle root;
+};
+
+PropertyListDictionary::PropertyListDictionary()
+    : storage_(std::make_unique<Storage>(Storage{PlistHandle(plist_new_dict())})) {}
+PropertyListDictionary::~PropertyListDictionary() = default;
+PropertyListDictionary::PropertyListDictionary(PropertyListDictionary&&) noexcept = default;
+PropertyListDictionary& PropertyListDictionary::operator=(PropertyListDictionary&&) noexcept = default;
+
+std::optional<PropertyListDictionary> PropertyListDictionary::fromBytes(std::string_view bytes) {
+  if (bytes.empty() || bytes.size() > kMaximumFileSize) return std::nullopt;
+  if (!detail::propertyListBytesWithinLimits(bytes)) return std::nullopt;
+  // libplist's text parser may look one byte past the end for a terminator;
+  // a view of someone else's buffer promises none.
+  const std::string terminated(bytes);
+  plist_t parsed = nullptr;
+  plist_from_memory(terminated.c_str(), static_cast<uint32_t>(terminated.size()), &parsed);
+  PlistHandle root(parsed);
+  if (!root || plist_get_node_type(root.get()) != PLIST_DICT) return std::nullopt;
+  PropertyListDictionary dictionary;
+  dictionary.storage_->root = std::move(root);
+  return dictionary;
+}
+
+std::string PropertyListDictionary::xmlBytes() const {
+  if (storage_ && storage_->root) return xmlOf(storage_->root.get());
+  const PlistHandle empty(plist_new_dict());
+  return empty ? xmlOf(empty.get()) : std::string();
+}
+
+std::size_t PropertyListDictionary::count() const {
+  if (!storage_ || !storage_->root) return 0;
+  return plist_dict_get_size(storage_->root.get());
+}
+
+namespace {
+
+plist_t lookUp(plist_t root, std::string_view key) {
+  if (!root || holdsNul(key)) return nullptr;
+  return plist_dict_get_item(root, std::string(key).c_str());
+}
+
+}  // namespace
+
+PropertyListType PropertyListDictionary::typeOf(std::string_view key) const {
+  const plist_t node = lookUp(storage_ ? storage_->root.get() : nullptr, key);
+  if (!node) return PropertyListType::absent;
+  switch (plist_get_node_type(node)) {
+    case PLIST_BOOLEAN:
+      return PropertyListType::boolean;
+    case PLIST_UINT:
+      return PropertyListType::integer;
+    case PLIST_REAL:
+      return PropertyListType::real;
+    case PLIST_STRING:
+      return PropertyListType::string;
+    case PLIST_DATA:
+      return PropertyListType::data;
+    case PLIST_DATE:
+      return PropertyListType::date;
+    case PLIST_ARRAY:
+      return PropertyListType::array;
+    case PLIST_DICT:
+      return PropertyListType::dictionary;
+    default:
+      return PropertyListType::other;
+  }
+}
+
+std::optional<double> PropertyListDictionary::exactDouble(std::string_view key) const {
+  const plist_t node = lookUp(storage_ ? storage_->root.get() : nullptr, key);
+  if (!node) return std::nullopt;
+  if (plist_get_node_type(node) == PLIST_REAL) {
+    double value = 0;
+    plist_get_real_val(node, &value);
+    return value;
+  }
+  if (plist_get_node_type(node) != PLIST_UINT) return std::nullopt;
+  uint64_t bits = 0;
+  plist_get_uint_val(node, &bits);
+  if (bits <= static_cast<uint64_t>(INT64_MAX)) return exactly(bits);
+  if (isNegativeInteger(node)) return exactly(static_cast<std::int64_t>(bits));
+  return exactly(bits);
+}
+
+std::optional<std::string> PropertyListDictionary::data(std::string_view key) const {
+  const plist_t node = lookUp(storage_ ? storage_->root.get() : nullptr, key);
+  if (!node || plist_get_node_type(node) != PLIST_DATA) return std::nullopt;
+  uint64_t length = 0;
+  const char* bytes = plist_get_data_ptr(node, &length);
+  if (!bytes) return std::string();
+  return std::string(bytes, static_cast<std::size_t>(length));
+}
+
+std::optional<std::string> PropertyListDictionary::string(std::string_view key) const {
+  const plist_t node = lookUp(storage_ ? storage_->root.get() : nullptr, key);
+  if (!node || plist_get_node_type(node) != PLIST_STRING) return std::nullopt;
+  uint64_t length = 0;
+  const char* text = plist_get_string_ptr(node, &length);
+  if (!text) return std::string();
+  return std::string(text, static_cast<std::size_t>(length));
+}
+
+namespace {
+
+// Takes the new node in any case, so that nothing leaks when it is not stored.
+void store(PlistHandle& root, std::string_view key, plist_t node) {
+  PlistHandle value(node);
+  if (!value || holdsNul(key)) return;
+  if (!root) root.reset(plist_new_dict());
+  if (!root) return;
+  plist_dict_set_item(root.get(), std::string(key).c_str(), value.release());
+}
+
+}  // namespace
+
+// A moved-from dictionary becomes an empty one again on its next change.
+void PropertyListDictionary::setData(std::string_view key, std::string_view bytes) {
+  if (!storage_) storage_ = std::make_unique<Storage>();
+  store(storage_->root, key, plist_new_data(bytes.data(), bytes.size()));
+}
+
+void PropertyListDictionary::setReal(std::string_view key, double value) {
+  if (!storage_) storage_ = std::make_unique<Storage>();
+  store(storage_->root, key, plist_new_real(value));
+}
+
+void PropertyListDictionary::setInteger(std::string_view key, std::int64_t value) {
+  if (!storage_) storage_ = std::make_unique<Storage>();
+  // Stored as its two's complement; libplist marks it signed and writes a
+  // negative value with its minus sign.
+  store(storage_->root, key, plist_new_uint(static_cast<uint64_t>(value)));
+}
+
+void PropertyListDictionary::setString(std::string_view key, std::string_view value) {
+  if (holdsNul(value)) return;
+  if (!storage_) storage_ = std::make_unique<Storage>();
+  store(storage_->root, key, plist_new_string(std::string(value).c_str()));
+}
+
+void PropertyListDictionary::setEmptyArray(std::string_view key) {
+  if (!storage_) storage_ = std::make_unique<Storage>();
+  store(storage_->root, key, plist_new_array());
+}
+
+bool fileExists(const std::string& path) {
+  struct stat information {};
+  return ::lstat(path.c_str(), &information) == 0;
+}
+
+std::optional<PropertyListDictionary> readPropertyListDictionary(const std::string& path) {
+  // O_NOFOLLOW refuses a link planted at the path; O_NONBLOCK keeps a FIFO
+  // planted there from blocking the open, which fstat then refuses.
+  const int descriptor = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (descriptor < 0) return std::nullopt;
+  struct Closer {
+    int descriptor;
+    ~Closer() { ::close(descriptor); }
+  } closer{descriptor};
+
+  struct stat information {};
+  if (::fstat(descriptor, &information) != 0 || !S_ISREG(information.st_mode) || information.st_uid != ::geteuid() ||
+      information.st_size < 0 || static_cast<std::uint64_t>(information.st_size) > kMaximumFileSize) {
+    return std::nullopt;
+  }
+  // The size is only a hint: the file may be growing. Read one byte past the
+  // limit to see whether it went over.
+  std::string bytes(static_cast<std::size_t>(information.st_size) + 1, '\0');
+  std::size_t filled = 0;
+  for (;;) {
+    if (filled == bytes.size()) {
+      if (bytes.size() > kMaximumFileSize) return std::nullopt;
+      bytes.resize(std::min(bytes.size() * 2, kMaximumFileSize + 1));
+    }
+    const ssize_t received = ::read(descriptor, bytes.data() + filled, bytes.size() - filled);
+    if (received < 0) {
+      if (errno == EINTR) continue;
+      return std::nullopt;
+    }
+    if (received == 0) break;
+    filled += static_cast<std::size_t>(received);
+  }
+  bytes.resize(filled);
+  return PropertyListDictionary::fromBytes(bytes);
+}
+
+bool writePropertyListDictionaryAtomically(const PropertyListDictionary& dictionary, const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  const std::string directory = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  if (name.empty() || holdsNul(path)) return false;
+  const std::string xml = dictionary.xmlBytes();
+  if (xml.empty()) return false;
+
+  // A new, private file beside the destination (mkostemp opens it with
+  // O_CREAT | O_EXCL and mode 0600), so the rename stays on one file system
+  // and a reader sees the old file or the new one, never a part. The rename
+  // replaces a link at the destination rather than writing through it.
+  // No fsync: the cache can always be fetched again, and after a crash an
+  // empty or missing file only reads as no cache.
+  std::string temporary = directory + "." + name + ".XXXXXX";
+  const int descriptor = ::mkostemp(temporary.data(), O_CLOEXEC);
+  if (descriptor < 0) return false;
+  bool written = writeAll(descriptor, xml);
+  written = ::close(descriptor) == 0 && written;
+  if (written && ::rename(temporary.c_str(), path.c_str()) == 0) return true;
+  ::unlink(temporary.c_str());
+  return false;
+}
+
+}  // namespace orbisgrove::platform

@@ -1,0 +1,698 @@
+// The platform session on libcurl's multi interface. One delivery thread per
+// session owns the multi handle and every easy handle; other threads only
+// queue work under the session's mutex and wake the thread.
+#include "platform/http/URLSession.hpp"
+
+#include "platform/http/CurlGlobal.hpp"
+#include "platform/http/TransportError.hpp"
+#include "platform/http/TrustedCertificates.hpp"
+
+#include <curl/curl.h>
+#include <openssl/ssl.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <condition_variable>
+#include <cstring>
+#include <limits>
+#include <mutex>
+#include <string_view>
+#include <system_error>
+#include <thread>
+#include <unordered_map>
+#include <utility>
+
+#include <pthread.h>
+#include <signal.h>
+
+namespace orbisgrove::platform {
+namespace http {
+namespace {
+
+constexpr long maximumRedirects = 5;
+// Beyond this, transfers to one host wait for a connection to come free
+// instead of each opening its own TLS connection.
+constexpr long connectionsPerHost = 6;
+constexpr double defaultTimeoutSeconds = 60;
+// A request cannot ask for more than a day; keeps the milliseconds in a long.
+constexpr double longestTimeoutSeconds = 24.0 * 60 * 60;
+// The loop sleeps at most this long when nothing is due; libcurl's own timers
+// and curl_multi_wakeup end the wait sooner.
+constexpr int idlePollMilliseconds = 60 * 1000;
+
+std::atomic<std::uint64_t> lastTaskIdentifier{0};
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) noexcept {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
+    return lower(x) == lower(y);
+  });
+}
+
+std::string_view trimmed(std::string_view text) noexcept {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r' || text.back() == '\n')) {
+    text.remove_suffix(1);
+  }
+  return text;
+}
+
+// RFC 9110 token: what a header name or a method may consist of.
+bool isToken(std::string_view text) noexcept {
+  if (text.empty()) return false;
+  return std::all_of(text.begin(), text.end(), [](char c) {
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) return true;
+    return std::strchr("!#$%&'*+-.^_`|~", c) != nullptr && c != '\0';
+  });
+}
+
+// A value must not smuggle a second header (or a second request) onto the wire.
+bool isSafeHeaderValue(std::string_view text) noexcept {
+  return text.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
+}
+
+// Fields that frame the message or manage the connection belong to the
+// session: a caller's value would contradict what libcurl actually sends.
+bool isManagedByProtocol(std::string_view name) noexcept {
+  for (const std::string_view managed : {"Content-Length", "Transfer-Encoding", "Host", "Connection", "Keep-Alive",
+                                         "Expect", "Upgrade", "TE", "Proxy-Connection"}) {
+    if (equalsIgnoringCase(name, managed)) return true;
+  }
+  return false;
+}
+
+// Everything that belongs to one transfer on the wire. Only the delivery thread
+// touches it; it stays at one address because libcurl holds pointers into it.
+struct Transfer {
+  CURL* easy = nullptr;
+  curl_slist* headerList = nullptr;
+  std::size_t maximumBodyBytes = 0;
+  std::string body;
+  bool bodyTooLarge = false;
+  // The header fields of the latest status line; interim (1xx) and redirect
+  // replies are replaced by the one after them.
+  HTTPHeaderFields headers;
+  std::string lastFieldName;
+  bool sawStatusLine = false;
+  bool headersComplete = false;
+  std::shared_ptr<const TrustedCertificates> trust;
+  std::optional<std::string> trustProblem;
+  char errorBuffer[CURL_ERROR_SIZE] = {};
+
+  Transfer() = default;
+  Transfer(const Transfer&) = delete;
+  Transfer& operator=(const Transfer&) = delete;
+  ~Transfer() {
+    if (easy != nullptr) curl_easy_cleanup(easy);
+    curl_slist_free_all(headerList);
+  }
+};
+
+std::size_t receiveBody(char* data, std::size_t size, std::size_t count, void* context) {
+  auto* transfer = static_cast<Transfer*>(context);
+  const std::size_t length = size * count;
+  if (length > transfer->maximumBodyBytes - transfer->body.size()) {
+    transfer->bodyTooLarge = true;
+    return CURL_WRITEFUNC_ERROR;
+  }
+  transfer->body.append(data, length);
+  return length;
+}
+
+// Returns the name under which the value was filed.
+std::string addHeaderField(HTTPHeaderFields& fields, std::string_view name, std::string_view value) {
+  // Names compare without case on the wire; the first spelling the server
+  // used is the one kept.
+  for (auto& [existing, existingValue] : fields) {
+    if (equalsIgnoringCase(existing, name)) {
+      existingValue += ", ";
+      existingValue += value;
+      return existing;
+    }
+  }
+  fields.emplace(std::string(name), std::string(value));
+  return std::string(name);
+}
+
+std::size_t receiveHeaderLine(char* data, std::size_t size, std::size_t count, void* context) {
+  auto* transfer = static_cast<Transfer*>(context);
+  const std::size_t length = size * count;
+  const std::string_view raw(data, length);
+  const std::string_view line = trimmed(raw);
+  if (raw.starts_with("HTTP/")) {
+    transfer->headers.clear();
+    transfer->lastFieldName.clear();
+    transfer->body.clear();
+    transfer->sawStatusLine = true;
+    transfer->headersComplete = false;
+    return length;
+  }
+  if (!transfer->sawStatusLine || transfer->headersComplete) return length;  // trailers are not header fields
+  if (line.empty()) {
+    transfer->headersComplete = true;
+    return length;
+  }
+  if (raw.front() == ' ' || raw.front() == '\t') {
+    // An obsolete folded continuation of the previous field's value.
+    const auto field = transfer->headers.find(transfer->lastFieldName);
+    if (field != transfer->headers.end()) {
+      field->second += ' ';
+      field->second += line;
+    }
+    return length;
+  }
+  const auto colon = line.find(':');
+  if (colon == std::string_view::npos || colon == 0) return length;
+  transfer->lastFieldName = addHeaderField(transfer->headers, line.substr(0, colon), trimmed(line.substr(colon + 1)));
+  return length;
+}
+
+CURLcode prepareTLSContext(CURL* /*easy*/, void* sslContext, void* context) {
+  auto* transfer = static_cast<Transfer*>(context);
+  X509_STORE* store = SSL_CTX_get_cert_store(static_cast<SSL_CTX*>(sslContext));
+  if (store == nullptr) return CURLE_SSL_CACERT_BADFILE;
+  if (auto problem = transfer->trust->addTo(store)) {
+    transfer->trustProblem = std::move(problem);
+    return CURLE_SSL_CACERT_BADFILE;
+  }
+  return CURLE_OK;
+}
+
+struct Outcome {
+  std::optional<std::string> body;
+  std::shared_ptr<const URLResponse> response;
+  std::shared_ptr<const Error> error;
+};
+
+Outcome cancelledOutcome(const URLRequest& request) {
+  return Outcome{std::nullopt, nullptr, makeTransportError(URLErrorCode::cancelled, {}, request.url.absoluteString())};
+}
+
+class SessionCore;
+
+class CurlDataTask final : public DataTask, public std::enable_shared_from_this<CurlDataTask> {
+ public:
+  CurlDataTask(std::shared_ptr<SessionCore> core, URLRequest request, URLSession::CompletionHandler completion)
+      : core_(std::move(core)),
+        request_(std::move(request)),
+        completion_(std::move(completion)),
+        identifier_(++lastTaskIdentifier) {}
+
+  void resume() override;
+  void cancel() override;
+  [[nodiscard]] State state() const override { return state_.load(); }
+  [[nodiscard]] const URLRequest& originalRequest() const override { return request_; }
+  [[nodiscard]] std::uint64_t taskIdentifier() const override { return identifier_; }
+
+  // Runs the completion, once. The caller has already claimed the task with
+  // SessionCore::claimCompletion.
+  void complete(Outcome outcome) {
+    auto completion = std::move(completion_);
+    completion_ = nullptr;
+    if (!completion) return;
+    try {
+      completion(std::move(outcome.body), std::move(outcome.response), std::move(outcome.error));
+    } catch (...) {
+      // A throwing handler must not take the delivery thread (and with it
+      // every other task of the session) down; there is no one to tell.
+    }
+    // `completion` goes out of scope here, releasing what it captured before
+    // the next task's completion runs.
+  }
+
+  // Delivery thread only.
+  std::unique_ptr<Transfer> transfer;
+
+ private:
+  friend class SessionCore;
+  std::shared_ptr<SessionCore> core_;
+  const URLRequest request_;
+  URLSession::CompletionHandler completion_;
+  const std::uint64_t identifier_;
+  // Changes under SessionCore::mutex_; read without it by state().
+  std::atomic<State> state_{State::suspended};
+};
+
+class SessionCore final : public ExitParticipant, public std::enable_shared_from_this<SessionCore> {
+ public:
+  explicit SessionCore(URLSessionConfiguration configuration) : configuration_(std::move(configuration)) {
+    for (const auto& file : configuration_.additionalTrustedCertificateFiles) {
+      trust_ = TrustedCertificates::adding(trust_, file);
+    }
+  }
+
+  void addTrustedCertificates(const std::string& pemFile) {
+    // Read outside the lock: it touches the file system.
+    std::shared_ptr<const TrustedCertificates> current;
+    {
+      const std::lock_guard lock(mutex_);
+      current = trust_;
+    }
+    auto extended = TrustedCertificates::adding(current, pemFile);
+    const std::lock_guard lock(mutex_);
+    // Another thread may have added a file meanwhile: add this one to theirs.
+    trust_ = current == trust_ ? std::move(extended) : TrustedCertificates::adding(trust_, pemFile);
+  }
+
+  [[nodiscard]] bool isDeliveryThread() const { return deliveryThread_.load() == std::this_thread::get_id(); }
+
+  void resume(CurlDataTask& task) {
+    std::unique_lock lock(mutex_);
+    // While the process exits nothing starts and no handler runs any more:
+    // a handler that starts a new task on failure would otherwise recurse
+    // here, on whichever thread called exit().
+    if (stop_ == Stop::exitNow || task.state_.load() != DataTask::State::suspended) return;
+    if (closed_) {
+      // No delivery thread any more: the task ends here, as one cancelled.
+      task.state_.store(DataTask::State::completed);
+      lock.unlock();
+      task.complete(cancelledOutcome(task.request_));
+      return;
+    }
+    task.state_.store(DataTask::State::running);
+    if (!startThreadLocked()) {
+      task.state_.store(DataTask::State::completed);
+      lock.unlock();
+      task.complete(
+          Outcome{std::nullopt, nullptr,
+                  makeTransportError(URLErrorCode::cannotLoadFromNetwork, "no delivery thread could be started",
+                                     task.request_.url.absoluteString())});
+      return;
+    }
+    pendingStarts_.push_back(task.shared_from_this());
+    wakeLocked();
+  }
+
+  void cancel(CurlDataTask& task) {
+    std::unique_lock lock(mutex_);
+    const auto state = task.state_.load();
+    if (stop_ == Stop::exitNow || state == DataTask::State::completed || state == DataTask::State::canceling) return;
+    if (closed_ || (state == DataTask::State::suspended && !startThreadLocked())) {
+      task.state_.store(DataTask::State::completed);
+      lock.unlock();
+      task.complete(cancelledOutcome(task.request_));
+      return;
+    }
+    task.state_.store(DataTask::State::canceling);
+    pendingCancels_.push_back(task.shared_from_this());
+    wakeLocked();
+  }
+
+  /// Stops the session for good: what is in flight completes as cancelled on
+  /// the delivery thread, which then ends. Joins it unless called on it.
+  void close() {
+    std::thread thread;
+    {
+      const std::lock_guard lock(mutex_);
+      if (!closed_) {
+        closed_ = true;
+        if (stop_ == Stop::none) stop_ = Stop::cancelEverything;
+        wakeLocked();
+      }
+      thread = std::move(thread_);
+    }
+    if (!thread.joinable()) return;
+    if (thread.get_id() == std::this_thread::get_id()) {
+      // A completion handler is destroying its own session: the thread ends
+      // by itself once the handler has returned.
+      thread.detach();
+    } else {
+      thread.join();
+    }
+  }
+
+  void beginExitStop() override {
+    const std::lock_guard lock(mutex_);
+    closed_ = true;
+    stop_ = Stop::exitNow;
+    wakeLocked();
+  }
+
+  void finishExitStop(std::chrono::steady_clock::time_point deadline) override {
+    std::unique_lock lock(mutex_);
+    if (!thread_.joinable() || thread_.get_id() == std::this_thread::get_id()) return;
+    const bool ended = threadEnded_.wait_until(lock, deadline, [this] { return !threadRunning_; });
+    std::thread thread = std::move(thread_);
+    lock.unlock();
+    // A thread stuck in a completion handler is left behind; the process is
+    // going away and must not hang on it.
+    if (ended) {
+      thread.join();
+    } else {
+      thread.detach();
+    }
+  }
+
+  std::shared_ptr<CurlDataTask> makeTask(URLRequest request, URLSession::CompletionHandler completion) {
+    return std::make_shared<CurlDataTask>(shared_from_this(), std::move(request), std::move(completion));
+  }
+
+ private:
+  enum class Stop { none, cancelEverything, exitNow };
+
+  bool startThreadLocked() {
+    if (threadStarted_) return multi_ != nullptr;
+    threadStarted_ = true;
+    multi_ = curl_multi_init();
+    if (multi_ == nullptr) return false;
+    curl_multi_setopt(multi_, CURLMOPT_PIPELINING, static_cast<long>(CURLPIPE_MULTIPLEX));
+    curl_multi_setopt(multi_, CURLMOPT_MAX_HOST_CONNECTIONS, connectionsPerHost);
+    try {
+      threadRunning_ = true;
+      thread_ = std::thread([core = shared_from_this()] { core->run(); });
+    } catch (const std::system_error&) {
+      threadRunning_ = false;
+      curl_multi_cleanup(multi_);
+      multi_ = nullptr;
+      return false;
+    }
+    return true;
+  }
+
+  void wakeLocked() {
+    // One wake-up per batch of queued work: the loop clears the flag when it
+    // takes the batch.
+    if (multi_ == nullptr || wakePending_ || !threadRunning_) return;
+    wakePending_ = true;
+    curl_multi_wakeup(multi_);
+  }
+
+  // Takes the task for completion; false when someone else already has. Tells
+  // whether cancel() came first, in which case the outcome is "cancelled".
+  bool claimCompletion(CurlDataTask& task, bool& wasCancelled) {
+    const std::lock_guard lock(mutex_);
+    const auto state = task.state_.load();
+    if (state == DataTask::State::completed) return false;
+    wasCancelled = state == DataTask::State::canceling;
+    task.state_.store(DataTask::State::completed);
+    return true;
+  }
+
+  void finish(const std::shared_ptr<CurlDataTask>& task, Outcome outcome) {
+    task->transfer.reset();
+    bool wasCancelled = false;
+    if (!claimCompletion(*task, wasCancelled)) return;
+    task->complete(wasCancelled ? cancelledOutcome(task->request_) : std::move(outcome));
+  }
+
+  void run();
+  void startTransfer(const std::shared_ptr<CurlDataTask>& task);
+  void cancelTransfer(const std::shared_ptr<CurlDataTask>& task);
+  void collectFinishedTransfers();
+  Outcome outcomeOf(CurlDataTask& task, CURLcode result);
+  std::optional<std::string> configure(CurlDataTask& task);
+
+  const URLSessionConfiguration configuration_;
+
+  mutable std::mutex mutex_;
+  std::condition_variable threadEnded_;
+  std::shared_ptr<const TrustedCertificates> trust_;
+  std::vector<std::shared_ptr<CurlDataTask>> pendingStarts_;
+  std::vector<std::shared_ptr<CurlDataTask>> pendingCancels_;
+  Stop stop_ = Stop::none;
+  bool closed_ = false;
+  bool wakePending_ = false;
+  bool threadStarted_ = false;
+  bool threadRunning_ = false;
+  CURLM* multi_ = nullptr;
+  std::thread thread_;
+  std::atomic<std::thread::id> deliveryThread_{};
+
+  // Delivery thread only: the transfers libcurl is working on, which keep
+  // their tasks alive until the completion has run.
+  std::unordered_map<CURL*, std::shared_ptr<CurlDataTask>> running_;
+};
+
+void CurlDataTask::resume() { core_->resume(*this); }
+void CurlDataTask::cancel() { core_->cancel(*this); }
+
+void SessionCore::run() {
+  deliveryThread_.store(std::this_thread::get_id());
+  // A peer that closes while libcurl writes must not kill the process; the
+  // signal is blocked on this thread only, where libcurl does all its I/O.
+  sigset_t pipe;
+  sigemptyset(&pipe);
+  sigaddset(&pipe, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+
+  Stop stop = Stop::none;
+  for (;;) {
+    std::vector<std::shared_ptr<CurlDataTask>> starts;
+    std::vector<std::shared_ptr<CurlDataTask>> cancels;
+    {
+      const std::lock_guard lock(mutex_);
+      starts.swap(pendingStarts_);
+      cancels.swap(pendingCancels_);
+      wakePending_ = false;
+      stop = stop_;
+    }
+    if (stop == Stop::exitNow) break;
+    for (const auto& task : cancels) cancelTransfer(task);
+    if (stop == Stop::cancelEverything) {
+      for (const auto& task : starts) finish(task, cancelledOutcome(task->request_));
+      auto running = std::move(running_);
+      running_.clear();
+      for (auto& [easy, task] : running) {
+        curl_multi_remove_handle(multi_, easy);
+        finish(task, cancelledOutcome(task->request_));
+      }
+      break;
+    }
+    for (const auto& task : starts) startTransfer(task);
+    int stillRunning = 0;
+    curl_multi_perform(multi_, &stillRunning);
+    collectFinishedTransfers();
+    curl_multi_poll(multi_, nullptr, 0, idlePollMilliseconds, nullptr);
+  }
+
+  CURLM* multi = nullptr;
+  {
+    const std::lock_guard lock(mutex_);
+    // When the process is exiting, libcurl is left exactly as it is: the exit
+    // hook must return quickly, and nothing will use the handles again.
+    if (stop != Stop::exitNow) {
+      multi = multi_;
+      multi_ = nullptr;
+    }
+    threadRunning_ = false;
+    deliveryThread_.store(std::thread::id{});
+  }
+  if (multi != nullptr) curl_multi_cleanup(multi);
+  threadEnded_.notify_all();
+}
+
+void SessionCore::cancelTransfer(const std::shared_ptr<CurlDataTask>& task) {
+  if (task->transfer) {
+    curl_multi_remove_handle(multi_, task->transfer->easy);
+    running_.erase(task->transfer->easy);
+  }
+  finish(task, cancelledOutcome(task->request_));
+}
+
+void SessionCore::startTransfer(const std::shared_ptr<CurlDataTask>& task) {
+  if (task->state() != DataTask::State::running) {
+    // Cancelled before the thread got to it: the queued cancel completes it.
+    return;
+  }
+  if (auto problem = configure(*task)) {
+    finish(task, Outcome{std::nullopt, nullptr,
+                         makeTransportError(URLErrorCode::unknown, *problem, task->request_.url.absoluteString())});
+    return;
+  }
+  CURL* easy = task->transfer->easy;
+  if (curl_multi_add_handle(multi_, easy) != CURLM_OK) {
+    finish(task, Outcome{std::nullopt, nullptr,
+                         makeTransportError(URLErrorCode::unknown, "libcurl did not accept the transfer",
+                                            task->request_.url.absoluteString())});
+    return;
+  }
+  running_.emplace(easy, task);
+}
+
+std::optional<std::string> SessionCore::configure(CurlDataTask& task) {
+  const URLRequest& request = task.request_;
+  auto transfer = std::make_unique<Transfer>();
+  transfer->maximumBodyBytes = configuration_.maximumBodyBytes;
+  {
+    const std::lock_guard lock(mutex_);
+    transfer->trust = trust_;
+  }
+  transfer->easy = curl_easy_init();
+  if (transfer->easy == nullptr) return "libcurl could not create a transfer";
+  CURL* easy = transfer->easy;
+
+  // Header fields: exactly the caller's, less those the protocol owns. curl's
+  // default Accept is removed, and "Expect:" keeps 100-continue from ever
+  // holding a body back.
+  bool hasAccept = false;
+  bool hasContentType = false;
+  for (const auto& [name, value] : request.allHTTPHeaderFields) {
+    if (!isToken(name) || !isSafeHeaderValue(value)) {
+      return "the header field \"" + name + "\" cannot be sent: its name or value is not valid";
+    }
+    if (isManagedByProtocol(name)) continue;
+    hasAccept = hasAccept || equalsIgnoringCase(name, "Accept");
+    hasContentType = hasContentType || equalsIgnoringCase(name, "Content-Type");
+    // "Name;" is libcurl's way of sending a field with an empty value.
+    const std::string line = value.empty() ? name + ";" : name + ": " + value;
+    curl_slist* extended = curl_slist_append(transfer->headerList, line.c_str());
+    if (extended == nullptr) return "out of memory";
+    transfer->headerList = extended;
+  }
+  for (const char* line : {hasAccept ? nullptr : "Accept:", hasContentType ? nullptr : "Content-Type:", "Expect:"}) {
+    if (line == nullptr) continue;
+    curl_slist* extended = curl_slist_append(transfer->headerList, line);
+    if (extended == nullptr) return "out of memory";
+    transfer->headerList = extended;
+  }
+
+  bool ok = true;
+  const auto set = [&ok](CURLcode result) { ok = ok && result == CURLE_OK; };
+  set(curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, transfer->errorBuffer));
+  set(curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L));
+  set(curl_easy_setopt(easy, CURLOPT_URL, request.url.absoluteString().c_str()));
+  set(curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "https"));
+  set(curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "https"));
+  set(curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L));
+  set(curl_easy_setopt(easy, CURLOPT_MAXREDIRS, maximumRedirects));
+  set(curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L));
+  set(curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L));
+  set(curl_easy_setopt(easy, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2)));
+  // HTTP/2 when the server offers it in ALPN; several requests then share
+  // one connection, and PIPEWAIT lets them wait for it rather than open more.
+  curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_2TLS));
+  set(curl_easy_setopt(easy, CURLOPT_PIPEWAIT, 1L));
+  set(curl_easy_setopt(easy, CURLOPT_TCP_KEEPALIVE, 1L));
+  set(curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L));
+  set(curl_easy_setopt(easy, CURLOPT_HTTPHEADER, transfer->headerList));
+  set(curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, receiveBody));
+  set(curl_easy_setopt(easy, CURLOPT_WRITEDATA, static_cast<void*>(transfer.get())));
+  set(curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, receiveHeaderLine));
+  set(curl_easy_setopt(easy, CURLOPT_HEADERDATA, static_cast<void*>(transfer.get())));
+  // libcurl refuses a reply whose Content-Length is too large before any of
+  // it arrives; receiveBody covers replies without one.
+  constexpr auto largestOffset = static_cast<std::size_t>(std::numeric_limits<curl_off_t>::max());
+  set(curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE,
+                       static_cast<curl_off_t>(std::min(configuration_.maximumBodyBytes, largestOffset))));
+  if (transfer->trust && !transfer->trust->empty()) {
+    set(curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, prepareTLSContext));
+    set(curl_easy_setopt(easy, CURLOPT_SSL_CTX_DATA, static_cast<void*>(transfer.get())));
+  }
+
+  double seconds = request.timeoutInterval;
+  if (!std::isfinite(seconds) || seconds <= 0) seconds = defaultTimeoutSeconds;
+  if (configuration_.timeoutCap && *configuration_.timeoutCap > 0)
+    seconds = std::min(seconds, *configuration_.timeoutCap);
+  seconds = std::min(seconds, longestTimeoutSeconds);
+  set(curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, std::max(1L, std::lround(seconds * 1000))));
+
+  // The body goes out from the task's own request, which outlives the
+  // transfer, so libcurl need not copy it. POST by its own option, so that a
+  // 301/302/303 redirect turns it into a GET as browsers do.
+  const std::string& method = request.httpMethod;
+  const auto sendBody = [&] {
+    set(curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.httpBody.size())));
+    set(curl_easy_setopt(easy, CURLOPT_POSTFIELDS, request.httpBody.data()));
+  };
+  if (method == "GET") {
+    set(curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L));
+  } else if (method == "HEAD") {
+    set(curl_easy_setopt(easy, CURLOPT_NOBODY, 1L));
+  } else if (method == "POST") {
+    sendBody();
+  } else if (isToken(method)) {
+    if (!request.httpBody.empty()) sendBody();
+    set(curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, method.c_str()));
+  } else {
+    return "the method \"" + method + "\" is not valid";
+  }
+  if (!ok) return "libcurl rejected the request's options";
+  task.transfer = std::move(transfer);
+  return std::nullopt;
+}
+
+void SessionCore::collectFinishedTransfers() {
+  int queued = 0;
+  while (CURLMsg* message = curl_multi_info_read(multi_, &queued)) {
+    if (message->msg != CURLMSG_DONE) continue;
+    CURL* easy = message->easy_handle;
+    const CURLcode result = message->data.result;
+    const auto entry = running_.find(easy);
+    if (entry == running_.end()) continue;
+    auto task = std::move(entry->second);
+    running_.erase(entry);
+    curl_multi_remove_handle(multi_, easy);
+    finish(task, outcomeOf(*task, result));
+  }
+}
+
+Outcome SessionCore::outcomeOf(CurlDataTask& task, CURLcode result) {
+  Transfer& transfer = *task.transfer;
+  std::string effective = task.request_.url.absoluteString();
+  char* effectiveURL = nullptr;
+  if (curl_easy_getinfo(transfer.easy, CURLINFO_EFFECTIVE_URL, &effectiveURL) == CURLE_OK && effectiveURL != nullptr) {
+    effective = effectiveURL;
+  }
+  long status = 0;
+  curl_easy_getinfo(transfer.easy, CURLINFO_RESPONSE_CODE, &status);
+
+  std::shared_ptr<const HTTPURLResponse> response;
+  if (status > 0 && transfer.headersComplete) {
+    response = std::make_shared<const HTTPURLResponse>(URL::fromString(effective).value_or(task.request_.url), status,
+                                                       std::move(transfer.headers));
+  }
+  if (result == CURLE_OK) return Outcome{std::move(transfer.body), std::move(response), nullptr};
+
+  long verifyResult = 0;
+  curl_easy_getinfo(transfer.easy, CURLINFO_SSL_VERIFYRESULT, &verifyResult);
+  URLErrorCode code = urlErrorCodeFor(result, verifyResult);
+  std::string detail;
+  if (transfer.bodyTooLarge) {
+    code = URLErrorCode::dataLengthExceedsMaximum;
+    detail = "the body exceeds " + std::to_string(transfer.maximumBodyBytes) + " bytes";
+  } else if (transfer.trustProblem) {
+    detail = *transfer.trustProblem;
+  } else {
+    detail = "libcurl: ";
+    detail += transfer.errorBuffer[0] != '\0' ? transfer.errorBuffer : curl_easy_strerror(result);
+  }
+  // A reply whose head arrived stays useful to the caller (its status and
+  // rate-limit fields) even when its body was cut short or refused.
+  return Outcome{std::nullopt, std::move(response), makeTransportError(code, detail, effective)};
+}
+
+class CurlSession final : public URLSession {
+ public:
+  explicit CurlSession(URLSessionConfiguration configuration)
+      : core_(std::make_shared<SessionCore>(std::move(configuration))) {
+    stopAtExit(core_);
+  }
+  ~CurlSession() override { core_->close(); }
+  CurlSession(const CurlSession&) = delete;
+  CurlSession& operator=(const CurlSession&) = delete;
+
+  std::shared_ptr<DataTask> dataTask(URLRequest request, CompletionHandler completion) override {
+    return core_->makeTask(std::move(request), std::move(completion));
+  }
+  void addTrustedCertificates(std::string pemFile) override { core_->addTrustedCertificates(pemFile); }
+  [[nodiscard]] bool isDeliveryThread() const override { return core_->isDeliveryThread(); }
+
+ private:
+  std::shared_ptr<SessionCore> core_;
+};
+
+}  // namespace
+}  // namespace http
+
+URLSession& URLSession::shared() {
+  // Never destroyed: completions may still be arriving while the process exits.
+  static URLSession* const session = new http::CurlSession(URLSessionConfiguration{});
+  return *session;
+}
+
+std::unique_ptr<URLSession> URLSession::make(URLSessionConfiguration configuration) {
+  return std::make_unique<http::CurlSession>(std::move(configuration));
+}
+
+}  // namespace orbisgrove::platform

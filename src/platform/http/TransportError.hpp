@@ -1,0 +1,26 @@
+// Transport failures of libcurl as errors of the URL-loading domain.
+#pragma once
+
+#include <orbisgrove/platform/Error.hpp>
+#include <orbisgrove/platform/URLError.hpp>
+
+#include <curl/curl.h>
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace orbisgrove::platform::http {
+
+/// The URL-loading code for a failed transfer. `verifyResult` is OpenSSL's
+/// certificate verification result (CURLINFO_SSL_VERIFYRESULT), which tells
+/// an expired certificate from an untrusted one.
+URLErrorCode urlErrorCodeFor(CURLcode result, long verifyResult) noexcept;
+
+/// An error of the URL-loading domain whose failure reason says in words
+/// what failed, followed by `detail` (libcurl's own message) when there is
+/// one, and which names the failing URL.
+std::shared_ptr<const Error> makeTransportError(URLErrorCode code, std::string_view detail,
+                                                const std::string& failingURL);
+
+}  // namespace orbisgrove::platform::http

@@ -1,0 +1,206 @@
+// orbisgrove-feedback as a person or a script drives it: a child process
+// against the reference service, judged by its output and exit status.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <reference_service/ReferenceService.hpp>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct ToolRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+std::string drain(int fd) {
+  std::string text;
+  std::array<char, 4096> buffer{};
+  ssize_t n = 0;
+  while ((n = ::read(fd, buffer.data(), buffer.size())) > 0) text.append(buffer.data(), static_cast<std::size_t>(n));
+  ::close(fd);
+  return text;
+}
+
+class ToolTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    scratch_ = fs::temp_directory_path() / ("orbisgrove-tool-test-" + std::to_string(::getpid()) + "-" +
+                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(scratch_);
+    fs::create_directories(scratch_);
+  }
+  void TearDown() override { fs::remove_all(scratch_); }
+
+  void startService(std::size_t submissionsPerInterval = 30) {
+    orbisgrove::tools::ReferenceServiceOptions options;
+    options.submissionsPerInterval = submissionsPerInterval;
+    options.rateInterval = std::chrono::hours(1);
+    service_ = std::make_unique<orbisgrove::tools::ReferenceService>(options);
+    service_->start();
+  }
+
+  std::vector<std::string> serviceArguments() const {
+    return {"--host", service_->hostAndPort(), "--cacert", service_->caCertificateFile()};
+  }
+
+  // Runs the tool with TMPDIR pointing into this test's scratch directory.
+  ToolRun run(std::vector<std::string> arguments) const {
+    arguments.insert(arguments.begin(), ORBISGROVE_TOOL);
+    std::vector<char*> argv;
+    for (auto& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> environment{"TMPDIR=" + scratch_.string(), "LC_ALL=C", "TZ=UTC"};
+    for (char** entry = environ; *entry; ++entry) {
+      const std::string_view text(*entry);
+      if (!text.starts_with("TMPDIR=") && !text.starts_with("LC_ALL=") && !text.starts_with("TZ=")) {
+        environment.emplace_back(text);
+      }
+    }
+    std::vector<char*> envp;
+    for (auto& entry : environment) envp.push_back(entry.data());
+    envp.push_back(nullptr);
+
+    int out[2];
+    int err[2];
+    EXPECT_EQ(::pipe(out), 0);
+    EXPECT_EQ(::pipe(err), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    posix_spawn_file_actions_addclose(&actions, err[0]);
+    pid_t child = 0;
+    const int spawned = ::posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(out[1]);
+    ::close(err[1]);
+    ToolRun result;
+    EXPECT_EQ(spawned, 0);
+    // Standard error is small; read it after standard output.
+    result.out = drain(out[0]);
+    result.err = drain(err[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+  }
+
+  static nlohmann::json json(const ToolRun& run) {
+    try {
+      return nlohmann::json::parse(run.out);
+    } catch (const std::exception& failure) {
+      ADD_FAILURE() << "standard output is not one JSON document: " << run.out << "\n" << run.err;
+      return {};
+    }
+  }
+
+  std::vector<std::string> submitArguments(const std::string& parent, const std::string& child) const {
+    auto arguments = serviceArguments();
+    arguments.insert(arguments.begin(),
+                     {"submit", "--lat", "52.52", "--lon", "13.405", "--parent", parent, "--child", child,
+                      "--description", "Gate & barrier * closed", "--bundle-id", "com.example.maps", "--json"});
+    return arguments;
+  }
+
+  fs::path scratch_;
+  std::unique_ptr<orbisgrove::tools::ReferenceService> service_;
+};
+
+TEST_F(ToolTest, CategoriesComeFromTheServiceThenFromTheDeviceCache) {
+  startService();
+  auto arguments = serviceArguments();
+  arguments.insert(arguments.begin(), "categories");
+  arguments.push_back("--json");
+
+  const ToolRun first = run(arguments);
+  ASSERT_EQ(first.status, 0) << first.err;
+  const auto fromService = json(first);
+  EXPECT_EQ(fromService["source"], "service");
+  ASSERT_TRUE(fromService["categories"].is_array());
+  ASSERT_GT(fromService["categories"].size(), 10u);
+  for (const auto& category : fromService["categories"]) {
+    EXPECT_EQ(category.size(), 4u);
+    for (const char* key : {"reportId", "reportName", "parentId", "created"}) EXPECT_TRUE(category.contains(key));
+  }
+  // The kit's console line (the cache path) goes to standard error only.
+  EXPECT_NE(first.err.find("orbisgroveReportCategories.plist"), std::string::npos);
+
+  const ToolRun second = run(arguments);
+  ASSERT_EQ(second.status, 0) << second.err;
+  const auto fromCache = json(second);
+  EXPECT_EQ(fromCache["source"], "cache");
+  EXPECT_EQ(fromCache["categories"], fromService["categories"]);
+
+  const ToolRun forPeople = run({"categories"});
+  EXPECT_EQ(forPeople.status, 0);
+  EXPECT_NE(forPeople.out.find("device cache"), std::string::npos) << forPeople.out;
+  EXPECT_NE(forPeople.out.find("└─"), std::string::npos) << forPeople.out;
+}
+
+TEST_F(ToolTest, SubmitCreatesAReportThenShowsTheRateLimitRefusal) {
+  startService(1);
+  const ToolRun saved = run(submitArguments("1", "101"));
+  ASSERT_EQ(saved.status, 0) << saved.out << saved.err;
+  const auto record = json(saved)["record"];
+  ASSERT_TRUE(record.is_object());
+  EXPECT_EQ(record.size(), 7u);
+  EXPECT_EQ(record["dataCount"], 1);
+  EXPECT_TRUE(record["id"].is_string());
+  ASSERT_EQ(service_->reportCount(), 1u);
+  EXPECT_EQ(service_->reports()[0].submitted.description, "Gate & barrier * closed");
+
+  const ToolRun refused = run(submitArguments("1", "101"));
+  EXPECT_EQ(refused.status, 1);
+  const auto error = json(refused)["error"];
+  EXPECT_EQ(error["domain"], "OrbisgroveFeedbackErrorDomain");
+  EXPECT_EQ(error["code"], -1);
+  const std::string reason = error["userInfo"]["NSLocalizedFailureReason"];
+  EXPECT_EQ(reason.rfind("More than 1 requests have been made with this access token within a period of ", 0), 0u)
+      << reason;
+  const std::string suggestion = error["userInfo"]["NSLocalizedRecoverySuggestion"];
+  EXPECT_EQ(suggestion.rfind("Wait until ", 0), 0u) << suggestion;
+}
+
+TEST_F(ToolTest, TransportFailureIsAnErrorValueWithItsCause) {
+  startService();
+  const std::string host = service_->hostAndPort();
+  service_->stop();
+  const ToolRun refused = run({"categories", "--host", host, "--json"});
+  EXPECT_EQ(refused.status, 1);
+  const auto error = json(refused)["error"];
+  EXPECT_EQ(error["domain"], "NSURLErrorDomain");
+  EXPECT_EQ(error["code"], -1004);
+  EXPECT_EQ(error["userInfo"]["NSUnderlyingError"]["code"], -1004);
+}
+
+TEST_F(ToolTest, UsageErrorsExitWithTwo) {
+  EXPECT_EQ(run({}).status, 2);
+  EXPECT_EQ(run({"launch"}).status, 2);
+  EXPECT_EQ(run({"categories", "--host"}).status, 2);
+  EXPECT_EQ(run({"categories", "--host", "https://x"}).status, 2);
+  EXPECT_EQ(run({"submit", "--lat", "north"}).status, 2);
+  startService();
+  const ToolRun unknownCategory = run(submitArguments("1", "999"));
+  EXPECT_EQ(unknownCategory.status, 2);
+  EXPECT_NE(unknownCategory.err.find("999"), std::string::npos);
+  EXPECT_TRUE(unknownCategory.out.empty());
+}
+
+}  // namespace

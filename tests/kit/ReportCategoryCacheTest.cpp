@@ -1,0 +1,252 @@
+// The device copy of the category list, on real files.
+#include <gtest/gtest.h>
+
+#include <orbisgrove/platform/JSONCoding.hpp>
+#include <orbisgrove/platform/Settings.hpp>
+
+#include <plist/plist.h>
+#include <nlohmann/json.hpp>
+
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <mutex>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "../service/LocaleScope.hpp"
+#include "kit/ReportCategoryCache.hpp"
+#include "platform/core/Date.hpp"
+#include "platform/files/PropertyList.hpp"
+
+namespace orbisgrove {
+namespace {
+
+namespace fs = std::filesystem;
+using platform::PropertyListDictionary;
+
+OrbisgroveReportCategoriesList categories(std::string_view json) {
+  return platform::JSONDecoder().decode<OrbisgroveReportCategoriesList>(json);
+}
+
+std::string readFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+class ReportCategoryCacheTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    directory_ = fs::temp_directory_path() / ("orbisgrove-cache-test-" + std::to_string(::getpid()) + "-" +
+                                              ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(directory_);
+    fs::create_directories(directory_);
+    fs::permissions(directory_, fs::perms::owner_all, fs::perm_options::replace);
+    platform::setTemporaryDirectory(directory_.string());
+    platform::setConsoleSink([this](std::string_view line) {
+      const std::lock_guard lock(consoleMutex_);
+      console_.emplace_back(line);
+    });
+  }
+  void TearDown() override {
+    platform::setConsoleSink(nullptr);
+    fs::remove_all(directory_);
+  }
+
+  fs::path cacheFile() const { return directory_ / "orbisgroveReportCategories.plist"; }
+
+  void writeDictionary(const PropertyListDictionary& dictionary) {
+    ASSERT_TRUE(platform::writePropertyListDictionaryAtomically(dictionary, cacheFile().string()));
+  }
+
+  PropertyListDictionary storedList(double timestamp, std::string_view json = R"([{"reportId":"1"}])") {
+    PropertyListDictionary dictionary;
+    dictionary.setData(kReportCategoriesKey, json);
+    dictionary.setReal(kTimestampKey, timestamp);
+    return dictionary;
+  }
+
+  std::vector<std::string> console() {
+    const std::lock_guard lock(consoleMutex_);
+    return console_;
+  }
+
+  testing::LocaleScope locale_{"en_US", "UTC"};
+  fs::path directory_;
+  std::mutex consoleMutex_;
+  std::vector<std::string> console_;
+};
+
+TEST_F(ReportCategoryCacheTest, PathIsTheDirectoryTextFollowedByTheFileName) {
+  EXPECT_EQ(reportCategoryCachePath(), directory_.string() + "/orbisgroveReportCategories.plist");
+}
+
+TEST_F(ReportCategoryCacheTest, FirstReadingCreatesAnEmptyDictionaryAndLogsThePath) {
+  EXPECT_FALSE(loadReportCategories());
+  ASSERT_TRUE(fs::exists(cacheFile()));
+  const auto stored = platform::readPropertyListDictionary(cacheFile().string());
+  ASSERT_TRUE(stored);
+  EXPECT_EQ(stored->count(), 0u);
+  EXPECT_EQ(console(), std::vector<std::string>{cacheFile().string()});
+}
+
+TEST_F(ReportCategoryCacheTest, SavedListReadsBackInOrderWithAgeZero) {
+  storeReportCategories(categories(R"([{"reportId":"2","reportName":"B"},{"reportId":"1","created":5}])"));
+  const auto entry = loadReportCategories();
+  ASSERT_TRUE(entry);
+  ASSERT_EQ(entry->categories.size(), 2u);
+  EXPECT_EQ(entry->categories[0]->reportId(), "2");
+  EXPECT_EQ(entry->categories[1]->reportId(), "1");
+  EXPECT_EQ(entry->categories[1]->created()->int64ValueIfExact(), 5);
+  EXPECT_EQ(entry->age, 0);
+
+  // An XML property list with the list as JSON data and the time as a real.
+  EXPECT_EQ(readFile(cacheFile()).rfind("<?xml", 0), 0u);
+  const auto stored = platform::readPropertyListDictionary(cacheFile().string());
+  ASSERT_TRUE(stored);
+  EXPECT_EQ(stored->typeOf(kReportCategoriesKey), platform::PropertyListType::data);
+  EXPECT_EQ(stored->typeOf(kTimestampKey), platform::PropertyListType::real);
+  const auto json = nlohmann::json::parse(*stored->data(kReportCategoriesKey));
+  ASSERT_TRUE(json.is_array());
+  ASSERT_EQ(json.size(), 2u);
+  EXPECT_EQ(json[0].size(), 4u);
+  EXPECT_TRUE(json[0]["created"].is_null());
+  EXPECT_NEAR(*stored->exactDouble(kTimestampKey), platform::Date::now().secondsSince1970, 60);
+}
+
+TEST_F(ReportCategoryCacheTest, RecordWithoutFieldsIsStoredAsNulls) {
+  storeReportCategories(categories("[{}]"));
+  const auto stored = platform::readPropertyListDictionary(cacheFile().string());
+  EXPECT_EQ(nlohmann::json::parse(*stored->data(kReportCategoriesKey)),
+            nlohmann::json::parse(R"([{"reportId":null,"reportName":null,"parentId":null,"created":null}])"));
+  const auto entry = loadReportCategories();
+  ASSERT_EQ(entry->categories.size(), 1u);
+  EXPECT_FALSE(entry->categories[0]->reportId());
+  EXPECT_FALSE(entry->categories[0]->created());
+}
+
+TEST_F(ReportCategoryCacheTest, OtherEntriesSurviveASave) {
+  PropertyListDictionary dictionary;
+  dictionary.setString("hostSetting", "kept");
+  writeDictionary(dictionary);
+  storeReportCategories(categories(R"([{"reportId":"1"}])"));
+  const auto stored = platform::readPropertyListDictionary(cacheFile().string());
+  EXPECT_EQ(stored->string("hostSetting"), "kept");
+  EXPECT_EQ(stored->count(), 3u);
+}
+
+TEST_F(ReportCategoryCacheTest, FileThatIsNotAPropertyListIsReplacedByTheTwoKeys) {
+  std::ofstream(cacheFile()) << "not a property list";
+  EXPECT_FALSE(loadReportCategories());
+  storeReportCategories(categories(R"([{"reportId":"1"}])"));
+  const auto stored = platform::readPropertyListDictionary(cacheFile().string());
+  ASSERT_TRUE(stored);
+  EXPECT_EQ(stored->count(), 2u);
+}
+
+TEST_F(ReportCategoryCacheTest, TimeStampMustBeAFiniteExactNumber) {
+  const double now = platform::Date::now().secondsSince1970;
+  PropertyListDictionary asText;
+  asText.setData(kReportCategoriesKey, R"([{"reportId":"1"}])");
+  asText.setString(kTimestampKey, std::to_string(now));
+  writeDictionary(asText);
+  EXPECT_FALSE(loadReportCategories());
+
+  PropertyListDictionary asInteger;
+  asInteger.setData(kReportCategoriesKey, R"([{"reportId":"1"}])");
+  asInteger.setInteger(kTimestampKey, static_cast<std::int64_t>(now));
+  writeDictionary(asInteger);
+  ASSERT_TRUE(loadReportCategories());
+  EXPECT_EQ(loadReportCategories()->age, 0);
+
+  for (const double bad : {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity()}) {
+    writeDictionary(storedList(bad));
+    EXPECT_FALSE(loadReportCategories()) << bad;
+  }
+}
+
+TEST_F(ReportCategoryCacheTest, ListMustBeDataButUndecodableDataIsAnEmptyList) {
+  PropertyListDictionary asArray;
+  asArray.setEmptyArray(kReportCategoriesKey);
+  asArray.setReal(kTimestampKey, platform::Date::now().secondsSince1970);
+  writeDictionary(asArray);
+  EXPECT_FALSE(loadReportCategories());
+
+  writeDictionary(storedList(platform::Date::now().secondsSince1970, "not json"));
+  const auto entry = loadReportCategories();
+  ASSERT_TRUE(entry);
+  EXPECT_TRUE(entry->categories.empty());
+  EXPECT_EQ(entry->age, 0);
+}
+
+TEST_F(ReportCategoryCacheTest, AgeCountsWholeCalendarDaysBothWays) {
+  const double now = platform::Date::now().secondsSince1970;
+  constexpr double day = 86400;
+  writeDictionary(storedList(now - (7 * day + 23 * 3600)));
+  EXPECT_EQ(loadReportCategories()->age, 7);
+  writeDictionary(storedList(now - 8 * day - 60));
+  EXPECT_EQ(loadReportCategories()->age, 8);
+  writeDictionary(storedList(now + 30 * 3600));
+  EXPECT_EQ(loadReportCategories()->age, -1);
+}
+
+TEST_F(ReportCategoryCacheTest, BinaryPropertyListIsRead) {
+  // A file another tool wrote in the binary form.
+  const std::string list = R"([{"reportId":"1"}])";
+  plist_t root = plist_new_dict();
+  plist_dict_set_item(root, "reportCategories", plist_new_data(list.data(), list.size()));
+  plist_dict_set_item(root, "timestamp", plist_new_real(platform::Date::now().secondsSince1970));
+  char* bytes = nullptr;
+  std::uint32_t length = 0;
+  plist_to_bin(root, &bytes, &length);
+  plist_free(root);
+  ASSERT_TRUE(bytes);
+  std::ofstream(cacheFile(), std::ios::binary).write(bytes, length);
+  plist_to_bin_free(bytes);
+  const auto entry = loadReportCategories();
+  ASSERT_TRUE(entry);
+  ASSERT_EQ(entry->categories.size(), 1u);
+  EXPECT_EQ(entry->categories[0]->reportId(), "1");
+}
+
+TEST_F(ReportCategoryCacheTest, ListThatCannotBeEncodedLeavesTheFileAsItWas) {
+  writeDictionary(storedList(12345.0));
+  const std::string before = readFile(cacheFile());
+  auto list = categories(R"([{"reportId":"1"}])");
+  list[0]->setReportName(std::string("\xc3\x28 not UTF-8"));
+  storeReportCategories(list);
+  EXPECT_EQ(readFile(cacheFile()), before);
+  ASSERT_EQ(console().size(), 1u);
+  EXPECT_NE(console()[0].find("reportName"), std::string::npos) << console()[0];
+}
+
+TEST_F(ReportCategoryCacheTest, ConcurrentSavesNeverShowAHalfFile) {
+  storeReportCategories(categories(R"([{"reportId":"w"}])"));
+  std::vector<std::thread> writers;
+  for (int i = 0; i < 6; ++i) {
+    writers.emplace_back([i] {
+      for (int round = 0; round < 20; ++round) {
+        OrbisgroveReportCategoriesList list;
+        for (int n = 0; n <= i; ++n) list.push_back(categories(R"([{"reportId":"w"}])")[0]);
+        storeReportCategories(list);
+      }
+    });
+  }
+  // Every reading sees one whole list, the former or the new one.
+  for (int round = 0; round < 50; ++round) {
+    const auto entry = loadReportCategories();
+    ASSERT_TRUE(entry) << "round " << round;
+    EXPECT_GE(entry->categories.size(), 1u);
+    EXPECT_LE(entry->categories.size(), 6u);
+  }
+  for (auto& writer : writers) writer.join();
+  const auto entry = loadReportCategories();
+  ASSERT_TRUE(entry);
+  EXPECT_GE(entry->categories.size(), 1u);
+}
+
+}  // namespace
+}  // namespace orbisgrove

@@ -1,0 +1,119 @@
+// The test service and its certificates: other suites rely on both, so their
+// own promises are checked here.
+#include "SessionTestSupport.hpp"
+
+#include <loopback_tls/LoopbackCertificates.hpp>
+
+#include <gtest/gtest.h>
+
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+#include <openssl/x509v3.h>
+
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <memory>
+
+#include <sys/stat.h>
+
+namespace orbisgrove::platform::testing {
+namespace {
+
+using orbisgrove::testing::LocalHttpsService;
+using orbisgrove::testing::Reply;
+using namespace std::chrono_literals;
+
+struct X509Deleter {
+  void operator()(X509* certificate) const { X509_free(certificate); }
+};
+using CertificatePointer = std::unique_ptr<X509, X509Deleter>;
+
+CertificatePointer readCertificate(const std::string& path) {
+  std::FILE* file = std::fopen(path.c_str(), "r");
+  if (file == nullptr) return nullptr;
+  CertificatePointer certificate(PEM_read_X509(file, nullptr, nullptr, nullptr));
+  std::fclose(file);
+  return certificate;
+}
+
+// Seconds from now to `time` (negative in the past).
+long secondsFromNow(const ASN1_TIME* time) {
+  int days = 0;
+  int seconds = 0;
+  if (ASN1_TIME_diff(&days, &seconds, nullptr, time) != 1) return 0;
+  return days * 86400L + seconds;
+}
+
+TEST(LoopbackCertificates, ServerCertificateVerifiesForItsNamesOnlyAndForThirtyDays) {
+  const auto directory = std::filesystem::temp_directory_path() / ("orbisgrove-certs-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(directory);
+  const auto files = tools::generateLoopbackCertificates(directory.string());
+
+  const auto authority = readCertificate(files.caCertificateFile);
+  const auto server = readCertificate(files.serverCertificateFile);
+  ASSERT_NE(authority, nullptr);
+  ASSERT_NE(server, nullptr);
+
+  std::unique_ptr<X509_STORE, decltype(&X509_STORE_free)> store(X509_STORE_new(), X509_STORE_free);
+  X509_STORE_add_cert(store.get(), authority.get());
+  std::unique_ptr<X509_STORE_CTX, decltype(&X509_STORE_CTX_free)> context(X509_STORE_CTX_new(), X509_STORE_CTX_free);
+  ASSERT_EQ(X509_STORE_CTX_init(context.get(), store.get(), server.get(), nullptr), 1);
+  X509_STORE_CTX_set_purpose(context.get(), X509_PURPOSE_SSL_SERVER);
+  X509_VERIFY_PARAM_set_flags(X509_STORE_CTX_get0_param(context.get()), X509_V_FLAG_X509_STRICT);
+  EXPECT_EQ(X509_verify_cert(context.get()), 1)
+      << X509_verify_cert_error_string(X509_STORE_CTX_get_error(context.get()));
+
+  EXPECT_EQ(X509_check_host(server.get(), "localhost", 0, 0, nullptr), 1);
+  EXPECT_EQ(X509_check_ip_asc(server.get(), "127.0.0.1", 0), 1);
+  EXPECT_EQ(X509_check_ip_asc(server.get(), "::1", 0), 1);
+  EXPECT_NE(X509_check_host(server.get(), "example.com", 0, 0, nullptr), 1);
+  EXPECT_NE(X509_check_ip_asc(server.get(), "127.0.0.2", 0), 1);
+
+  const long startsIn = secondsFromNow(X509_get0_notBefore(server.get()));
+  const long endsIn = secondsFromNow(X509_get0_notAfter(server.get()));
+  EXPECT_LE(startsIn, -3500);
+  EXPECT_GE(startsIn, -3700);
+  EXPECT_GE(endsIn, 30L * 86400 - 100);
+  EXPECT_LE(endsIn, 30L * 86400 + 100);
+
+  struct stat status {};
+  ASSERT_EQ(::stat(files.serverPrivateKeyFile.c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 0077, 0U) << "the private key must not be readable by others";
+  std::filesystem::remove_all(directory);
+}
+
+TEST(LocalHttpsService, NumbersConnectionsAndStopsPromptlyWhileRequestsAreHeld) {
+  auto service = std::make_unique<LocalHttpsService>();
+  auto session = sessionTrusting(*service);
+  auto first = Completion::make();
+  session->dataTask(requestFor(service->url("/a")), first->handler())->resume();
+  ASSERT_TRUE(first->wait());
+  // A second session cannot share the first one's connection.
+  auto other = sessionTrusting(*service);
+  auto second = Completion::make();
+  other->dataTask(requestFor(service->url("/b")), second->handler())->resume();
+  ASSERT_TRUE(second->wait());
+  const auto requests = service->requests();
+  ASSERT_EQ(requests.size(), 2U);
+  EXPECT_NE(requests[0].connection, requests[1].connection);
+  EXPECT_EQ(service->connectionCount(), 2U);
+
+  // One request held, two kept-alive connections idle: stopping waits for
+  // none of them. (The held request has a connection of its own: libcurl
+  // retries a request whose reused connection closes without an answer.)
+  service->setDefaultReply(Reply::stalled());
+  auto third = sessionTrusting(*service);
+  auto held = Completion::make();
+  third->dataTask(requestFor(service->url("/held")), held->handler())->resume();
+  ASSERT_TRUE(service->waitForStalled(1));
+  const auto started = std::chrono::steady_clock::now();
+  service.reset();
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 2s);
+  ASSERT_TRUE(held->wait());
+  EXPECT_EQ(held->urlErrorCode(), code(URLErrorCode::networkConnectionLost)) << held->error()->description();
+}
+
+}  // namespace
+}  // namespace orbisgrove::platform::testing

@@ -1,0 +1,106 @@
+// Collecting the completions of data tasks in the session's tests.
+#pragma once
+
+#include "platform/http/URLSession.hpp"
+
+#include <LocalHttpsService.hpp>
+
+#include <orbisgrove/platform/URLError.hpp>
+
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+namespace orbisgrove::platform::testing {
+
+/// What one task's completion received, and how often it ran.
+class Completion : public std::enable_shared_from_this<Completion> {
+ public:
+  static std::shared_ptr<Completion> make() { return std::make_shared<Completion>(); }
+
+  /// A handler that records into this object; `session` (optional) is asked
+  /// whether the handler runs on its delivery thread.
+  URLSession::CompletionHandler handler(const URLSession* session = nullptr) {
+    return [self = shared_from_this(), session](std::optional<std::string> body,
+                                                std::shared_ptr<const URLResponse> response,
+                                                std::shared_ptr<const Error> error) {
+      {
+        const std::lock_guard lock(self->mutex_);
+        ++self->calls_;
+        self->body_ = std::move(body);
+        self->response_ = std::move(response);
+        self->error_ = std::move(error);
+        self->onDeliveryThread_ = session != nullptr && session->isDeliveryThread();
+      }
+      self->arrived_.notify_all();
+    };
+  }
+
+  bool wait(std::chrono::milliseconds timeout = std::chrono::seconds(15)) {
+    std::unique_lock lock(mutex_);
+    return arrived_.wait_for(lock, timeout, [this] { return calls_ > 0; });
+  }
+
+  int calls() const {
+    const std::lock_guard lock(mutex_);
+    return calls_;
+  }
+  std::optional<std::string> body() const {
+    const std::lock_guard lock(mutex_);
+    return body_;
+  }
+  std::shared_ptr<const HTTPURLResponse> response() const {
+    const std::lock_guard lock(mutex_);
+    return std::dynamic_pointer_cast<const HTTPURLResponse>(response_);
+  }
+  bool hasResponse() const {
+    const std::lock_guard lock(mutex_);
+    return response_ != nullptr;
+  }
+  std::shared_ptr<const Error> error() const {
+    const std::lock_guard lock(mutex_);
+    return error_;
+  }
+  /// The error's code in the URL-loading domain; 0 when there is no error.
+  std::int64_t urlErrorCode() const {
+    const auto e = error();
+    if (!e) return 0;
+    return e->domain() == URLErrorDomain ? e->code() : -424242;
+  }
+  bool ranOnDeliveryThread() const {
+    const std::lock_guard lock(mutex_);
+    return onDeliveryThread_;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::condition_variable arrived_;
+  int calls_ = 0;
+  std::optional<std::string> body_;
+  std::shared_ptr<const URLResponse> response_;
+  std::shared_ptr<const Error> error_;
+  bool onDeliveryThread_ = false;
+};
+
+inline std::int64_t code(URLErrorCode value) { return static_cast<std::int64_t>(value); }
+
+/// A session of its own that trusts `service`'s authority.
+inline std::unique_ptr<URLSession> sessionTrusting(const orbisgrove::testing::LocalHttpsService& service,
+                                                   URLSessionConfiguration configuration = {}) {
+  configuration.additionalTrustedCertificateFiles.push_back(service.caFile());
+  return URLSession::make(std::move(configuration));
+}
+
+inline URLRequest requestFor(const std::string& url, std::string method = "GET", std::string body = {}) {
+  auto parsed = URL::fromString(url);
+  if (!parsed) throw std::invalid_argument("not a URL: " + url);
+  URLRequest request(*parsed);
+  request.httpMethod = std::move(method);
+  request.httpBody = std::move(body);
+  return request;
+}
+
+}  // namespace orbisgrove::platform::testing

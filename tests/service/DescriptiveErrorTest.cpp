@@ -1,0 +1,143 @@
+// The error value a failed reply reaches the host as.
+#include <gtest/gtest.h>
+
+#include <orbisgrove/platform/URLError.hpp>
+#include <orbisgrove/service/OrbisgroveFeedbackErrorDomain.hpp>
+
+#include "LocaleScope.hpp"
+#include "platform/text/LocalizedText.hpp"
+#include "service/OrbisgroveReportCategoriesAPIManager.hpp"
+
+namespace orbisgrove {
+namespace {
+
+using platform::Error;
+using platform::NSLocalizedFailureReasonErrorKey;
+using platform::NSLocalizedRecoverySuggestionErrorKey;
+using platform::NSUnderlyingErrorKey;
+
+const platform::URL kURL = *platform::URL::fromString("https://127.0.0.1/explore-api/v1.2/");
+
+std::shared_ptr<const platform::URLResponse> http(std::int64_t status, platform::HTTPHeaderFields fields = {}) {
+  return std::make_shared<const platform::HTTPURLResponse>(kURL, status, std::move(fields));
+}
+
+std::shared_ptr<const Error> build(const platform::UserInfo& fields,
+                                   const std::shared_ptr<const platform::URLResponse>& reply,
+                                   const std::shared_ptr<const Error>& underlying = nullptr) {
+  return OrbisgroveReportCategoriesAPIManager::descriptiveError(fields, reply, underlying);
+}
+
+const platform::UserInfo kMessage{{"message", std::string("Latitude must be a number.")}};
+const platform::HTTPHeaderFields kAllRateLimitFields{
+    {"X-Rate-Limit-Limit", "1000"}, {"X-Rate-Limit-Interval", "3600"}, {"X-Rate-Limit-Reset", "1798761600"}};
+
+std::shared_ptr<const Error> timedOut(platform::UserInfo info = {}) {
+  info.emplace(std::string(platform::NSURLErrorFailingURLStringErrorKey), kURL.absoluteString());
+  return Error::make(std::string(platform::URLErrorDomain), static_cast<std::int64_t>(platform::URLErrorCode::timedOut),
+                     std::move(info));
+}
+
+class DescriptiveErrorTest : public ::testing::Test {
+ protected:
+  testing::LocaleScope locale{"en_US", "UTC"};
+};
+
+TEST_F(DescriptiveErrorTest, WithoutReplyOrTransportErrorIsTheBareKitError) {
+  const auto error = build(kMessage, nullptr);
+  EXPECT_EQ(error->domain(), OrbisgroveFeedbackErrorDomain);
+  EXPECT_EQ(error->code(), -1);
+  EXPECT_TRUE(error->userInfo().empty());
+
+  // A reply of another protocol counts as none.
+  const auto other = build(kMessage, std::make_shared<const platform::URLResponse>(kURL));
+  EXPECT_TRUE(other->userInfo().empty());
+}
+
+TEST_F(DescriptiveErrorTest, TransportErrorLendsDomainCodeAndEntries) {
+  const auto transport = timedOut({{std::string(NSLocalizedRecoverySuggestionErrorKey), std::string("Check.")}});
+  const auto error = build({}, nullptr, transport);
+  EXPECT_NE(error.get(), transport.get());
+  EXPECT_EQ(error->domain(), platform::URLErrorDomain);
+  EXPECT_EQ(error->code(), -1001);
+  EXPECT_EQ(error->underlyingError().get(), transport.get());
+  EXPECT_EQ(error->localizedRecoverySuggestion(), "Check.");
+  EXPECT_EQ(error->textForKey(platform::NSURLErrorFailingURLStringErrorKey), kURL.absoluteString());
+  EXPECT_FALSE(error->localizedFailureReason());
+}
+
+TEST_F(DescriptiveErrorTest, ServiceMessageIsTheFailureReasonForEveryStatusButTooManyRequests) {
+  for (const std::int64_t status : {200, 400, 404, 500}) {
+    const auto error = build(kMessage, http(status, kAllRateLimitFields));
+    EXPECT_EQ(error->domain(), OrbisgroveFeedbackErrorDomain);
+    EXPECT_EQ(error->code(), -1);
+    EXPECT_EQ(error->localizedFailureReason(), "Latitude must be a number.") << status;
+    EXPECT_FALSE(error->localizedRecoverySuggestion()) << status;
+  }
+  EXPECT_EQ(build({{"message", std::string()}}, http(400))->localizedFailureReason(), "");
+}
+
+TEST_F(DescriptiveErrorTest, WithoutMessageTheReplysOwnStatusExplainsTheFailure) {
+  EXPECT_EQ(build({}, http(404))->localizedFailureReason(), "not found");
+  EXPECT_EQ(build({{"message", std::int64_t{5}}}, http(500))->localizedFailureReason(), "internal server error");
+  EXPECT_EQ(build({}, http(429))->localizedFailureReason(), "too many requests");
+}
+
+TEST_F(DescriptiveErrorTest, RateLimitRefusalInEnglish) {
+  const auto error = build(kMessage, http(429, kAllRateLimitFields));
+  EXPECT_EQ(error->domain(), OrbisgroveFeedbackErrorDomain);
+  EXPECT_EQ(error->localizedFailureReason(),
+            "More than 1,000 requests have been made with this access token within a period of 1 hour.");
+  EXPECT_EQ(error->localizedRecoverySuggestion(),
+            "Wait until January 1, 2027 at 12:00:00\u202fAM UTC before retrying.");
+}
+
+TEST_F(DescriptiveErrorTest, RateLimitWordingNeedsBothCountAndPeriod) {
+  const auto resetOnly = build(kMessage, http(429, {{"X-Rate-Limit-Reset", "1798761600"}}));
+  EXPECT_EQ(resetOnly->localizedFailureReason(), "too many requests");
+  EXPECT_EQ(resetOnly->localizedRecoverySuggestion(),
+            "Wait until January 1, 2027 at 12:00:00\u202fAM UTC before retrying.");
+
+  const auto intervalOnly = build(kMessage, http(429, {{"X-Rate-Limit-Interval", "60"}}));
+  EXPECT_EQ(intervalOnly->localizedFailureReason(), "too many requests");
+  EXPECT_FALSE(intervalOnly->localizedRecoverySuggestion());
+  const auto limitOnly = build(kMessage, http(429, {{"X-Rate-Limit-Limit", "60"}}));
+  EXPECT_EQ(limitOnly->localizedFailureReason(), "too many requests");
+
+  const auto unreadable = build(kMessage, http(429, {{"X-Rate-Limit-Limit", "-5"}, {"X-Rate-Limit-Interval", "60"}}));
+  EXPECT_EQ(unreadable->localizedFailureReason(), "too many requests");
+}
+
+TEST_F(DescriptiveErrorTest, PeriodsInSeveralUnitsAndTheFallbackText) {
+  const auto ninety = build({}, http(429, {{"X-Rate-Limit-Limit", "5"}, {"X-Rate-Limit-Interval", "90"}}));
+  EXPECT_EQ(ninety->localizedFailureReason(),
+            "More than 5 requests have been made with this access token within a period of 1 minute, 30 seconds.");
+  // No duration text can be made for NaN: the period is the number itself.
+  const auto notANumber = build({}, http(429, {{"X-Rate-Limit-Limit", "5"}, {"X-Rate-Limit-Interval", "nan"}}));
+  EXPECT_EQ(notANumber->localizedFailureReason(),
+            "More than 5 requests have been made with this access token within a period of nan seconds.");
+}
+
+TEST_F(DescriptiveErrorTest, TransportErrorsOwnReasonStandsWhereTheRulesGiveNone) {
+  const auto withReason = timedOut({{std::string(NSLocalizedFailureReasonErrorKey), std::string("took too long")}});
+  EXPECT_EQ(build(kMessage, http(429), withReason)->localizedFailureReason(), "took too long");
+  EXPECT_EQ(build(kMessage, http(500), withReason)->localizedFailureReason(), "Latitude must be a number.");
+
+  // Without a reason of its own, the phrase follows the transport error's code.
+  const auto error = build({}, http(429), timedOut());
+  EXPECT_EQ(error->domain(), platform::URLErrorDomain);
+  EXPECT_EQ(error->localizedFailureReason(), platform::localizedStringForStatusCode(-1001));
+  EXPECT_EQ(error->underlyingError()->code(), -1001);
+}
+
+TEST(DescriptiveErrorLocale, GermanGroupsThousandsWithAPoint) {
+  testing::LocaleScope locale("de_DE", "Europe/Berlin");
+  const auto error = build({}, http(429, kAllRateLimitFields));
+  const auto reason = error->localizedFailureReason();
+  ASSERT_TRUE(reason);
+  EXPECT_NE(reason->find("More than 1.000 requests"), std::string::npos) << *reason;
+  EXPECT_NE(reason->find("1 Stunde"), std::string::npos) << *reason;
+}
+
+}  // namespace
+}  // namespace orbisgrove

@@ -1,0 +1,75 @@
+// Reading the service's rate-limit header fields.
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cmath>
+
+#include "service/RateLimit.hpp"
+
+namespace orbisgrove {
+namespace {
+
+platform::HTTPURLResponse replyWith(platform::HTTPHeaderFields fields) {
+  return platform::HTTPURLResponse(*platform::URL::fromString("https://127.0.0.1/explore-api/v1.2/"), 429,
+                                   std::move(fields));
+}
+
+TEST(RateLimitCount, AcceptsDecimalDigitsWithOneSignAndMinusOnlyBeforeZeros) {
+  EXPECT_EQ(parseRateLimitCount("1000"), 1000u);
+  EXPECT_EQ(parseRateLimitCount("+7"), 7u);
+  EXPECT_EQ(parseRateLimitCount("007"), 7u);
+  EXPECT_EQ(parseRateLimitCount("-0"), 0u);
+  EXPECT_EQ(parseRateLimitCount("-000"), 0u);
+  EXPECT_EQ(parseRateLimitCount("18446744073709551615"), UINT64_MAX);
+  for (const char* text : {"", "+", "-", "-1", "18446744073709551616", "99999999999999999999999", " 5", "5 ", "1.0",
+                           "1e3", "0x10", "5a", "+-5", "١٢"}) {
+    EXPECT_FALSE(parseRateLimitCount(text)) << '"' << text << '"';
+  }
+}
+
+TEST(RateLimitSeconds, AcceptsStrtodSyntaxOverTheWholeText) {
+  EXPECT_EQ(parseRateLimitSeconds("60"), 60.0);
+  EXPECT_EQ(parseRateLimitSeconds("1.5e3"), 1500.0);
+  EXPECT_EQ(parseRateLimitSeconds("+.5"), 0.5);
+  EXPECT_EQ(parseRateLimitSeconds("0x1p4"), 16.0);
+  EXPECT_EQ(parseRateLimitSeconds("-2"), -2.0);
+  EXPECT_TRUE(std::isinf(*parseRateLimitSeconds("INF")));
+  EXPECT_TRUE(std::isinf(*parseRateLimitSeconds("-infinity")));
+  EXPECT_TRUE(std::isnan(*parseRateLimitSeconds("nan")));
+  for (const char* text : {"", " 60", "60 ", "6 0", "60\t", "\n60", "60s", "1,5", ".", "e5", "\xc2\xb5"}) {
+    EXPECT_FALSE(parseRateLimitSeconds(text)) << '"' << text << '"';
+  }
+  EXPECT_FALSE(parseRateLimitSeconds(std::string_view("60\0", 3)));
+}
+
+TEST(RateLimitSeconds, IgnoresTheProcessLocale) {
+  // Under a locale with a decimal comma, "1.5" must still read as 1.5.
+  const std::string previous = std::setlocale(LC_NUMERIC, nullptr);
+  if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8") && !std::setlocale(LC_NUMERIC, "fr_FR.UTF-8")) {
+    GTEST_SKIP() << "no locale with a decimal comma installed";
+  }
+  EXPECT_EQ(parseRateLimitSeconds("1.5"), 1.5);
+  EXPECT_FALSE(parseRateLimitSeconds("1,5"));
+  std::setlocale(LC_NUMERIC, previous.c_str());
+}
+
+TEST(RateLimitHeaders, LookUpExactFieldNames) {
+  const auto reply = replyWith(
+      {{"X-Rate-Limit-Limit", "100"}, {"X-Rate-Limit-Interval", "3600"}, {"X-Rate-Limit-Reset", "1798761600.25"}});
+  EXPECT_EQ(rateLimit(reply), 100u);
+  EXPECT_EQ(rateLimitInterval(reply), 3600.0);
+  ASSERT_TRUE(rateLimitResetTime(reply));
+  EXPECT_EQ(rateLimitResetTime(reply)->secondsSince1970, 1798761600.25);
+
+  const auto lowerCase =
+      replyWith({{"x-rate-limit-limit", "100"}, {"x-rate-limit-interval", "3600"}, {"X-RATE-LIMIT-RESET", "0"}});
+  EXPECT_FALSE(rateLimit(lowerCase));
+  EXPECT_FALSE(rateLimitInterval(lowerCase));
+  EXPECT_FALSE(rateLimitResetTime(lowerCase));
+
+  const auto epoch = replyWith({{"X-Rate-Limit-Reset", "0"}});
+  EXPECT_EQ(rateLimitResetTime(epoch)->secondsSince1970, 0.0);
+}
+
+}  // namespace
+}  // namespace orbisgrove

@@ -1,0 +1,17 @@
+// The tool's subcommands; each returns the process's exit status.
+#pragma once
+
+#include <span>
+
+namespace orbisgrove::tool {
+
+/// Exit statuses of the tool.
+inline constexpr int kSuccess = 0;
+inline constexpr int kKitError = 1;
+inline constexpr int kUsageError = 2;
+
+int categoriesCommand(std::span<char* const> arguments);
+int submitCommand(std::span<char* const> arguments);
+int demoCommand(std::span<char* const> arguments);
+
+}  // namespace orbisgrove::tool

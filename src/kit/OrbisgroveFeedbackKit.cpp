@@ -19,6 +19,8 @@ OrbisgroveFeedbackKit& OrbisgroveFeedbackKit::shared() {
 }
 
 void OrbisgroveFeedbackKit::getReportCategories(CategoriesCompletionHandler completion) {
+  if (!completion)
+    completion = [](std::optional<OrbisgroveReportCategoriesList>, std::shared_ptr<const platform::Error>) {};
   auto entry = loadReportCategories();
   // An unknown age (the calendar could not count) or a negative one (the
   // clock was set back) still allows the cached list.

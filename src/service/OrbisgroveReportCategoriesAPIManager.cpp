@@ -35,6 +35,9 @@ platform::URL OrbisgroveReportCategoriesAPIManager::urlForReportCategories() con
 
 std::shared_ptr<platform::DataTask> OrbisgroveReportCategoriesAPIManager::getReportCategories(
     CompletionHandler completion) {
+  // A caller that wants no answer still gets a running request, not a crash later.
+  if (!completion)
+    completion = [](std::optional<OrbisgroveReportCategoriesList>, std::shared_ptr<const platform::Error>) {};
   auto onSuccess = [completion](std::string body) {
     std::optional<OrbisgroveReportCategoriesList> categories;
     try {

@@ -31,6 +31,8 @@ platform::URL OrbisgroveSaveUserDataAPIManager::urlForReportCategories() const {
 
 std::shared_ptr<platform::DataTask> OrbisgroveSaveUserDataAPIManager::saveUserData(
     const OrbisgroveSaveUserDataOptions& options, CompletionHandler completion) {
+  // A caller that wants no answer still gets a running request, not a crash later.
+  if (!completion) completion = [](std::shared_ptr<OrbisgroveUserDataInfo>, std::shared_ptr<const platform::Error>) {};
   auto onSuccess = [completion](std::string body) {
     std::shared_ptr<OrbisgroveUserDataInfo> dataInfo;
     try {

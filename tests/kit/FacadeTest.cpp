@@ -140,5 +140,15 @@ TEST_F(FacadeTest, ReplyOutlivingAHostsOwnFacadeStillArrivesAndIsStored) {
   EXPECT_TRUE(storedListData());
 }
 
+TEST_F(FacadeTest, CallersThatWantNoAnswerMayPassAnEmptyHandler) {
+  service.setDefaultReply(Reply::json(std::string(kTwoCategories)));
+  OrbisgroveFeedbackKit::shared().getReportCategories(nullptr);
+  auto category = (*ask().categories)[0];
+  OrbisgroveSaveUserDataAPIManager::shared().saveUserData(
+      OrbisgroveSaveUserDataOptions(platform::Coordinate{1, 2}, category, category, "x"), nullptr);
+  ASSERT_TRUE(service.waitForRequests(3));
+  EXPECT_NO_THROW(platform::MainQueue::shared().runUntil([] { return false; }, std::chrono::milliseconds(300)));
+}
+
 }  // namespace
 }  // namespace orbisgrove

@@ -3,6 +3,7 @@
 
 #include <orbisgrove/Export.hpp>
 #include <orbisgrove/kit/OrbisgroveFeedbackKit.hpp>
+#include <orbisgrove/kit/ServiceHost.hpp>
 #include <orbisgrove/model/OrbisgroveReportCategories.hpp>
 #include <orbisgrove/model/OrbisgroveSaveUserDataOptions.hpp>
 #include <orbisgrove/model/OrbisgroveUserDataInfo.hpp>

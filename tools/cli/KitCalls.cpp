@@ -5,8 +5,6 @@
 
 #include "CommandLine.hpp"
 #include "kit/ReportCategoryCache.hpp"
-#include "service/OrbisgroveReportCategoriesAPIManager.hpp"
-#include "service/ServiceEndpoint.hpp"
 
 namespace orbisgrove::tool {
 namespace {
@@ -24,9 +22,7 @@ void waitFor(const bool& answered) {
 
 void useServiceHost(const std::string& host) {
   try {
-    const platform::URL endpoint = serviceEndpoint(host);
-    OrbisgroveReportCategoriesAPIManager::shared().setApiEndpoint(endpoint);
-    OrbisgroveSaveUserDataAPIManager::shared().setApiEndpoint(endpoint);
+    setServiceHost(host);
   } catch (const std::invalid_argument& failure) {
     throw UsageError(std::string("--host: ") + failure.what());
   }

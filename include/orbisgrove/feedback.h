@@ -1,0 +1,722 @@
+/**
+ * @file feedback.h
+ * @brief The feedback kit for hosts written in C, or in any language that can
+ *        call C (Python through ctypes, Rust, Swift, Kotlin/JNI, ...).
+ *
+ * Plain C99; the same declarations serve C++ (they are `extern "C"`).
+ *
+ * @par Handles and ownership
+ * Every object is an opaque handle with a thread-safe reference count. A
+ * function whose name contains `create` or `decode`, or that hands a handle
+ * out through a `**` parameter, gives the caller one reference, which the
+ * caller ends with the matching `_release`. A handle returned directly by an
+ * accessor (`orbisgrove_category_list_at`, `orbisgrove_error_underlying`,
+ * `orbisgrove_options_parent_category`, ...) is borrowed: it stays valid
+ * while the handle it came from lives; `_retain` it to keep it longer.
+ * Handles passed to a callback are borrowed for the duration of the call.
+ * Every `_release` accepts NULL; elsewhere a handle parameter must not be
+ * NULL unless its description allows it.
+ *
+ * @par Strings
+ * Strings passed in are UTF-8, NUL-terminated and copied before the call
+ * returns. A string returned from a handle belongs to the handle: it stays
+ * valid while the handle lives and, for a record field, until that field is
+ * set again. NULL stands for an absent value; "" is a present, empty one.
+ *
+ * @par Threads
+ * Every function may be called on any thread. Completion callbacks run on
+ * the main queue (the host's main thread; see orbisgrove_main_queue_drain()
+ * and orbisgrove_main_queue_set_dispatcher()), except a categories answer
+ * from the device cache, which runs on the calling thread before
+ * orbisgrove_get_report_categories() returns. Records (categories, user data,
+ * options) have no lock: do not change one on one thread while another reads
+ * it. Error values are immutable.
+ *
+ * @par Failures
+ * No C++ exception ever leaves these functions. Calls that can fail return an
+ * ::orbisgrove_status; a failed asynchronous operation reaches its callback
+ * as an error value (::orbisgrove_error). Callbacks must return normally
+ * (no longjmp out of them).
+ */
+#ifndef ORBISGROVE_FEEDBACK_H
+#define ORBISGROVE_FEEDBACK_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* The library hides its symbols by default; what is declared here is its C
+ * interface and is exported. */
+#if defined(__GNUC__) && !defined(_WIN32)
+#pragma GCC visibility push(default)
+#endif
+
+/** @name Error domains, codes and user-information keys
+ *  @{ */
+/** Domain of the errors the kit builds itself (code -1). */
+#define ORBISGROVE_FEEDBACK_ERROR_DOMAIN "OrbisgroveFeedbackErrorDomain"
+/** Domain of transport failures (no reply, or no usable reply). */
+#define ORBISGROVE_URL_ERROR_DOMAIN "NSURLErrorDomain"
+/** Domain of JSON decoding failures. */
+#define ORBISGROVE_JSON_CODING_ERROR_DOMAIN "OrbisgroveJSONCodingErrorDomain"
+/** Domain of failures of the C interface itself: the code is an ::orbisgrove_status. */
+#define ORBISGROVE_C_INTERFACE_ERROR_DOMAIN "OrbisgroveCInterfaceErrorDomain"
+/** Code of a transport error that ended a cancelled task. */
+#define ORBISGROVE_URL_ERROR_CANCELLED (-999)
+/** User-information key: why the operation failed, in words. */
+#define ORBISGROVE_FAILURE_REASON_KEY "NSLocalizedFailureReason"
+/** User-information key: what the user may do about it, in words. */
+#define ORBISGROVE_RECOVERY_SUGGESTION_KEY "NSLocalizedRecoverySuggestion"
+/** User-information key of a JSON decoding failure's path ("data[1].created"). */
+#define ORBISGROVE_CODING_PATH_KEY "OrbisgroveCodingPath"
+/** User-information key of the URL a transport error concerns. */
+#define ORBISGROVE_FAILING_URL_KEY "NSErrorFailingURLStringKey"
+/** @} */
+
+/** What a call of this interface did. */
+typedef enum orbisgrove_status {
+  /** The call did what it says. */
+  ORBISGROVE_OK = 0,
+  /** An argument was NULL where it may not be, or text was unusable (a host
+      text from which no https URL can be formed). Nothing was done. */
+  ORBISGROVE_ERROR_INVALID_ARGUMENT = 1,
+  /** Memory ran out. Nothing was done. */
+  ORBISGROVE_ERROR_OUT_OF_MEMORY = 2,
+  /** The operation failed; an error value says why where the call has an
+      error parameter. */
+  ORBISGROVE_ERROR_FAILED = 3
+} orbisgrove_status;
+
+/* ---------------------------------------------------------------- errors */
+
+/** An immutable error value: domain, code and user information. */
+typedef struct orbisgrove_error orbisgrove_error;
+
+/**
+ * Adds a reference.
+ * @param error The error, or NULL.
+ * @return @p error.
+ */
+orbisgrove_error* orbisgrove_error_retain(orbisgrove_error* error);
+/**
+ * Drops a reference; the last one frees the error.
+ * @param error The error, or NULL.
+ */
+void orbisgrove_error_release(orbisgrove_error* error);
+/**
+ * The error's domain, e.g. ::ORBISGROVE_URL_ERROR_DOMAIN.
+ * @param error The error.
+ * @return Text owned by the error; never NULL.
+ */
+const char* orbisgrove_error_domain(const orbisgrove_error* error);
+/**
+ * The error's code within its domain.
+ * @param error The error.
+ * @return The code (the kit's own domain uses -1).
+ */
+int64_t orbisgrove_error_code(const orbisgrove_error* error);
+/**
+ * Why the operation failed, in words.
+ * @param error The error.
+ * @return Text owned by the error, or NULL when it has none.
+ */
+const char* orbisgrove_error_failure_reason(const orbisgrove_error* error);
+/**
+ * What the user may do about it, in words (e.g. when to retry).
+ * @param error The error.
+ * @return Text owned by the error, or NULL when it has none.
+ */
+const char* orbisgrove_error_recovery_suggestion(const orbisgrove_error* error);
+/**
+ * The lower-level error that caused this one.
+ * @param error The error.
+ * @return A borrowed handle valid while @p error lives, or NULL.
+ */
+orbisgrove_error* orbisgrove_error_underlying(const orbisgrove_error* error);
+/**
+ * A text entry of the user information.
+ * @param error The error.
+ * @param key The entry's key, exact case.
+ * @return Text owned by the error, or NULL when there is no entry under
+ *         @p key or it does not hold text.
+ */
+const char* orbisgrove_error_user_info_text(const orbisgrove_error* error, const char* key);
+/**
+ * One line for logs: domain, code and failure reason.
+ * @param error The error.
+ * @return Text owned by the error; never NULL.
+ */
+const char* orbisgrove_error_description(const orbisgrove_error* error);
+
+/* ------------------------------------------------------------ categories */
+
+/** A report category record: reportId, reportName, parentId and created,
+    each of which may be absent. */
+typedef struct orbisgrove_category orbisgrove_category;
+/** An immutable list of category records, in the service's order. */
+typedef struct orbisgrove_category_list orbisgrove_category_list;
+
+/**
+ * Decodes a category record from a JSON object ("reportId", "reportName",
+ * "parentId" as strings or null; "created" as an integer or null; missing
+ * keys read as absent).
+ * @param json The JSON text; need not be NUL-terminated.
+ * @param length Bytes of @p json.
+ * @param[out] category Receives a new record (one reference) on success,
+ *             NULL otherwise.
+ * @param[out] error Receives, when not NULL, a new error value (one
+ *             reference) when the call fails, NULL otherwise.
+ * @return ::ORBISGROVE_OK, ::ORBISGROVE_ERROR_FAILED for text that is no such
+ *         record (the error is in the JSON coding domain),
+ *         ::ORBISGROVE_ERROR_INVALID_ARGUMENT or ::ORBISGROVE_ERROR_OUT_OF_MEMORY.
+ */
+orbisgrove_status orbisgrove_category_decode(const char* json, size_t length, orbisgrove_category** category,
+                                             orbisgrove_error** error);
+/**
+ * Adds a reference.
+ * @param category The record, or NULL.
+ * @return @p category.
+ */
+orbisgrove_category* orbisgrove_category_retain(orbisgrove_category* category);
+/**
+ * Drops a reference; the last one frees the record.
+ * @param category The record, or NULL.
+ */
+void orbisgrove_category_release(orbisgrove_category* category);
+/**
+ * The category's identifier.
+ * @param category The record.
+ * @param[out] length Receives, when not NULL, the text's length in bytes
+ *             (texts may hold NUL bytes); 0 when absent.
+ * @return Text owned by the record, or NULL when absent.
+ */
+const char* orbisgrove_category_report_id(const orbisgrove_category* category, size_t* length);
+/**
+ * The category's display name.
+ * @param category The record.
+ * @param[out] length As for orbisgrove_category_report_id().
+ * @return Text owned by the record, or NULL when absent.
+ */
+const char* orbisgrove_category_report_name(const orbisgrove_category* category, size_t* length);
+/**
+ * The parent's identifier ("0" for a top-level category).
+ * @param category The record.
+ * @param[out] length As for orbisgrove_category_report_id().
+ * @return Text owned by the record, or NULL when absent.
+ */
+const char* orbisgrove_category_parent_id(const orbisgrove_category* category, size_t* length);
+/**
+ * The service's creation number.
+ * @param category The record.
+ * @param[out] value Receives the number when present; may be NULL.
+ * @return 1 when present as a signed 64-bit integer, 0 otherwise.
+ */
+int orbisgrove_category_created(const orbisgrove_category* category, int64_t* value);
+/**
+ * Sets the identifier.
+ * @param category The record.
+ * @param report_id The new text (copied), or NULL for absent.
+ * @return ::ORBISGROVE_OK, ::ORBISGROVE_ERROR_INVALID_ARGUMENT or
+ *         ::ORBISGROVE_ERROR_OUT_OF_MEMORY (the field is then unchanged).
+ */
+orbisgrove_status orbisgrove_category_set_report_id(orbisgrove_category* category, const char* report_id);
+/**
+ * Sets the display name.
+ * @param category The record.
+ * @param report_name The new text (copied), or NULL for absent.
+ * @return As for orbisgrove_category_set_report_id().
+ */
+orbisgrove_status orbisgrove_category_set_report_name(orbisgrove_category* category, const char* report_name);
+/**
+ * Sets the parent's identifier.
+ * @param category The record.
+ * @param parent_id The new text (copied), or NULL for absent.
+ * @return As for orbisgrove_category_set_report_id().
+ */
+orbisgrove_status orbisgrove_category_set_parent_id(orbisgrove_category* category, const char* parent_id);
+/**
+ * Sets the creation number.
+ * @param category The record.
+ * @param present 0 makes the field absent; otherwise it becomes @p value.
+ * @param value The number.
+ * @return As for orbisgrove_category_set_report_id().
+ */
+orbisgrove_status orbisgrove_category_set_created(orbisgrove_category* category, int present, int64_t value);
+
+/**
+ * Adds a reference.
+ * @param list The list, or NULL.
+ * @return @p list.
+ */
+orbisgrove_category_list* orbisgrove_category_list_retain(orbisgrove_category_list* list);
+/**
+ * Drops a reference; the last one frees the list (records still retained
+ * elsewhere live on).
+ * @param list The list, or NULL.
+ */
+void orbisgrove_category_list_release(orbisgrove_category_list* list);
+/**
+ * Number of records.
+ * @param list The list.
+ * @return The count (0 for an empty list).
+ */
+size_t orbisgrove_category_list_count(const orbisgrove_category_list* list);
+/**
+ * A record of the list. The same index always gives the same handle, so
+ * handles compare by identity as the records do.
+ * @param list The list.
+ * @param index Below orbisgrove_category_list_count().
+ * @return A borrowed handle valid while @p list lives, or NULL for an index
+ *         out of range.
+ */
+orbisgrove_category* orbisgrove_category_list_at(const orbisgrove_category_list* list, size_t index);
+
+/* ------------------------------------------------------------- user data */
+
+/** The record the service created for a submitted report: dataCount, name,
+    exist, id, listId, time and url, each of which may be absent. */
+typedef struct orbisgrove_user_data orbisgrove_user_data;
+
+/**
+ * Decodes a user data record from a JSON object ("dataCount", "exist",
+ * "listId" as integers or null; "name", "id", "time", "url" as strings or
+ * null; missing keys read as absent).
+ * @param json The JSON text; need not be NUL-terminated.
+ * @param length Bytes of @p json.
+ * @param[out] user_data Receives a new record (one reference) on success,
+ *             NULL otherwise.
+ * @param[out] error As for orbisgrove_category_decode().
+ * @return As for orbisgrove_category_decode().
+ */
+orbisgrove_status orbisgrove_user_data_decode(const char* json, size_t length, orbisgrove_user_data** user_data,
+                                              orbisgrove_error** error);
+/**
+ * Adds a reference.
+ * @param user_data The record, or NULL.
+ * @return @p user_data.
+ */
+orbisgrove_user_data* orbisgrove_user_data_retain(orbisgrove_user_data* user_data);
+/**
+ * Drops a reference; the last one frees the record.
+ * @param user_data The record, or NULL.
+ */
+void orbisgrove_user_data_release(orbisgrove_user_data* user_data);
+/**
+ * The dataCount field.
+ * @param user_data The record.
+ * @param[out] value Receives the number when present; may be NULL.
+ * @return 1 when present as a signed 64-bit integer, 0 otherwise.
+ */
+int orbisgrove_user_data_data_count(const orbisgrove_user_data* user_data, int64_t* value);
+/**
+ * The exist field.
+ * @param user_data The record.
+ * @param[out] value Receives the number when present; may be NULL.
+ * @return 1 when present as a signed 64-bit integer, 0 otherwise.
+ */
+int orbisgrove_user_data_exist(const orbisgrove_user_data* user_data, int64_t* value);
+/**
+ * The listId field.
+ * @param user_data The record.
+ * @param[out] value Receives the number when present; may be NULL.
+ * @return 1 when present as a signed 64-bit integer, 0 otherwise.
+ */
+int orbisgrove_user_data_list_id(const orbisgrove_user_data* user_data, int64_t* value);
+/**
+ * The name field.
+ * @param user_data The record.
+ * @param[out] length Receives, when not NULL, the length in bytes; 0 when absent.
+ * @return Text owned by the record, or NULL when absent.
+ */
+const char* orbisgrove_user_data_name(const orbisgrove_user_data* user_data, size_t* length);
+/**
+ * The id field: the service's identifier of the saved report.
+ * @param user_data The record.
+ * @param[out] length Receives, when not NULL, the length in bytes; 0 when absent.
+ * @return Text owned by the record, or NULL when absent.
+ */
+const char* orbisgrove_user_data_id(const orbisgrove_user_data* user_data, size_t* length);
+/**
+ * The time field.
+ * @param user_data The record.
+ * @param[out] length Receives, when not NULL, the length in bytes; 0 when absent.
+ * @return Text owned by the record, or NULL when absent.
+ */
+const char* orbisgrove_user_data_time(const orbisgrove_user_data* user_data, size_t* length);
+/**
+ * The url field.
+ * @param user_data The record.
+ * @param[out] length Receives, when not NULL, the length in bytes; 0 when absent.
+ * @return Text owned by the record, or NULL when absent.
+ */
+const char* orbisgrove_user_data_url(const orbisgrove_user_data* user_data, size_t* length);
+
+/* --------------------------------------------------------------- options */
+
+/** Latitude then longitude, in degrees. */
+typedef struct orbisgrove_coordinate {
+  double latitude;  /**< Degrees north. */
+  double longitude; /**< Degrees east. */
+} orbisgrove_coordinate;
+
+/** What a host fills in to submit one report: position, category and
+    sub-category, the user's text and an optional module id. */
+typedef struct orbisgrove_options orbisgrove_options;
+
+/**
+ * Makes an options record from a coordinate.
+ * @param coordinate Where on the map.
+ * @param parent_category The category (retained, not copied), or NULL.
+ * @param child_category The sub-category (retained, not copied), or NULL.
+ * @param description The user's text (copied); NULL reads as "".
+ * @param module_id The host module raising the report (copied), or NULL for
+ *        none.
+ * @return A new record (one reference), or NULL when memory ran out.
+ */
+orbisgrove_options* orbisgrove_options_create_with_coordinate(orbisgrove_coordinate coordinate,
+                                                              orbisgrove_category* parent_category,
+                                                              orbisgrove_category* child_category,
+                                                              const char* description, const char* module_id);
+/**
+ * Makes an options record from a position fix's latitude and longitude.
+ * @param latitude Degrees north.
+ * @param longitude Degrees east.
+ * @param parent_category As for orbisgrove_options_create_with_coordinate().
+ * @param child_category As for orbisgrove_options_create_with_coordinate().
+ * @param description As for orbisgrove_options_create_with_coordinate().
+ * @param module_id As for orbisgrove_options_create_with_coordinate().
+ * @return A new record (one reference), or NULL when memory ran out.
+ */
+orbisgrove_options* orbisgrove_options_create_with_location(double latitude, double longitude,
+                                                            orbisgrove_category* parent_category,
+                                                            orbisgrove_category* child_category,
+                                                            const char* description, const char* module_id);
+/**
+ * Adds a reference.
+ * @param options The record, or NULL.
+ * @return @p options.
+ */
+orbisgrove_options* orbisgrove_options_retain(orbisgrove_options* options);
+/**
+ * Drops a reference; the last one frees the record and drops its references
+ * to the categories.
+ * @param options The record, or NULL.
+ */
+void orbisgrove_options_release(orbisgrove_options* options);
+/**
+ * The position.
+ * @param options The record.
+ * @return The coordinate.
+ */
+orbisgrove_coordinate orbisgrove_options_coordinate(const orbisgrove_options* options);
+/**
+ * The user's text.
+ * @param options The record.
+ * @return Text owned by the record; never NULL.
+ */
+const char* orbisgrove_options_description(const orbisgrove_options* options);
+/**
+ * The module id.
+ * @param options The record.
+ * @return Text owned by the record, or NULL when there is none.
+ */
+const char* orbisgrove_options_module_id(const orbisgrove_options* options);
+/**
+ * The category: the very handle given to the record.
+ * @param options The record.
+ * @return A borrowed handle valid while @p options holds it, or NULL.
+ */
+orbisgrove_category* orbisgrove_options_parent_category(const orbisgrove_options* options);
+/**
+ * The sub-category: the very handle given to the record.
+ * @param options The record.
+ * @return A borrowed handle valid while @p options holds it, or NULL.
+ */
+orbisgrove_category* orbisgrove_options_child_category(const orbisgrove_options* options);
+/**
+ * Sets the position.
+ * @param options The record.
+ * @param coordinate The new position.
+ */
+void orbisgrove_options_set_coordinate(orbisgrove_options* options, orbisgrove_coordinate coordinate);
+/**
+ * Sets the user's text.
+ * @param options The record.
+ * @param description The new text (copied); NULL reads as "".
+ * @return ::ORBISGROVE_OK, ::ORBISGROVE_ERROR_INVALID_ARGUMENT or
+ *         ::ORBISGROVE_ERROR_OUT_OF_MEMORY (the field is then unchanged).
+ */
+orbisgrove_status orbisgrove_options_set_description(orbisgrove_options* options, const char* description);
+/**
+ * Sets the module id.
+ * @param options The record.
+ * @param module_id The new text (copied), or NULL for none.
+ * @return As for orbisgrove_options_set_description().
+ */
+orbisgrove_status orbisgrove_options_set_module_id(orbisgrove_options* options, const char* module_id);
+/**
+ * Sets the category; the record retains the new one and releases the old.
+ * @param options The record.
+ * @param category The category, or NULL.
+ */
+void orbisgrove_options_set_parent_category(orbisgrove_options* options, orbisgrove_category* category);
+/**
+ * Sets the sub-category; the record retains the new one and releases the old.
+ * @param options The record.
+ * @param category The sub-category, or NULL.
+ */
+void orbisgrove_options_set_child_category(orbisgrove_options* options, orbisgrove_category* category);
+
+/* -------------------------------------------------------------- requests */
+
+/**
+ * Receives the answer to orbisgrove_get_report_categories(): a list (possibly
+ * empty) and no error; no list and an error; or neither (the service answered
+ * without a list).
+ * @param context The pointer given with the request.
+ * @param categories Borrowed for the call, or NULL.
+ * @param error Borrowed for the call, or NULL.
+ */
+typedef void (*orbisgrove_categories_callback)(void* context, orbisgrove_category_list* categories,
+                                               orbisgrove_error* error);
+
+/**
+ * Asks the shared kit for the report categories: at once from the device
+ * cache while its list is younger than 8 days, otherwise from the service.
+ *
+ * Reads the cache on the calling thread (and writes its path to the
+ * console). A cached list reaches @p callback on the calling thread before
+ * this call returns; otherwise @p callback runs later on the main queue.
+ * When this call returns ::ORBISGROVE_OK, @p callback runs exactly once;
+ * otherwise never. The request cannot be cancelled.
+ * @param callback Receives the answer; not NULL.
+ * @param context Passed to @p callback; must stay valid until it runs.
+ * @return ::ORBISGROVE_OK, ::ORBISGROVE_ERROR_INVALID_ARGUMENT or
+ *         ::ORBISGROVE_ERROR_OUT_OF_MEMORY.
+ */
+orbisgrove_status orbisgrove_get_report_categories(orbisgrove_categories_callback callback, void* context);
+
+/** A client that submits reports to one service host. */
+typedef struct orbisgrove_save_client orbisgrove_save_client;
+/** A running (or finished) submission. */
+typedef struct orbisgrove_task orbisgrove_task;
+
+/**
+ * Receives the outcome of orbisgrove_save_user_data(): the record the service
+ * created and no error (the record may be NULL when the reply had none), or
+ * no record and an error.
+ * @param context The pointer given with the submission.
+ * @param user_data Borrowed for the call, or NULL.
+ * @param error Borrowed for the call, or NULL.
+ */
+typedef void (*orbisgrove_save_callback)(void* context, orbisgrove_user_data* user_data, orbisgrove_error* error);
+
+/**
+ * The process-wide client of the default service host (or of the host given
+ * to orbisgrove_set_service_host()).
+ * @return A handle that is never freed; retaining and releasing it is
+ *         allowed and does nothing.
+ */
+orbisgrove_save_client* orbisgrove_save_client_shared(void);
+/**
+ * Makes a client of its own host (`initWithHost`).
+ * @param host A host name, IPv4 address or bracketed IPv6 address, with an
+ *        optional ":port" (copied); NULL for the default service host.
+ * @param[out] client Receives a new client (one reference) on success, NULL
+ *             otherwise.
+ * @return ::ORBISGROVE_OK, ::ORBISGROVE_ERROR_INVALID_ARGUMENT for text from
+ *         which no https URL can be formed (empty, white space, a scheme, a
+ *         path, "@"), or ::ORBISGROVE_ERROR_OUT_OF_MEMORY.
+ */
+orbisgrove_status orbisgrove_save_client_create(const char* host, orbisgrove_save_client** client);
+/**
+ * Adds a reference.
+ * @param client The client, or NULL.
+ * @return @p client.
+ */
+orbisgrove_save_client* orbisgrove_save_client_retain(orbisgrove_save_client* client);
+/**
+ * Drops a reference; the last one frees the client. Submissions it started
+ * run on to their end.
+ * @param client The client, or NULL.
+ */
+void orbisgrove_save_client_release(orbisgrove_save_client* client);
+
+/**
+ * Submits one report with one HTTPS request; never retried.
+ *
+ * The options record and the bundle identifier are read before this call
+ * returns; later changes do not reach the request. When this call returns
+ * ::ORBISGROVE_OK, @p callback runs exactly once, on the main queue, never
+ * before this call returns; otherwise never.
+ * @param client The client; NULL for orbisgrove_save_client_shared().
+ * @param options What to submit; not NULL.
+ * @param callback Receives the outcome; not NULL.
+ * @param context Passed to @p callback; must stay valid until it runs.
+ * @param[out] task Receives, when not NULL, the running task (one reference).
+ *             Releasing it does not cancel the submission.
+ * @return ::ORBISGROVE_OK, ::ORBISGROVE_ERROR_INVALID_ARGUMENT or
+ *         ::ORBISGROVE_ERROR_OUT_OF_MEMORY.
+ */
+orbisgrove_status orbisgrove_save_user_data(orbisgrove_save_client* client, const orbisgrove_options* options,
+                                            orbisgrove_save_callback callback, void* context, orbisgrove_task** task);
+/**
+ * Adds a reference.
+ * @param task The task, or NULL.
+ * @return @p task.
+ */
+orbisgrove_task* orbisgrove_task_retain(orbisgrove_task* task);
+/**
+ * Drops a reference; the last one frees the handle. The submission itself
+ * runs on.
+ * @param task The task, or NULL.
+ */
+void orbisgrove_task_release(orbisgrove_task* task);
+/**
+ * Cancels the submission if it has not ended yet: its callback then runs
+ * once, on the main queue, with a transport error of code
+ * ::ORBISGROVE_URL_ERROR_CANCELLED. Does nothing once it has ended. Any
+ * thread.
+ * @param task The task, or NULL.
+ */
+void orbisgrove_task_cancel(orbisgrove_task* task);
+
+/* ------------------------------------------------------------ main queue */
+
+/** A closure of the main queue handed to a dispatcher. */
+typedef struct orbisgrove_closure orbisgrove_closure;
+
+/**
+ * Runs, on the calling thread, the closures pending now (closures posted
+ * meanwhile wait for the next call). The calling thread becomes the main
+ * thread. A closure that fails with an exception (the kit's own do not) is
+ * written to the console; the closures after it stay pending.
+ * @return How many closures ran; 0 when one of them failed.
+ */
+size_t orbisgrove_main_queue_drain(void);
+/**
+ * Predicate of orbisgrove_main_queue_run_until().
+ * @param context The pointer given to orbisgrove_main_queue_run_until().
+ * @return Non-zero when the wait is over.
+ */
+typedef int (*orbisgrove_done_predicate)(void* context);
+/**
+ * Runs closures on the calling thread as they arrive until @p done returns
+ * non-zero or @p timeout_ms milliseconds have passed. The calling thread
+ * becomes the main thread.
+ * @param done The predicate, checked before and after each closure; NULL
+ *        waits for the whole time-out.
+ * @param context Passed to @p done.
+ * @param timeout_ms Milliseconds to wait at most; negative counts as 0.
+ * @return Non-zero when @p done held at the end.
+ */
+int orbisgrove_main_queue_run_until(orbisgrove_done_predicate done, void* context, int64_t timeout_ms);
+/**
+ * Number of closures waiting to be drained (always 0 while a dispatcher is
+ * installed).
+ * @return The count.
+ */
+size_t orbisgrove_main_queue_pending_count(void);
+/**
+ * Whether the calling thread is the main thread: the one draining the queue,
+ * or the one running a closure through orbisgrove_closure_run(); before
+ * anything drained, the process's initial thread.
+ * @return Non-zero on the main thread.
+ */
+int orbisgrove_is_main_thread(void);
+/**
+ * Receives each closure posted to the main queue while it is installed, on
+ * the posting thread (any thread). It must see that
+ * orbisgrove_closure_run() is called for the closure exactly once, on the
+ * host's main thread.
+ * @param context The pointer given to orbisgrove_main_queue_set_dispatcher().
+ * @param closure The closure; owned by the host until it is run.
+ */
+typedef void (*orbisgrove_dispatcher)(void* context, orbisgrove_closure* closure);
+/**
+ * Hands the main queue to the host's own event loop (a GUI or game loop).
+ * Closures already pending go to the dispatcher at once.
+ * @param dispatcher The dispatcher; NULL removes it (later closures wait to
+ *        be drained again).
+ * @param context Passed to @p dispatcher; must stay valid while installed.
+ * @return ::ORBISGROVE_OK or ::ORBISGROVE_ERROR_OUT_OF_MEMORY.
+ */
+orbisgrove_status orbisgrove_main_queue_set_dispatcher(orbisgrove_dispatcher dispatcher, void* context);
+/**
+ * Runs a closure handed to a dispatcher, then frees it. Call it on the
+ * host's main thread; while it runs, orbisgrove_is_main_thread() holds there.
+ * A failure inside the closure is written to the console.
+ * @param closure The closure; invalid after the call.
+ */
+void orbisgrove_closure_run(orbisgrove_closure* closure);
+/**
+ * Frees a closure without running it: the completion it carries never runs.
+ * Only for a host loop shutting down.
+ * @param closure The closure, or NULL; invalid after the call.
+ */
+void orbisgrove_closure_discard(orbisgrove_closure* closure);
+
+/* -------------------------------------------------------------- settings */
+
+/**
+ * Uses @p directory (one the application owns) as the temporary directory,
+ * where the device cache lives. Without it the kit uses a private directory
+ * under $TMPDIR (or /tmp). Make settings before the first request.
+ * @param directory The directory (copied).
+ * @return ::ORBISGROVE_OK, ::ORBISGROVE_ERROR_INVALID_ARGUMENT or
+ *         ::ORBISGROVE_ERROR_OUT_OF_MEMORY.
+ */
+orbisgrove_status orbisgrove_set_temporary_directory(const char* directory);
+/**
+ * The application's identity, sent with each submitted report.
+ * @param bundle_identifier The identifier (copied), or NULL for none.
+ * @return ::ORBISGROVE_OK or ::ORBISGROVE_ERROR_OUT_OF_MEMORY.
+ */
+orbisgrove_status orbisgrove_set_bundle_identifier(const char* bundle_identifier);
+/**
+ * Trusts the certificate authorities of a PEM file in addition to the
+ * system's store, for every later request. A file that cannot be read makes
+ * later requests fail with a secure-connection error rather than trust less.
+ * @param pem_file The file's path (copied).
+ * @return ::ORBISGROVE_OK, ::ORBISGROVE_ERROR_INVALID_ARGUMENT or
+ *         ::ORBISGROVE_ERROR_OUT_OF_MEMORY.
+ */
+orbisgrove_status orbisgrove_add_trusted_certificates(const char* pem_file);
+/**
+ * Receives one console line of the kit, on any thread.
+ * @param context The pointer given to orbisgrove_set_console_sink().
+ * @param line The line without line break, NUL-terminated; valid during the
+ *        call.
+ * @param length The line's length in bytes.
+ */
+typedef void (*orbisgrove_console_sink)(void* context, const char* line, size_t length);
+/**
+ * Sends the kit's console lines to @p sink instead of standard error.
+ * @param sink The sink; NULL restores standard error.
+ * @param context Passed to @p sink; must stay valid while installed.
+ * @return ::ORBISGROVE_OK or ::ORBISGROVE_ERROR_OUT_OF_MEMORY.
+ */
+orbisgrove_status orbisgrove_set_console_sink(orbisgrove_console_sink sink, void* context);
+/**
+ * Points both shared clients (categories and submissions) at
+ * https://HOST; requests already running keep their host.
+ * @param host A host name, IPv4 address or bracketed IPv6 address with an
+ *        optional ":port" (copied).
+ * @return ::ORBISGROVE_OK, ::ORBISGROVE_ERROR_INVALID_ARGUMENT for NULL or for
+ *         text from which no https URL can be formed (nothing changes then),
+ *         or ::ORBISGROVE_ERROR_OUT_OF_MEMORY.
+ */
+orbisgrove_status orbisgrove_set_service_host(const char* host);
+
+#if defined(__GNUC__) && !defined(_WIN32)
+#pragma GCC visibility pop
+#endif
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* ORBISGROVE_FEEDBACK_H */

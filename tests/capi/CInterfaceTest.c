@@ -1,0 +1,468 @@
+/* The C interface from a C program, against the local HTTPS test service.
+ * Built as C99 with -pedantic and linked to the shared library, so it also
+ * proves that the interface is exported. Every handle is released before the
+ * end: under AddressSanitizer a lost reference is a leak report. */
+#define _POSIX_C_SOURCE 200809L
+
+#include <orbisgrove/feedback.h>
+
+#include <pthread.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "ServiceHarness.h"
+
+static int checks = 0;
+static int failedChecks = 0;
+
+#define CHECK(condition)                                                            \
+  do {                                                                              \
+    ++checks;                                                                       \
+    if (!(condition)) {                                                             \
+      fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
+      ++failedChecks;                                                               \
+    }                                                                               \
+  } while (0)
+
+/* Nothing after a failed requirement would mean anything. */
+#define REQUIRE(condition)                                                                \
+  do {                                                                                    \
+    if (!(condition)) {                                                                   \
+      fprintf(stderr, "%s:%d: requirement failed: %s\n", __FILE__, __LINE__, #condition); \
+      exit(1);                                                                            \
+    }                                                                                     \
+  } while (0)
+
+static int textIs(const char* actual, const char* expected) { return actual != NULL && strcmp(actual, expected) == 0; }
+
+/* ------------------------------------------------------------- answers */
+
+typedef struct Answer {
+  int calls;
+  int onMainThread;
+  orbisgrove_category_list* categories; /* retained */
+  orbisgrove_user_data* userData;       /* retained */
+  orbisgrove_error* error;              /* retained */
+} Answer;
+
+static void releaseAnswer(Answer* answer) {
+  orbisgrove_category_list_release(answer->categories);
+  orbisgrove_user_data_release(answer->userData);
+  orbisgrove_error_release(answer->error);
+  memset(answer, 0, sizeof *answer);
+}
+
+static void onCategories(void* context, orbisgrove_category_list* categories, orbisgrove_error* error) {
+  Answer* answer = context;
+  ++answer->calls;
+  answer->onMainThread = orbisgrove_is_main_thread();
+  answer->categories = orbisgrove_category_list_retain(categories);
+  answer->error = orbisgrove_error_retain(error);
+}
+
+static void onSaved(void* context, orbisgrove_user_data* userData, orbisgrove_error* error) {
+  Answer* answer = context;
+  ++answer->calls;
+  answer->onMainThread = orbisgrove_is_main_thread();
+  answer->userData = orbisgrove_user_data_retain(userData);
+  answer->error = orbisgrove_error_retain(error);
+}
+
+static int answered(void* context) { return ((Answer*)context)->calls > 0; }
+
+static int waitForAnswer(Answer* answer) { return orbisgrove_main_queue_run_until(answered, answer, 20000); }
+
+/* The other way to wait: drain what is pending, now and then. */
+static int drainUntilAnswered(Answer* answer) {
+  const struct timespec pause = {0, 10 * 1000 * 1000};
+  size_t ran = 0;
+  int spins;
+  for (spins = 0; answer->calls == 0 && spins < 2000; ++spins) {
+    ran += orbisgrove_main_queue_drain();
+    if (answer->calls == 0) nanosleep(&pause, NULL);
+  }
+  return answer->calls > 0 && ran == 1;
+}
+
+/* ------------------------------------------------------------- records */
+
+static orbisgrove_category* decodeCategory(const char* json) {
+  orbisgrove_category* category = NULL;
+  REQUIRE(orbisgrove_category_decode(json, strlen(json), &category, NULL) == ORBISGROVE_OK);
+  return category;
+}
+
+static void testRecordsTellAbsentFromEmpty(void) {
+  static const char withNul[] = "{\"reportName\":\"a\\u0000b\"}";
+  const char* userJson =
+      "{\"dataCount\":3,\"name\":\"\",\"exist\":null,\"id\":\"r-1\",\"listId\":-9,\"time\":\"noon\",\"url\":null}";
+  orbisgrove_category* category = decodeCategory("{\"reportId\":\"\",\"parentId\":null,\"created\":7,\"other\":1}");
+  orbisgrove_category* nul = decodeCategory(withNul);
+  orbisgrove_user_data* userData = NULL;
+  size_t length = 99;
+  int64_t value = 0;
+
+  CHECK(textIs(orbisgrove_category_report_id(category, &length), "") && length == 0);
+  CHECK(orbisgrove_category_report_name(category, &length) == NULL && length == 0);
+  CHECK(orbisgrove_category_parent_id(category, NULL) == NULL);
+  CHECK(orbisgrove_category_created(category, &value) == 1 && value == 7);
+  CHECK(orbisgrove_category_report_name(nul, &length) != NULL && length == 3);
+
+  CHECK(orbisgrove_category_set_report_name(category, "Road") == ORBISGROVE_OK);
+  CHECK(textIs(orbisgrove_category_report_name(category, NULL), "Road"));
+  CHECK(orbisgrove_category_set_report_id(category, NULL) == ORBISGROVE_OK);
+  CHECK(orbisgrove_category_report_id(category, NULL) == NULL);
+  CHECK(orbisgrove_category_set_parent_id(category, "") == ORBISGROVE_OK);
+  CHECK(textIs(orbisgrove_category_parent_id(category, NULL), ""));
+  CHECK(orbisgrove_category_set_created(category, 0, 5) == ORBISGROVE_OK);
+  CHECK(orbisgrove_category_created(category, NULL) == 0);
+  CHECK(orbisgrove_category_set_created(category, 1, INT64_MIN) == ORBISGROVE_OK);
+  CHECK(orbisgrove_category_created(category, &value) == 1 && value == INT64_MIN);
+
+  REQUIRE(orbisgrove_user_data_decode(userJson, strlen(userJson), &userData, NULL) == ORBISGROVE_OK);
+  CHECK(orbisgrove_user_data_data_count(userData, &value) == 1 && value == 3);
+  CHECK(textIs(orbisgrove_user_data_name(userData, NULL), ""));
+  CHECK(orbisgrove_user_data_exist(userData, &value) == 0);
+  CHECK(textIs(orbisgrove_user_data_id(userData, &length), "r-1") && length == 3);
+  CHECK(orbisgrove_user_data_list_id(userData, &value) == 1 && value == -9);
+  CHECK(textIs(orbisgrove_user_data_time(userData, NULL), "noon"));
+  CHECK(orbisgrove_user_data_url(userData, NULL) == NULL);
+
+  orbisgrove_user_data_release(userData);
+  orbisgrove_category_release(nul);
+  orbisgrove_category_release(category);
+}
+
+static void testDecodingFailuresAreErrorValues(void) {
+  const char* mismatch = "{\"reportId\":5}";
+  orbisgrove_category* category = (orbisgrove_category*)&failedChecks; /* must be reset */
+  orbisgrove_error* error = NULL;
+
+  CHECK(orbisgrove_category_decode(mismatch, strlen(mismatch), &category, &error) == ORBISGROVE_ERROR_FAILED);
+  CHECK(category == NULL);
+  REQUIRE(error != NULL);
+  CHECK(textIs(orbisgrove_error_domain(error), ORBISGROVE_JSON_CODING_ERROR_DOMAIN));
+  CHECK(orbisgrove_error_code(error) == 2); /* type mismatch */
+  CHECK(textIs(orbisgrove_error_user_info_text(error, ORBISGROVE_CODING_PATH_KEY), "reportId"));
+  CHECK(orbisgrove_error_failure_reason(error) != NULL);
+  CHECK(orbisgrove_error_recovery_suggestion(error) == NULL);
+  CHECK(orbisgrove_error_underlying(error) == NULL);
+  CHECK(orbisgrove_error_user_info_text(error, "no such key") == NULL);
+  CHECK(strstr(orbisgrove_error_description(error), ORBISGROVE_JSON_CODING_ERROR_DOMAIN) != NULL);
+  orbisgrove_error_release(error);
+
+  /* Not JSON at all; the caller did not ask for the error. */
+  CHECK(orbisgrove_user_data_decode("[", 1, NULL, NULL) == ORBISGROVE_ERROR_INVALID_ARGUMENT);
+  {
+    orbisgrove_user_data* userData = NULL;
+    CHECK(orbisgrove_user_data_decode("[", 1, &userData, NULL) == ORBISGROVE_ERROR_FAILED && userData == NULL);
+  }
+}
+
+static void testOptionsHoldTheCategoriesGivenToThem(void) {
+  orbisgrove_category* parent = decodeCategory("{\"reportId\":\"1\",\"reportName\":\"Road\"}");
+  orbisgrove_category* child = decodeCategory("{\"reportId\":\"101\",\"reportName\":\"Closed\"}");
+  orbisgrove_coordinate where = {48.1, 11.5};
+  orbisgrove_options* options = orbisgrove_options_create_with_location(52.5, 13.4, parent, child, NULL, NULL);
+  orbisgrove_options* other = orbisgrove_options_create_with_coordinate(where, NULL, NULL, "text", "");
+  REQUIRE(options != NULL && other != NULL);
+
+  CHECK(orbisgrove_options_parent_category(options) == parent);
+  CHECK(orbisgrove_options_child_category(options) == child);
+  CHECK(orbisgrove_options_coordinate(options).latitude == 52.5);
+  CHECK(orbisgrove_options_coordinate(options).longitude == 13.4);
+  CHECK(textIs(orbisgrove_options_description(options), ""));
+  CHECK(orbisgrove_options_module_id(options) == NULL);
+  CHECK(textIs(orbisgrove_options_module_id(other), ""));
+  CHECK(orbisgrove_options_parent_category(other) == NULL);
+  CHECK(orbisgrove_options_coordinate(other).latitude == 48.1);
+
+  /* The options keep their categories alive. */
+  orbisgrove_category_release(parent);
+  orbisgrove_category_release(child);
+  CHECK(textIs(orbisgrove_category_report_name(orbisgrove_options_child_category(options), NULL), "Closed"));
+
+  orbisgrove_options_set_parent_category(other, orbisgrove_options_child_category(options));
+  orbisgrove_options_set_child_category(options, NULL);
+  CHECK(orbisgrove_options_child_category(options) == NULL);
+  CHECK(textIs(orbisgrove_category_report_id(orbisgrove_options_parent_category(other), NULL), "101"));
+  CHECK(orbisgrove_options_set_description(options, "Gate is locked") == ORBISGROVE_OK);
+  CHECK(textIs(orbisgrove_options_description(options), "Gate is locked"));
+  CHECK(orbisgrove_options_set_module_id(other, NULL) == ORBISGROVE_OK);
+  CHECK(orbisgrove_options_module_id(other) == NULL);
+  orbisgrove_options_set_coordinate(options, where);
+  CHECK(orbisgrove_options_coordinate(options).longitude == 11.5);
+
+  CHECK(orbisgrove_options_retain(options) == options);
+  orbisgrove_options_release(options);
+  orbisgrove_options_release(options);
+  orbisgrove_options_release(other);
+}
+
+static void testUnusableArgumentsChangeNothing(void) {
+  orbisgrove_save_client* client = (orbisgrove_save_client*)&failedChecks; /* must be reset */
+  Answer answer = {0};
+  CHECK(orbisgrove_set_service_host(NULL) == ORBISGROVE_ERROR_INVALID_ARGUMENT);
+  CHECK(orbisgrove_set_service_host("") == ORBISGROVE_ERROR_INVALID_ARGUMENT);
+  CHECK(orbisgrove_set_service_host("https://example.org") == ORBISGROVE_ERROR_INVALID_ARGUMENT);
+  CHECK(orbisgrove_set_service_host("example.org/path") == ORBISGROVE_ERROR_INVALID_ARGUMENT);
+  CHECK(orbisgrove_save_client_create("two words", &client) == ORBISGROVE_ERROR_INVALID_ARGUMENT);
+  CHECK(client == NULL);
+  CHECK(orbisgrove_get_report_categories(NULL, NULL) == ORBISGROVE_ERROR_INVALID_ARGUMENT);
+  CHECK(orbisgrove_save_user_data(NULL, NULL, onSaved, &answer, NULL) == ORBISGROVE_ERROR_INVALID_ARGUMENT);
+  CHECK(orbisgrove_set_temporary_directory(NULL) == ORBISGROVE_ERROR_INVALID_ARGUMENT);
+  CHECK(answer.calls == 0);
+}
+
+/* ------------------------------------------------------------ requests */
+
+typedef struct Console {
+  pthread_mutex_t mutex;
+  char lines[4096];
+} Console;
+
+static void collectConsole(void* context, const char* line, size_t length) {
+  Console* console = context;
+  size_t used;
+  pthread_mutex_lock(&console->mutex);
+  used = strlen(console->lines);
+  if (used + length + 2 < sizeof console->lines) {
+    memcpy(console->lines + used, line, length);
+    console->lines[used + length] = '\n';
+    console->lines[used + length + 1] = '\0';
+  }
+  pthread_mutex_unlock(&console->mutex);
+}
+
+static const char* kTwoCategories =
+    "{\"response\":\"201\",\"data\":[{\"reportId\":\"1\",\"reportName\":\"Road\",\"parentId\":\"0\",\"created\":1},"
+    "{\"reportId\":\"101\",\"reportName\":\"Closed\",\"parentId\":\"1\",\"created\":2}]}";
+static const char* kSaved =
+    "{\"response\":\"201\",\"data\":{\"dataCount\":1,\"name\":\"report\",\"exist\":0,\"id\":\"abc\",\"listId\":5,"
+    "\"time\":\"now\",\"url\":\"\"}}";
+
+static void testCategoriesComeFromTheServiceThenFromTheDevice(harness_service* service, const char* cacheDirectory) {
+  Console console;
+  Answer first = {0};
+  Answer second = {0};
+  orbisgrove_category* kept;
+  memset(&console, 0, sizeof console);
+  pthread_mutex_init(&console.mutex, NULL);
+  REQUIRE(orbisgrove_set_console_sink(collectConsole, &console) == ORBISGROVE_OK);
+
+  harness_service_enqueue_json(service, 200, kTwoCategories);
+  REQUIRE(orbisgrove_get_report_categories(onCategories, &first) == ORBISGROVE_OK);
+  CHECK(first.calls == 0);
+  REQUIRE(waitForAnswer(&first));
+  CHECK(first.calls == 1 && first.onMainThread && first.error == NULL);
+  REQUIRE(first.categories != NULL && orbisgrove_category_list_count(first.categories) == 2);
+  CHECK(orbisgrove_category_list_at(first.categories, 2) == NULL);
+  CHECK(orbisgrove_category_list_at(first.categories, 1) == orbisgrove_category_list_at(first.categories, 1));
+  kept = orbisgrove_category_retain(orbisgrove_category_list_at(first.categories, 1));
+  releaseAnswer(&first);
+  /* A retained record outlives its list. */
+  CHECK(textIs(orbisgrove_category_report_name(kept, NULL), "Closed"));
+  CHECK(textIs(orbisgrove_category_parent_id(kept, NULL), "1"));
+  orbisgrove_category_release(kept);
+
+  REQUIRE(orbisgrove_get_report_categories(onCategories, &second) == ORBISGROVE_OK);
+  CHECK(second.calls == 1); /* from the device, before the call returned */
+  CHECK(second.categories != NULL && orbisgrove_category_list_count(second.categories) == 2);
+  CHECK(harness_service_request_count(service) == 1);
+  releaseAnswer(&second);
+
+  REQUIRE(orbisgrove_set_console_sink(NULL, NULL) == ORBISGROVE_OK);
+  CHECK(strstr(console.lines, cacheDirectory) != NULL); /* the cache path is logged */
+  pthread_mutex_destroy(&console.mutex);
+}
+
+static orbisgrove_options* reportOptions(const char* moduleId) {
+  orbisgrove_category* parent = decodeCategory("{\"reportId\":\"1\",\"reportName\":\"Road\"}");
+  orbisgrove_category* child = decodeCategory("{\"reportId\":\"101\",\"reportName\":\"Closed\"}");
+  orbisgrove_options* options =
+      orbisgrove_options_create_with_location(52.5, 13.25, parent, child, "Gate is locked", moduleId);
+  REQUIRE(options != NULL);
+  orbisgrove_category_release(parent);
+  orbisgrove_category_release(child);
+  return options;
+}
+
+static void testSubmissionsSucceedFailAndCancel(harness_service* service) {
+  orbisgrove_options* options = reportOptions("mod-7");
+  orbisgrove_task* task = NULL;
+  orbisgrove_save_client* client = NULL;
+  Answer saved = {0};
+  Answer refused = {0};
+  Answer cancelled = {0};
+  size_t requestsBefore = harness_service_request_count(service);
+
+  /* Success through the shared client, with the host's identity. */
+  REQUIRE(orbisgrove_set_bundle_identifier("org.example.capi") == ORBISGROVE_OK);
+  harness_service_enqueue_json(service, 200, kSaved);
+  REQUIRE(orbisgrove_save_user_data(NULL, options, onSaved, &saved, &task) == ORBISGROVE_OK);
+  REQUIRE(task != NULL);
+  CHECK(saved.calls == 0);
+  REQUIRE(waitForAnswer(&saved));
+  CHECK(saved.calls == 1 && saved.onMainThread && saved.error == NULL);
+  REQUIRE(saved.userData != NULL);
+  CHECK(textIs(orbisgrove_user_data_id(saved.userData, NULL), "abc"));
+  CHECK(textIs(orbisgrove_user_data_url(saved.userData, NULL), ""));
+  CHECK(harness_service_request_body_contains(service, requestsBefore, "Gate is locked"));
+  CHECK(harness_service_request_body_contains(service, requestsBefore, "&module_id=mod-7"));
+  CHECK(harness_service_request_body_contains(service, requestsBefore, "org.example.capi"));
+  orbisgrove_task_cancel(task); /* after the end: nothing happens */
+  orbisgrove_task_release(task);
+  REQUIRE(orbisgrove_set_bundle_identifier(NULL) == ORBISGROVE_OK);
+
+  /* The service's refusal, in its own words. */
+  harness_service_enqueue_json(service, 400,
+                               "{\"response\":\"400\",\"data\":[{\"error\":[\"Field val is missing.\"]}]}");
+  REQUIRE(orbisgrove_save_user_data(orbisgrove_save_client_shared(), options, onSaved, &refused, NULL) ==
+          ORBISGROVE_OK);
+  REQUIRE(drainUntilAnswered(&refused));
+  CHECK(refused.calls == 1 && refused.userData == NULL);
+  REQUIRE(refused.error != NULL);
+  CHECK(textIs(orbisgrove_error_domain(refused.error), ORBISGROVE_FEEDBACK_ERROR_DOMAIN));
+  CHECK(orbisgrove_error_code(refused.error) == -1);
+  CHECK(textIs(orbisgrove_error_failure_reason(refused.error), "Field val is missing."));
+
+  /* A client of its own host, cancelled while the service holds the request. */
+  REQUIRE(orbisgrove_save_client_create(harness_service_host(service), &client) == ORBISGROVE_OK);
+  harness_service_enqueue_stalled(service);
+  REQUIRE(orbisgrove_save_user_data(client, options, onSaved, &cancelled, &task) == ORBISGROVE_OK);
+  CHECK(orbisgrove_save_client_retain(client) == client);
+  orbisgrove_save_client_release(client);
+  orbisgrove_save_client_release(client); /* the submission runs on */
+  CHECK(orbisgrove_task_retain(task) == task);
+  orbisgrove_task_release(task);
+  REQUIRE(harness_service_wait_for_stalled(service, 1));
+  orbisgrove_task_cancel(task);
+  REQUIRE(waitForAnswer(&cancelled));
+  CHECK(cancelled.calls == 1 && cancelled.userData == NULL);
+  REQUIRE(cancelled.error != NULL);
+  CHECK(textIs(orbisgrove_error_domain(cancelled.error), ORBISGROVE_URL_ERROR_DOMAIN));
+  CHECK(orbisgrove_error_code(cancelled.error) == ORBISGROVE_URL_ERROR_CANCELLED);
+  CHECK(orbisgrove_error_underlying(cancelled.error) != NULL &&
+        orbisgrove_error_code(orbisgrove_error_underlying(cancelled.error)) == ORBISGROVE_URL_ERROR_CANCELLED);
+  harness_service_release_stalled(service);
+  orbisgrove_task_release(task);
+
+  /* Each ran exactly once: nothing more arrives. */
+  orbisgrove_main_queue_run_until(NULL, NULL, 100);
+  CHECK(saved.calls == 1 && refused.calls == 1 && cancelled.calls == 1);
+  releaseAnswer(&saved);
+  releaseAnswer(&refused);
+  releaseAnswer(&cancelled);
+  orbisgrove_options_release(options);
+}
+
+/* ---------------------------------------------------------- dispatcher */
+
+typedef struct HostLoop {
+  pthread_mutex_t mutex;
+  orbisgrove_closure* closures[16];
+  size_t count;
+  size_t received;
+} HostLoop;
+
+/* Runs on whichever thread posts: only hands the closure over. */
+static void dispatch(void* context, orbisgrove_closure* closure) {
+  HostLoop* loop = context;
+  pthread_mutex_lock(&loop->mutex);
+  ++loop->received;
+  if (loop->count < sizeof loop->closures / sizeof loop->closures[0]) {
+    loop->closures[loop->count++] = closure;
+  } else {
+    orbisgrove_closure_discard(closure);
+  }
+  pthread_mutex_unlock(&loop->mutex);
+}
+
+static void* askFromAnotherThread(void* result) {
+  *(int*)result = orbisgrove_is_main_thread();
+  return NULL;
+}
+
+static void testADispatcherRunsCompletionsOnTheHostsLoop(harness_service* service) {
+  HostLoop loop;
+  Answer saved = {0};
+  orbisgrove_options* options = reportOptions(NULL);
+  int spins;
+  int otherThreadIsMain = -1;
+  pthread_t other;
+  memset(&loop, 0, sizeof loop);
+  pthread_mutex_init(&loop.mutex, NULL);
+
+  REQUIRE(orbisgrove_main_queue_set_dispatcher(dispatch, &loop) == ORBISGROVE_OK);
+  harness_service_enqueue_json(service, 200, kSaved);
+  REQUIRE(orbisgrove_save_user_data(NULL, options, onSaved, &saved, NULL) == ORBISGROVE_OK);
+  /* The host's loop: run what the dispatcher received, on this thread. */
+  for (spins = 0; saved.calls == 0 && spins < 2000; ++spins) {
+    orbisgrove_closure* batch[16];
+    size_t count;
+    size_t i;
+    const struct timespec pause = {0, 10 * 1000 * 1000};
+    pthread_mutex_lock(&loop.mutex);
+    count = loop.count;
+    memcpy(batch, loop.closures, count * sizeof batch[0]);
+    loop.count = 0;
+    pthread_mutex_unlock(&loop.mutex);
+    for (i = 0; i < count; ++i) orbisgrove_closure_run(batch[i]);
+    if (saved.calls == 0) nanosleep(&pause, NULL);
+  }
+  CHECK(saved.calls == 1 && saved.onMainThread && saved.userData != NULL);
+  CHECK(loop.received == 1 && loop.count == 0);
+  CHECK(orbisgrove_main_queue_pending_count() == 0);
+  REQUIRE(orbisgrove_main_queue_set_dispatcher(NULL, NULL) == ORBISGROVE_OK);
+
+  REQUIRE(pthread_create(&other, NULL, askFromAnotherThread, &otherThreadIsMain) == 0);
+  pthread_join(other, NULL);
+  CHECK(otherThreadIsMain == 0);
+
+  releaseAnswer(&saved);
+  orbisgrove_options_release(options);
+  pthread_mutex_destroy(&loop.mutex);
+}
+
+/* ----------------------------------------------------------------- main */
+
+int main(void) {
+  const char* tmp = getenv("TMPDIR");
+  char cacheDirectory[512];
+  char cacheFile[600];
+  harness_service* service;
+
+  snprintf(cacheDirectory, sizeof cacheDirectory, "%s/orbisgrove-capi-XXXXXX", tmp && *tmp ? tmp : "/tmp");
+  REQUIRE(mkdtemp(cacheDirectory) != NULL);
+  REQUIRE(orbisgrove_set_temporary_directory(cacheDirectory) == ORBISGROVE_OK);
+
+  testRecordsTellAbsentFromEmpty();
+  testDecodingFailuresAreErrorValues();
+  testOptionsHoldTheCategoriesGivenToThem();
+  testUnusableArgumentsChangeNothing();
+
+  service = harness_service_start();
+  REQUIRE(orbisgrove_add_trusted_certificates(harness_service_ca_file(service)) == ORBISGROVE_OK);
+  REQUIRE(orbisgrove_set_service_host(harness_service_host(service)) == ORBISGROVE_OK);
+  /* Unusable text leaves the host as it was: the requests below still arrive. */
+  CHECK(orbisgrove_set_service_host("bad host") == ORBISGROVE_ERROR_INVALID_ARGUMENT);
+
+  testCategoriesComeFromTheServiceThenFromTheDevice(service, cacheDirectory);
+  testSubmissionsSucceedFailAndCancel(service);
+  testADispatcherRunsCompletionsOnTheHostsLoop(service);
+
+  harness_service_stop(service);
+  snprintf(cacheFile, sizeof cacheFile, "%s/orbisgroveReportCategories.plist", cacheDirectory);
+  unlink(cacheFile);
+  rmdir(cacheDirectory);
+
+  if (failedChecks > 0) {
+    fprintf(stderr, "%d of %d checks failed\n", failedChecks, checks);
+    return 1;
+  }
+  printf("all %d checks of the C interface passed\n", checks);
+  return 0;
+}

@@ -38,10 +38,10 @@ std::shared_ptr<platform::DataTask> OrbisgroveReportCategoriesAPIManager::getRep
   // A caller that wants no answer still gets a running request, not a crash later.
   if (!completion)
     completion = [](std::optional<OrbisgroveReportCategoriesList>, std::shared_ptr<const platform::Error>) {};
-  auto onSuccess = [completion](std::string body) {
+  auto onSuccess = [completion](const platform::JSONDocument& reply) {
     std::optional<OrbisgroveReportCategoriesList> categories;
     try {
-      categories = platform::JSONDecoder().decode<OrbisgroveReportCategoriesResponse>(body).categories();
+      categories = OrbisgroveReportCategoriesResponse(reply.root()).categories();
     } catch (const platform::CodingError& failure) {
       completion(std::nullopt, failure.error());
       return;
@@ -57,7 +57,7 @@ std::shared_ptr<platform::DataTask> OrbisgroveReportCategoriesAPIManager::getRep
 }
 
 std::shared_ptr<platform::DataTask> OrbisgroveReportCategoriesAPIManager::dataTaskWithURL(
-    const platform::URL& url, ServiceBodyHandler completionHandler, ServiceErrorHandler errorHandler) {
+    const platform::URL& url, ServiceDocumentHandler completionHandler, ServiceErrorHandler errorHandler) {
   return makeServiceDataTask(url, categoriesFormBody(), std::move(completionHandler), std::move(errorHandler));
 }
 

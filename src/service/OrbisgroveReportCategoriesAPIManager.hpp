@@ -65,7 +65,7 @@ class OrbisgroveReportCategoriesAPIManager {
 
  private:
   virtual std::shared_ptr<platform::DataTask> dataTaskWithURL(const platform::URL& url,
-                                                              ServiceBodyHandler completionHandler,
+                                                              ServiceDocumentHandler completionHandler,
                                                               ServiceErrorHandler errorHandler);
 
   std::atomic<std::shared_ptr<const platform::URL>> apiEndpoint_;

@@ -33,7 +33,7 @@ std::shared_ptr<platform::DataTask> OrbisgroveSaveUserDataAPIManager::saveUserDa
     const OrbisgroveSaveUserDataOptions& options, CompletionHandler completion) {
   // A caller that wants no answer still gets a running request, not a crash later.
   if (!completion) completion = [](std::shared_ptr<OrbisgroveUserDataInfo>, std::shared_ptr<const platform::Error>) {};
-  auto onSuccess = [completion](std::string body) {
+  auto onSuccess = [completion](const std::string& body) {
     std::shared_ptr<OrbisgroveUserDataInfo> dataInfo;
     try {
       dataInfo = platform::JSONDecoder().decode<OrbisgroveUserDataInfoResponse>(body).dataInfo();

@@ -11,20 +11,25 @@
 #include "service/OrbisgroveReportCategoriesAPIManager.hpp"
 
 namespace orbisgrove {
+namespace {
 
-ReplyVerdict judgeReply(const std::optional<std::string>& body,
-                        const std::shared_ptr<const platform::URLResponse>& response,
-                        const std::shared_ptr<const platform::Error>& transportError) {
+// The verdict with a success's parsed document, for handlers that decode it.
+using ParsedVerdict =
+    std::variant<std::shared_ptr<const platform::JSONDocument>, std::shared_ptr<const platform::Error>>;
+
+ParsedVerdict judgeParsedReply(const std::optional<std::string>& body,
+                               const std::shared_ptr<const platform::URLResponse>& response,
+                               const std::shared_ptr<const platform::Error>& transportError) {
   // Without a body there are no service messages; the host still gets one
   // call, carrying the transport error's domain and code.
   if (!body) return OrbisgroveReportCategoriesAPIManager::descriptiveError({}, response, transportError);
   try {
-    const platform::JSONDocument document(*body);
-    const OrbisgroveExploreAPIResult result(document.root());
+    auto document = std::make_shared<const platform::JSONDocument>(*body);
+    const OrbisgroveExploreAPIResult result(document->root());
     // Only the envelope decides: a "201" in an HTTP error reply is a success,
     // an HTTP 200 without it a failure.
-    if (result.response == "201") return *body;
-    const OrbisgroveExploreAPIError envelope(document.root());
+    if (result.response == "201") return document;
+    const OrbisgroveExploreAPIError envelope(document->root());
     std::string message = envelope.joinedMessage();
     if (message.empty()) message = kDefaultServiceMessage;
     const platform::UserInfo replyFields{{std::string(kServiceMessageKey), std::move(message)}};
@@ -34,27 +39,56 @@ ReplyVerdict judgeReply(const std::optional<std::string>& body,
   }
 }
 
+// Judges the reply with `judge`; out of memory or the like, the caller still
+// waits for its one call and gets this error.
+template <class Verdict, class Judge>
+Verdict judgedOrFailed(Judge judge) {
+  try {
+    return judge();
+  } catch (const std::exception& failure) {
+    return platform::Error::make(std::string(OrbisgroveFeedbackErrorDomain), OrbisgroveFeedbackErrorCode,
+                                 {{std::string(platform::NSLocalizedFailureReasonErrorKey),
+                                   std::string("The reply could not be handled: ") + failure.what()}});
+  }
+}
+
+void postError(ServiceErrorHandler errorHandler, std::shared_ptr<const platform::Error> error) {
+  platform::MainQueue::shared().post(
+      [handler = std::move(errorHandler), error = std::move(error)]() { handler(error); });
+}
+
+}  // namespace
+
+ReplyVerdict judgeReply(const std::optional<std::string>& body,
+                        const std::shared_ptr<const platform::URLResponse>& response,
+                        const std::shared_ptr<const platform::Error>& transportError) {
+  ParsedVerdict verdict = judgeParsedReply(body, response, transportError);
+  if (auto* error = std::get_if<std::shared_ptr<const platform::Error>>(&verdict)) return std::move(*error);
+  return *body;
+}
+
 void deliverReply(std::optional<std::string> body, std::shared_ptr<const platform::URLResponse> response,
                   std::shared_ptr<const platform::Error> transportError, ServiceBodyHandler completionHandler,
                   ServiceErrorHandler errorHandler) {
-  ReplyVerdict verdict;
-  try {
-    verdict = judgeReply(body, response, transportError);
-  } catch (const std::exception& failure) {
-    // Out of memory or the like: the caller still waits for its one call.
-    verdict = platform::Error::make(std::string(OrbisgroveFeedbackErrorDomain), OrbisgroveFeedbackErrorCode,
-                                    {{std::string(platform::NSLocalizedFailureReasonErrorKey),
-                                      std::string("The reply could not be handled: ") + failure.what()}});
-  }
+  auto verdict = judgedOrFailed<ReplyVerdict>([&] { return judgeReply(body, response, transportError); });
   if (auto* success = std::get_if<std::string>(&verdict)) {
     platform::MainQueue::shared().post([handler = std::move(completionHandler),
                                         replyBody = std::move(*success)]() mutable { handler(std::move(replyBody)); });
     return;
   }
-  platform::MainQueue::shared().post(
-      [handler = std::move(errorHandler), error = std::get<std::shared_ptr<const platform::Error>>(verdict)]() {
-        handler(error);
-      });
+  postError(std::move(errorHandler), std::get<std::shared_ptr<const platform::Error>>(std::move(verdict)));
+}
+
+void deliverReply(std::optional<std::string> body, std::shared_ptr<const platform::URLResponse> response,
+                  std::shared_ptr<const platform::Error> transportError, ServiceDocumentHandler completionHandler,
+                  ServiceErrorHandler errorHandler) {
+  auto verdict = judgedOrFailed<ParsedVerdict>([&] { return judgeParsedReply(body, response, transportError); });
+  if (auto* success = std::get_if<std::shared_ptr<const platform::JSONDocument>>(&verdict)) {
+    platform::MainQueue::shared().post(
+        [handler = std::move(completionHandler), document = std::move(*success)]() { handler(*document); });
+    return;
+  }
+  postError(std::move(errorHandler), std::get<std::shared_ptr<const platform::Error>>(std::move(verdict)));
 }
 
 }  // namespace orbisgrove

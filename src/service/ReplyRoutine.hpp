@@ -39,5 +39,9 @@ ReplyVerdict judgeReply(const std::optional<std::string>& body,
 void deliverReply(std::optional<std::string> body, std::shared_ptr<const platform::URLResponse> response,
                   std::shared_ptr<const platform::Error> transportError, ServiceBodyHandler completionHandler,
                   ServiceErrorHandler errorHandler);
+/// The same, handing a success over as the document parsed to judge it.
+void deliverReply(std::optional<std::string> body, std::shared_ptr<const platform::URLResponse> response,
+                  std::shared_ptr<const platform::Error> transportError, ServiceDocumentHandler completionHandler,
+                  ServiceErrorHandler errorHandler);
 
 }  // namespace orbisgrove

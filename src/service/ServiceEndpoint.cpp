@@ -2,6 +2,7 @@
 
 #include <orbisgrove/platform/URLRequest.hpp>
 
+#include <optional>
 #include <stdexcept>
 #include <utility>
 
@@ -22,9 +23,15 @@ platform::URL serviceEndpoint(const std::optional<std::string>& host) {
 }
 
 platform::URL serviceURL(const platform::URL& endpoint) {
+  // Resolving parses with libcurl, a sizeable part of a request's own work;
+  // every request of a client asks for the same endpoint, so each thread
+  // keeps its last answer.
+  thread_local std::optional<std::pair<platform::URL, platform::URL>> last;
+  if (last && last->first == endpoint) return last->second;
   auto url = endpoint.resolving(kServicePath);
   // A relative path always resolves against an https base with a host.
   if (!url) throw std::logic_error("cannot resolve the service path against " + endpoint.absoluteString());
+  last.emplace(endpoint, *url);
   return std::move(*url);
 }
 
@@ -41,21 +48,42 @@ std::string serviceFormPrefix(std::string_view operation) {
   return prefix;
 }
 
-std::shared_ptr<platform::DataTask> makeServiceDataTask(const platform::URL& url, std::string body,
-                                                        ServiceBodyHandler completionHandler,
-                                                        ServiceErrorHandler errorHandler) {
+namespace {
+
+platform::URLRequest serviceRequest(const platform::URL& url, std::string body) {
   platform::URLRequest request(url, platform::URLRequestCachePolicy::useProtocolCachePolicy, kServiceRequestTimeout);
   request.httpMethod = "POST";
   request.allHTTPHeaderFields = {{"Content-Type", "application/x-www-form-urlencoded"}};
   request.httpBody = std::move(body);
+  return request;
+}
+
+template <class SuccessHandler>
+std::shared_ptr<platform::DataTask> serviceDataTask(const platform::URL& url, std::string body,
+                                                    SuccessHandler completionHandler,
+                                                    ServiceErrorHandler errorHandler) {
   return platform::URLSession::shared().dataTask(
-      std::move(request),
+      serviceRequest(url, std::move(body)),
       [completionHandler = std::move(completionHandler), errorHandler = std::move(errorHandler)](
           std::optional<std::string> replyBody, std::shared_ptr<const platform::URLResponse> response,
           std::shared_ptr<const platform::Error> error) mutable {
         deliverReply(std::move(replyBody), std::move(response), std::move(error), std::move(completionHandler),
                      std::move(errorHandler));
       });
+}
+
+}  // namespace
+
+std::shared_ptr<platform::DataTask> makeServiceDataTask(const platform::URL& url, std::string body,
+                                                        ServiceBodyHandler completionHandler,
+                                                        ServiceErrorHandler errorHandler) {
+  return serviceDataTask(url, std::move(body), std::move(completionHandler), std::move(errorHandler));
+}
+
+std::shared_ptr<platform::DataTask> makeServiceDataTask(const platform::URL& url, std::string body,
+                                                        ServiceDocumentHandler completionHandler,
+                                                        ServiceErrorHandler errorHandler) {
+  return serviceDataTask(url, std::move(body), std::move(completionHandler), std::move(errorHandler));
 }
 
 }  // namespace orbisgrove

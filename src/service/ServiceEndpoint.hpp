@@ -13,6 +13,9 @@
 #include <string_view>
 
 namespace orbisgrove {
+namespace platform {
+class JSONDocument;
+}
 
 /// The client key sent in every request body.
 inline constexpr std::string_view kServiceClientKey = "tV3nQe8LpZk2RwXa0MfYc7HsJd9=";
@@ -41,6 +44,10 @@ std::string serviceFormPrefix(std::string_view operation);
 using ServiceBodyHandler = std::function<void(std::string body)>;
 /// Receives the error of a failed request, on the main queue.
 using ServiceErrorHandler = std::function<void(std::shared_ptr<const platform::Error> error)>;
+/// Receives a successful reply as the document the reply routine parsed to
+/// judge it, on the main queue: a handler that decodes the reply need not
+/// parse it a second time.
+using ServiceDocumentHandler = std::function<void(const platform::JSONDocument& reply)>;
 
 /// A suspended data task of the shared session: POST `body` to `url` with the
 /// one header "Content-Type: application/x-www-form-urlencoded", the
@@ -49,6 +56,10 @@ using ServiceErrorHandler = std::function<void(std::shared_ptr<const platform::E
 /// queue once the task ends (also when it is cancelled).
 std::shared_ptr<platform::DataTask> makeServiceDataTask(const platform::URL& url, std::string body,
                                                         ServiceBodyHandler completionHandler,
+                                                        ServiceErrorHandler errorHandler);
+/// The same, handing a success over as its parsed document.
+std::shared_ptr<platform::DataTask> makeServiceDataTask(const platform::URL& url, std::string body,
+                                                        ServiceDocumentHandler completionHandler,
                                                         ServiceErrorHandler errorHandler);
 
 }  // namespace orbisgrove

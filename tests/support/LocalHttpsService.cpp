@@ -487,6 +487,11 @@ std::size_t LocalHttpsService::connectionCount() const {
   return connections.size();
 }
 
+std::size_t LocalHttpsService::handshakeCount() const {
+  const std::lock_guard lock(state_->mutex);
+  return static_cast<std::size_t>(state_->lastConnection);
+}
+
 bool LocalHttpsService::waitForRequests(std::size_t count, std::chrono::milliseconds timeout) const {
   std::unique_lock lock(state_->mutex);
   return state_->changed.wait_for(lock, timeout, [&] { return state_->requests.size() >= count; });

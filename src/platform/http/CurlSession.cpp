@@ -34,12 +34,23 @@ constexpr long maximumRedirects = 5;
 // Beyond this, transfers to one host wait for a connection to come free
 // instead of each opening its own TLS connection.
 constexpr long connectionsPerHost = 6;
+// Idle connections kept for reuse. Without a limit of its own libcurl keeps
+// four per transfer still attached, so as a burst of requests drains it closes
+// the connections the next burst would reuse, which then pays new handshakes.
+constexpr long cachedConnections = 2 * connectionsPerHost;
+// Finished transfers leave their easy handles for the next ones: setting one
+// up afresh costs more than resetting it.
+constexpr std::size_t idleHandleLimit = 16;
 constexpr double defaultTimeoutSeconds = 60;
 // A request cannot ask for more than a day; keeps the milliseconds in a long.
 constexpr double longestTimeoutSeconds = 24.0 * 60 * 60;
-// The loop sleeps at most this long when nothing is due; libcurl's own timers
-// and curl_multi_wakeup end the wait sooner.
+// The loop sleeps at most this long when no transfer runs; curl_multi_wakeup
+// ends the wait sooner.
 constexpr int idlePollMilliseconds = 60 * 1000;
+// While transfers run, libcurl may hold some without a timer of its own (a
+// transfer waiting for a free connection to its host is one); it asks not to
+// be left alone for long then.
+constexpr int busyPollMilliseconds = 200;
 
 std::atomic<std::uint64_t> lastTaskIdentifier{0};
 
@@ -257,6 +268,8 @@ class SessionCore final : public ExitParticipant, public std::enable_shared_from
 
   [[nodiscard]] bool isDeliveryThread() const { return deliveryThread_.load() == std::this_thread::get_id(); }
 
+  void setTimeoutCap(std::optional<double> seconds) { testTimeoutCap_.store(seconds.value_or(0)); }
+
   void resume(CurlDataTask& task) {
     std::unique_lock lock(mutex_);
     // While the process exits nothing starts and no handler runs any more:
@@ -358,6 +371,7 @@ class SessionCore final : public ExitParticipant, public std::enable_shared_from
     if (multi_ == nullptr) return false;
     curl_multi_setopt(multi_, CURLMOPT_PIPELINING, static_cast<long>(CURLPIPE_MULTIPLEX));
     curl_multi_setopt(multi_, CURLMOPT_MAX_HOST_CONNECTIONS, connectionsPerHost);
+    curl_multi_setopt(multi_, CURLMOPT_MAXCONNECTS, cachedConnections);
     try {
       threadRunning_ = true;
       thread_ = std::thread([core = shared_from_this()] { core->run(); });
@@ -389,7 +403,13 @@ class SessionCore final : public ExitParticipant, public std::enable_shared_from
     return true;
   }
 
-  void finish(const std::shared_ptr<CurlDataTask>& task, Outcome outcome) {
+  // `reusable`: the transfer ended cleanly, so its easy handle may serve the
+  // next one (a handle that failed can keep state that refuses options).
+  void finish(const std::shared_ptr<CurlDataTask>& task, Outcome outcome, bool reusable = false) {
+    if (reusable && task->transfer && task->transfer->easy != nullptr && idleHandles_.size() < idleHandleLimit) {
+      curl_easy_reset(task->transfer->easy);
+      idleHandles_.push_back(std::exchange(task->transfer->easy, nullptr));
+    }
     task->transfer.reset();
     bool wasCancelled = false;
     if (!claimCompletion(*task, wasCancelled)) return;
@@ -399,7 +419,8 @@ class SessionCore final : public ExitParticipant, public std::enable_shared_from
   void run();
   void startTransfer(const std::shared_ptr<CurlDataTask>& task);
   void cancelTransfer(const std::shared_ptr<CurlDataTask>& task);
-  void collectFinishedTransfers();
+  // Returns how many transfers ended.
+  std::size_t collectFinishedTransfers();
   Outcome outcomeOf(CurlDataTask& task, CURLcode result);
   std::optional<std::string> configure(CurlDataTask& task);
 
@@ -418,10 +439,14 @@ class SessionCore final : public ExitParticipant, public std::enable_shared_from
   CURLM* multi_ = nullptr;
   std::thread thread_;
   std::atomic<std::thread::id> deliveryThread_{};
+  // Seconds; 0 for none. Set by tests through URLSession::setTimeoutCapForTesting.
+  std::atomic<double> testTimeoutCap_{0};
 
   // Delivery thread only: the transfers libcurl is working on, which keep
   // their tasks alive until the completion has run.
   std::unordered_map<CURL*, std::shared_ptr<CurlDataTask>> running_;
+  // Delivery thread only: reset easy handles ready for the next transfers.
+  std::vector<CURL*> idleHandles_;
 };
 
 void CurlDataTask::resume() { core_->resume(*this); }
@@ -462,8 +487,11 @@ void SessionCore::run() {
     for (const auto& task : starts) startTransfer(task);
     int stillRunning = 0;
     curl_multi_perform(multi_, &stillRunning);
-    collectFinishedTransfers();
-    curl_multi_poll(multi_, nullptr, 0, idlePollMilliseconds, nullptr);
+    // A finished transfer frees its connection for one that waits: let libcurl
+    // start it at once instead of after the next event.
+    const bool finishedAny = collectFinishedTransfers() > 0;
+    const int wait = finishedAny ? 0 : (running_.empty() ? idlePollMilliseconds : busyPollMilliseconds);
+    curl_multi_poll(multi_, nullptr, 0, wait, nullptr);
   }
 
   CURLM* multi = nullptr;
@@ -478,7 +506,11 @@ void SessionCore::run() {
     threadRunning_ = false;
     deliveryThread_.store(std::thread::id{});
   }
-  if (multi != nullptr) curl_multi_cleanup(multi);
+  if (multi != nullptr) {
+    for (CURL* easy : idleHandles_) curl_easy_cleanup(easy);
+    idleHandles_.clear();
+    curl_multi_cleanup(multi);
+  }
   threadEnded_.notify_all();
 }
 
@@ -518,7 +550,12 @@ std::optional<std::string> SessionCore::configure(CurlDataTask& task) {
     const std::lock_guard lock(mutex_);
     transfer->trust = trust_;
   }
-  transfer->easy = curl_easy_init();
+  if (idleHandles_.empty()) {
+    transfer->easy = curl_easy_init();
+  } else {
+    transfer->easy = idleHandles_.back();
+    idleHandles_.pop_back();
+  }
   if (transfer->easy == nullptr) return "libcurl could not create a transfer";
   CURL* easy = transfer->easy;
 
@@ -564,6 +601,10 @@ std::optional<std::string> SessionCore::configure(CurlDataTask& task) {
   curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_2TLS));
   set(curl_easy_setopt(easy, CURLOPT_PIPEWAIT, 1L));
   set(curl_easy_setopt(easy, CURLOPT_TCP_KEEPALIVE, 1L));
+  // libcurl's receive buffer (16 KiB by default) is allocated for every
+  // transfer, also one that waits for a connection; the replies are small
+  // JSON, and a smaller buffer costs them no measurable time.
+  curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, 4096L);
   set(curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L));
   set(curl_easy_setopt(easy, CURLOPT_HTTPHEADER, transfer->headerList));
   set(curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, receiveBody));
@@ -584,6 +625,7 @@ std::optional<std::string> SessionCore::configure(CurlDataTask& task) {
   if (!std::isfinite(seconds) || seconds <= 0) seconds = defaultTimeoutSeconds;
   if (configuration_.timeoutCap && *configuration_.timeoutCap > 0)
     seconds = std::min(seconds, *configuration_.timeoutCap);
+  if (const double cap = testTimeoutCap_.load(); cap > 0) seconds = std::min(seconds, cap);
   seconds = std::min(seconds, longestTimeoutSeconds);
   set(curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, std::max(1L, std::lround(seconds * 1000))));
 
@@ -612,7 +654,8 @@ std::optional<std::string> SessionCore::configure(CurlDataTask& task) {
   return std::nullopt;
 }
 
-void SessionCore::collectFinishedTransfers() {
+std::size_t SessionCore::collectFinishedTransfers() {
+  std::size_t finished = 0;
   int queued = 0;
   while (CURLMsg* message = curl_multi_info_read(multi_, &queued)) {
     if (message->msg != CURLMSG_DONE) continue;
@@ -623,8 +666,10 @@ void SessionCore::collectFinishedTransfers() {
     auto task = std::move(entry->second);
     running_.erase(entry);
     curl_multi_remove_handle(multi_, easy);
-    finish(task, outcomeOf(*task, result));
+    finish(task, outcomeOf(*task, result), result == CURLE_OK);
+    ++finished;
   }
+  return finished;
 }
 
 Outcome SessionCore::outcomeOf(CurlDataTask& task, CURLcode result) {
@@ -639,8 +684,10 @@ Outcome SessionCore::outcomeOf(CurlDataTask& task, CURLcode result) {
 
   std::shared_ptr<const HTTPURLResponse> response;
   if (status > 0 && transfer.headersComplete) {
-    response = std::make_shared<const HTTPURLResponse>(URL::fromString(effective).value_or(task.request_.url), status,
-                                                       std::move(transfer.headers));
+    // Without a redirect the reply's URL is the request's, already parsed.
+    URL url = effective == task.request_.url.absoluteString() ? task.request_.url
+                                                              : URL::fromString(effective).value_or(task.request_.url);
+    response = std::make_shared<const HTTPURLResponse>(std::move(url), status, std::move(transfer.headers));
   }
   if (result == CURLE_OK) return Outcome{std::move(transfer.body), std::move(response), nullptr};
 
@@ -677,6 +724,7 @@ class CurlSession final : public URLSession {
   }
   void addTrustedCertificates(std::string pemFile) override { core_->addTrustedCertificates(pemFile); }
   [[nodiscard]] bool isDeliveryThread() const override { return core_->isDeliveryThread(); }
+  void setTimeoutCapForTesting(std::optional<double> seconds) override { core_->setTimeoutCap(seconds); }
 
  private:
   std::shared_ptr<SessionCore> core_;

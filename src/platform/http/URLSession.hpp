@@ -55,6 +55,11 @@ class URLSession {
   virtual void addTrustedCertificates(std::string pemFile) = 0;
   /// Whether the calling thread is this session's delivery thread.
   [[nodiscard]] virtual bool isDeliveryThread() const = 0;
+  /// For tests of the shared session, whose configuration is fixed: no
+  /// request resumed from now on waits longer than `seconds`, like
+  /// URLSessionConfiguration::timeoutCap; std::nullopt removes the cap.
+  /// Hosts have no use for it.
+  virtual void setTimeoutCapForTesting(std::optional<double> seconds) = 0;
 };
 
 }  // namespace orbisgrove::platform

@@ -9,6 +9,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <charconv>
+#include <cmath>
 #include <limits>
 #include <utility>
 #include <vector>
@@ -115,7 +117,8 @@ class DocumentBuilder {
   // `literal` is the number as written, except that the parser has replaced
   // the decimal point with the C locale's; the double is not used, since it
   // rounds (2^63 + 0.5 and 2^63 are the same double).
-  bool number_float(double /*rounded*/, const std::string& literal) {
+  bool number_float(double /*rounded*/, const std::string& literal) { return numberLiteral(literal); }
+  bool numberLiteral(std::string_view literal) {
     const std::optional<std::int64_t> exact = detail::exactInt64FromNumberLiteral(literal);
     JSONNode& node = push(JSONKind::number);
     if (exact) {
@@ -132,7 +135,8 @@ class DocumentBuilder {
     }
     return true;
   }
-  bool string(std::string& value) {
+  bool string(std::string& value) { return text(value); }
+  bool text(std::string_view value) {
     JSONNode& node = push(JSONKind::string);
     node.offset = store(value);
     node.size = static_cast<std::uint32_t>(value.size());
@@ -140,7 +144,8 @@ class DocumentBuilder {
   }
   bool binary(nlohmann::json::binary_t& /*value*/) { return false; }  // never produced by JSON text
   bool start_object(std::size_t /*unknown*/) { return open(JSONKind::object); }
-  bool key(std::string& value) {
+  bool key(std::string& value) { return keyText(value); }
+  bool keyText(std::string_view value) {
     keyOffset_ = store(value);
     keyLength_ = static_cast<std::uint32_t>(value.size());
     return true;
@@ -246,6 +251,292 @@ class DocumentBuilder {
   std::string parserMessage_;
 };
 
+// The general parser costs some 90 instructions per byte (it tracks lines
+// and copies every character twice), which made parsing the larger part of a
+// request's and a cache hit's work. This reader takes the common case, a
+// well-formed document, in one pass without allocating per value, and feeds
+// the same builder. It accepts only what the general parser accepts; on
+// anything else, or anything it does not handle (a byte-order mark, an
+// integer beyond 64 bits, a float that does not convert), it gives up and the
+// general parser reads the document again, so every failure and its message
+// stay exactly the general parser's.
+class FastReader {
+ public:
+  FastReader(std::string_view bytes, DocumentBuilder& builder)
+      : at_(bytes.data()), end_(bytes.data() + bytes.size()), builder_(builder) {}
+
+  bool run() {
+    // A byte-order mark is left to the general parser.
+    if (at_ != end_ && static_cast<unsigned char>(*at_) == 0xEF) return false;
+    std::vector<bool> inObject;  // the open containers, innermost last
+    for (;;) {
+      skipSpace();
+      if (at_ == end_) return false;
+      bool closed = false;  // whether a complete value was just read
+      if (*at_ == '{' || *at_ == '[') {
+        const bool object = *at_ == '{';
+        ++at_;
+        if (!(object ? builder_.start_object(0) : builder_.start_array(0))) return false;
+        skipSpace();
+        if (at_ != end_ && *at_ == (object ? '}' : ']')) {
+          ++at_;
+          object ? builder_.end_object() : builder_.end_array();
+          closed = true;
+        } else {
+          inObject.push_back(object);
+          if (object && !readKey()) return false;
+        }
+      } else {
+        if (!readScalar()) return false;
+        closed = true;
+      }
+      // After a complete value: close containers, or move to the next member.
+      while (closed) {
+        skipSpace();
+        if (inObject.empty()) return at_ == end_;
+        if (at_ == end_) return false;
+        const bool object = inObject.back();
+        if (*at_ == ',') {
+          ++at_;
+          if (object && !readKey()) return false;
+          closed = false;
+        } else if (*at_ == (object ? '}' : ']')) {
+          ++at_;
+          object ? builder_.end_object() : builder_.end_array();
+          inObject.pop_back();
+        } else {
+          return false;
+        }
+      }
+    }
+  }
+
+ private:
+  static bool isDigit(char c) noexcept { return c >= '0' && c <= '9'; }
+
+  void skipSpace() noexcept {
+    while (at_ != end_ && (*at_ == ' ' || *at_ == '\n' || *at_ == '\r' || *at_ == '\t')) ++at_;
+  }
+
+  bool readKey() {
+    skipSpace();
+    std::string_view key;
+    if (at_ == end_ || *at_ != '"' || !readString(key)) return false;
+    builder_.keyText(key);
+    skipSpace();
+    if (at_ == end_ || *at_ != ':') return false;
+    ++at_;
+    return true;
+  }
+
+  bool readScalar() {
+    switch (*at_) {
+      case '"': {
+        std::string_view text;
+        return readString(text) && builder_.text(text);
+      }
+      case 't':
+        return readWord("true") && builder_.boolean(true);
+      case 'f':
+        return readWord("false") && builder_.boolean(false);
+      case 'n':
+        return readWord("null") && builder_.null();
+      default:
+        return readNumber();
+    }
+  }
+
+  bool readWord(std::string_view word) noexcept {
+    if (static_cast<std::size_t>(end_ - at_) < word.size() || std::string_view(at_, word.size()) != word) return false;
+    at_ += word.size();
+    return true;
+  }
+
+  // At the opening quote. `text` views the bytes in place, or the decoded
+  // copy when the string holds escapes.
+  bool readString(std::string_view& text) {
+    const char* const start = ++at_;
+    bool wide = false;  // holds bytes beyond ASCII, which must be UTF-8
+    while (at_ != end_) {
+      const auto c = static_cast<unsigned char>(*at_);
+      if (c == '"') {
+        text = std::string_view(start, static_cast<std::size_t>(at_ - start));
+        ++at_;
+        return !wide || detail::isValidUTF8(text);
+      }
+      if (c == '\\') {
+        if (wide && !detail::isValidUTF8(std::string_view(start, static_cast<std::size_t>(at_ - start)))) return false;
+        unescaped_.assign(start, at_);
+        return readEscapedRest(text);
+      }
+      if (c < 0x20) return false;
+      wide = wide || c >= 0x80;
+      ++at_;
+    }
+    return false;
+  }
+
+  // At a backslash, with the string's earlier bytes in `unescaped_`.
+  bool readEscapedRest(std::string_view& text) {
+    const char* run = at_;  // start of the bytes not yet copied
+    bool wide = false;
+    const auto flush = [&] {
+      const std::string_view bytes(run, static_cast<std::size_t>(at_ - run));
+      if (wide && !detail::isValidUTF8(bytes)) return false;
+      unescaped_.append(bytes);
+      wide = false;
+      return true;
+    };
+    while (at_ != end_) {
+      const auto c = static_cast<unsigned char>(*at_);
+      if (c == '"') {
+        if (!flush()) return false;
+        ++at_;
+        text = unescaped_;
+        return true;
+      }
+      if (c == '\\') {
+        if (!flush() || !readEscape()) return false;
+        run = at_;
+        continue;
+      }
+      if (c < 0x20) return false;
+      wide = wide || c >= 0x80;
+      ++at_;
+    }
+    return false;
+  }
+
+  bool readHex4(std::uint32_t& value) noexcept {
+    if (end_ - at_ < 4) return false;
+    value = 0;
+    for (int i = 0; i < 4; ++i) {
+      const char c = *at_++;
+      std::uint32_t digit = 0;
+      if (c >= '0' && c <= '9') {
+        digit = static_cast<std::uint32_t>(c - '0');
+      } else if (c >= 'a' && c <= 'f') {
+        digit = static_cast<std::uint32_t>(c - 'a' + 10);
+      } else if (c >= 'A' && c <= 'F') {
+        digit = static_cast<std::uint32_t>(c - 'A' + 10);
+      } else {
+        return false;
+      }
+      value = (value << 4U) | digit;
+    }
+    return true;
+  }
+
+  // At a backslash: appends what the escape stands for.
+  bool readEscape() {
+    ++at_;
+    if (at_ == end_) return false;
+    const char c = *at_++;
+    switch (c) {
+      case '"':
+      case '\\':
+      case '/':
+        unescaped_.push_back(c);
+        return true;
+      case 'b':
+        unescaped_.push_back('\b');
+        return true;
+      case 'f':
+        unescaped_.push_back('\f');
+        return true;
+      case 'n':
+        unescaped_.push_back('\n');
+        return true;
+      case 'r':
+        unescaped_.push_back('\r');
+        return true;
+      case 't':
+        unescaped_.push_back('\t');
+        return true;
+      case 'u':
+        break;
+      default:
+        return false;
+    }
+    std::uint32_t code = 0;
+    if (!readHex4(code)) return false;
+    if (code >= 0xDC00 && code <= 0xDFFF) return false;  // a low surrogate first
+    if (code >= 0xD800 && code <= 0xDBFF) {
+      std::uint32_t low = 0;
+      if (end_ - at_ < 2 || at_[0] != '\\' || at_[1] != 'u') return false;
+      at_ += 2;
+      if (!readHex4(low) || low < 0xDC00 || low > 0xDFFF) return false;
+      code = 0x10000 + ((code - 0xD800) << 10U) + (low - 0xDC00);
+    }
+    const auto byte = [](std::uint32_t bits) { return static_cast<char>(static_cast<unsigned char>(bits)); };
+    if (code < 0x80) {
+      unescaped_.push_back(byte(code));
+    } else if (code < 0x800) {
+      unescaped_.push_back(byte(0xC0 | (code >> 6U)));
+      unescaped_.push_back(byte(0x80 | (code & 0x3F)));
+    } else if (code < 0x10000) {
+      unescaped_.push_back(byte(0xE0 | (code >> 12U)));
+      unescaped_.push_back(byte(0x80 | ((code >> 6U) & 0x3F)));
+      unescaped_.push_back(byte(0x80 | (code & 0x3F)));
+    } else {
+      unescaped_.push_back(byte(0xF0 | (code >> 18U)));
+      unescaped_.push_back(byte(0x80 | ((code >> 12U) & 0x3F)));
+      unescaped_.push_back(byte(0x80 | ((code >> 6U) & 0x3F)));
+      unescaped_.push_back(byte(0x80 | (code & 0x3F)));
+    }
+    return true;
+  }
+
+  // The JSON number grammar. Integers go to the builder as the general parser
+  // delivers them (negative as signed, others as unsigned); floats as their
+  // literal, once a conversion shows they are finite.
+  bool readNumber() {
+    const char* const start = at_;
+    const bool negative = *at_ == '-';
+    if (negative) ++at_;
+    if (at_ == end_ || !isDigit(*at_)) return false;
+    if (*at_ == '0') {
+      ++at_;
+    } else {
+      while (at_ != end_ && isDigit(*at_)) ++at_;
+    }
+    bool integral = true;
+    if (at_ != end_ && *at_ == '.') {
+      integral = false;
+      ++at_;
+      if (at_ == end_ || !isDigit(*at_)) return false;
+      while (at_ != end_ && isDigit(*at_)) ++at_;
+    }
+    if (at_ != end_ && (*at_ == 'e' || *at_ == 'E')) {
+      integral = false;
+      ++at_;
+      if (at_ != end_ && (*at_ == '+' || *at_ == '-')) ++at_;
+      if (at_ == end_ || !isDigit(*at_)) return false;
+      while (at_ != end_ && isDigit(*at_)) ++at_;
+    }
+    const std::string_view literal(start, static_cast<std::size_t>(at_ - start));
+    const char* const last = literal.data() + literal.size();
+    if (integral && negative) {
+      std::int64_t value = 0;
+      const auto [stop, error] = std::from_chars(literal.data(), last, value);
+      return error == std::errc{} && stop == last && builder_.number_integer(value);
+    }
+    if (integral) {
+      std::uint64_t value = 0;
+      const auto [stop, error] = std::from_chars(literal.data(), last, value);
+      return error == std::errc{} && stop == last && builder_.number_unsigned(value);
+    }
+    double value = 0;
+    const auto [stop, error] = std::from_chars(literal.data(), last, value);
+    return error == std::errc{} && stop == last && std::isfinite(value) && builder_.numberLiteral(literal);
+  }
+
+  const char* at_;
+  const char* const end_;
+  DocumentBuilder& builder_;
+  std::string unescaped_;
+};
+
 const JSONNode& nodeOf(const void* value) noexcept { return *static_cast<const JSONNode*>(value); }
 
 std::string_view describeKind(const JSONNode& node) noexcept {
@@ -313,6 +604,15 @@ JSONDocument::JSONDocument(std::string_view bytes) : storage_(std::make_unique<S
   // Strings, keys and kept literals never take more room than their source
   // text, so the arena is sized once.
   storage_->arena.reserve(bytes.size());
+  {
+    DocumentBuilder fast(storage_->nodes, storage_->arena);
+    if (FastReader(bytes, fast).run()) {
+      storage_->root = fast.finish();
+      return;
+    }
+    storage_->nodes.clear();
+    storage_->arena.clear();
+  }
   DocumentBuilder builder(storage_->nodes, storage_->arena);
   const bool parsed = nlohmann::json::sax_parse(bytes.data(), bytes.data() + bytes.size(), &builder,
                                                 nlohmann::json::input_format_t::json, /*strict=*/true);

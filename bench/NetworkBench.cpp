@@ -1,0 +1,394 @@
+// The kit's requests against raw libcurl, both talking to the same local
+// HTTPS service (a child process), with the same request body, header fields,
+// TLS settings (peer and host verified, TLS 1.2 or later, the service's
+// authority trusted) and, for concurrent work, the same limit of 6
+// connections to the host that the kit's session sets.
+#include <benchmark/benchmark.h>
+
+#include <orbisgrove/OrbisgroveFeedbackKit.hpp>
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <malloc.h>
+
+#include "ServiceProcess.hpp"
+#include "platform/core/ApplicationIdentity.hpp"
+#include "platform/http/URLSession.hpp"
+#include "service/OrbisgroveReportCategoriesAPIManager.hpp"
+#include "service/SaveUserDataForm.hpp"
+#include "service/ServiceEndpoint.hpp"
+
+namespace orbisgrove::bench {
+namespace {
+
+constexpr std::size_t kReplyCategories = 55;  // the size of the reference service's tree
+constexpr int kConcurrent = 500;
+// The kit's session's limits: connections per host, idle connections kept.
+constexpr long kConnectionsPerHost = 6;
+constexpr long kCachedConnections = 12;
+constexpr std::chrono::seconds kPatience{60};
+
+using Clock = std::chrono::steady_clock;
+
+ServiceProcess& service() { return ServiceProcess::shared(); }
+
+std::string serviceURL() { return service().url(std::string(kServicePath)); }
+
+const OrbisgroveSaveUserDataOptions& submission() {
+  static const auto options = [] {
+    const auto categories = platform::JSONDecoder().decode<OrbisgroveReportCategoriesList>(categoriesArray(2));
+    return OrbisgroveSaveUserDataOptions::initWithCoordinate({52.520008, 13.404954}, categories[0], categories[1],
+                                                             "The road is closed for construction until June.");
+  }();
+  return *options;
+}
+
+// The body the kit sends for a submission, byte for byte.
+const std::string& submissionBody() {
+  static const std::string body = saveUserDataFormBody(submission(), platform::mainBundleIdentifier());
+  return body;
+}
+
+const std::string& categoriesBody() {
+  static const std::string body = serviceFormPrefix("712") + "&val=401*401*401";
+  return body;
+}
+
+// ---- raw libcurl ----------------------------------------------------------
+
+struct RawTransfer {
+  CURL* easy = nullptr;
+  std::string body;
+};
+
+std::size_t appendBody(char* data, std::size_t size, std::size_t count, void* context) {
+  static_cast<RawTransfer*>(context)->body.append(data, size * count);
+  return size * count;
+}
+
+curl_slist* rawHeaders() {
+  // What the kit sends: the caller's Content-Type, no Accept, no Expect.
+  static curl_slist* const headers = [] {
+    curl_slist* list = curl_slist_append(nullptr, "Content-Type: application/x-www-form-urlencoded");
+    list = curl_slist_append(list, "Accept:");
+    return curl_slist_append(list, "Expect:");
+  }();
+  return headers;
+}
+
+void configureRaw(RawTransfer& transfer, const std::string& url, const std::string& body) {
+  CURL* easy = transfer.easy;
+  curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
+  curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
+  curl_easy_setopt(easy, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
+  curl_easy_setopt(easy, CURLOPT_CAINFO, service().caFile().c_str());
+  curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_2TLS));
+  curl_easy_setopt(easy, CURLOPT_PIPEWAIT, 1L);
+  curl_easy_setopt(easy, CURLOPT_TCP_KEEPALIVE, 1L);
+  curl_easy_setopt(easy, CURLOPT_HTTPHEADER, rawHeaders());
+  curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+  curl_easy_setopt(easy, CURLOPT_POSTFIELDS, body.data());
+  curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, appendBody);
+  curl_easy_setopt(easy, CURLOPT_WRITEDATA, static_cast<void*>(&transfer));
+}
+
+bool succeeded(const RawTransfer& transfer, std::size_t expectedBody) {
+  long status = 0;
+  curl_easy_getinfo(transfer.easy, CURLINFO_RESPONSE_CODE, &status);
+  return status == 200 && transfer.body.size() == expectedBody;
+}
+
+CURLM* rawMulti() {
+  // Kept for the whole run, as the kit's session keeps its connections.
+  static CURLM* const multi = [] {
+    CURLM* handle = curl_multi_init();
+    curl_multi_setopt(handle, CURLMOPT_PIPELINING, static_cast<long>(CURLPIPE_MULTIPLEX));
+    curl_multi_setopt(handle, CURLMOPT_MAX_HOST_CONNECTIONS, kConnectionsPerHost);
+    curl_multi_setopt(handle, CURLMOPT_MAXCONNECTS, kCachedConnections);
+    return handle;
+  }();
+  return multi;
+}
+
+// Runs `count` submissions at once on the shared multi handle; how many succeeded.
+int rawBatch(int count) {
+  static const std::size_t replySize = submissionReply().size();
+  const std::string url = serviceURL();
+  std::vector<RawTransfer> transfers(static_cast<std::size_t>(count));
+  CURLM* multi = rawMulti();
+  for (auto& transfer : transfers) {
+    transfer.easy = curl_easy_init();
+    configureRaw(transfer, url, submissionBody());
+    curl_easy_setopt(transfer.easy, CURLOPT_PRIVATE, static_cast<void*>(&transfer));
+    curl_multi_add_handle(multi, transfer.easy);
+  }
+  int running = count;
+  int ok = 0;
+  const auto deadline = Clock::now() + kPatience;
+  while (running > 0 && Clock::now() < deadline) {
+    curl_multi_perform(multi, &running);
+    int queued = 0;
+    while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
+      if (message->msg != CURLMSG_DONE) continue;
+      CURL* easy = message->easy_handle;
+      RawTransfer* transfer = nullptr;
+      curl_easy_getinfo(easy, CURLINFO_PRIVATE, &transfer);
+      if (message->data.result == CURLE_OK && succeeded(*transfer, replySize)) ++ok;
+      // Done handles leave the multi at once, or every later perform walks them.
+      curl_multi_remove_handle(multi, easy);
+      curl_easy_cleanup(easy);
+      transfer->easy = nullptr;
+    }
+    if (running > 0) curl_multi_poll(multi, nullptr, 0, 1000, nullptr);
+  }
+  for (auto& transfer : transfers) {
+    if (transfer.easy == nullptr) continue;
+    curl_multi_remove_handle(multi, transfer.easy);
+    curl_easy_cleanup(transfer.easy);
+  }
+  return ok;
+}
+
+// ---- the kit ----------------------------------------------------------------
+
+// Starts `count` submissions at once and drains the main queue until every
+// handler has run; how many delivered a record.
+int kitBatch(int count) {
+  auto& manager = OrbisgroveSaveUserDataAPIManager::shared();
+  // Shared with the handlers: one that comes after a time-out finds it still there.
+  struct Tally {
+    int done = 0;
+    int ok = 0;
+  };
+  const auto tally = std::make_shared<Tally>();
+  for (int i = 0; i < count; ++i) {
+    manager.saveUserData(submission(), [tally](std::shared_ptr<OrbisgroveUserDataInfo> info,
+                                               std::shared_ptr<const platform::Error> error) {
+      ++tally->done;
+      if (info && !error) ++tally->ok;
+    });
+  }
+  platform::MainQueue::shared().runUntil([&] { return tally->done == count; }, kPatience);
+  return tally->ok;
+}
+
+// ---- 2. request overhead ----------------------------------------------------
+
+// One categories request through the shared client, main-queue hop
+// included; what went wrong, or nothing.
+std::string kitCategoriesRequest() {
+  const auto problem = std::make_shared<std::optional<std::string>>();  // empty until answered
+  OrbisgroveReportCategoriesAPIManager::shared().getReportCategories(
+      [problem](std::optional<OrbisgroveReportCategoriesList> categories,
+                std::shared_ptr<const platform::Error> error) {
+        if (error) {
+          *problem = error->description();
+        } else if (!categories || categories->size() != kReplyCategories) {
+          *problem = "not the whole list";
+        } else {
+          *problem = "";
+        }
+      });
+  platform::MainQueue::shared().runUntil([&] { return problem->has_value(); }, kPatience);
+  return problem->value_or("no answer");
+}
+
+void kitSequential(benchmark::State& state) {
+  // The connection (and the trust store) exist before timing starts, as on
+  // the raw side.
+  kitCategoriesRequest();
+  const auto firstRequest = service().requestCount();
+  const auto handshakesBefore = service().handshakeCount();
+  for (auto _ : state) {
+    if (const std::string problem = kitCategoriesRequest(); !problem.empty()) {
+      state.SkipWithError(("a categories request failed: " + problem).c_str());
+      break;
+    }
+  }
+  state.counters["connections"] = static_cast<double>(service().connectionsSince(firstRequest));
+  state.counters["handshakes"] = static_cast<double>(service().handshakeCount() - handshakesBefore);
+}
+
+void rawSequential(benchmark::State& state) {
+  static const std::size_t replySize = categoriesReply(kReplyCategories).size();
+  // One easy handle for the whole run: it keeps its connection, as the kit's
+  // session keeps its own.
+  static RawTransfer* const transfer = [] {
+    auto* made = new RawTransfer;
+    made->easy = curl_easy_init();
+    configureRaw(*made, serviceURL(), categoriesBody());
+    return made;
+  }();
+  transfer->body.clear();
+  curl_easy_perform(transfer->easy);
+  const auto firstRequest = service().requestCount();
+  const auto handshakesBefore = service().handshakeCount();
+  for (auto _ : state) {
+    transfer->body.clear();
+    if (curl_easy_perform(transfer->easy) != CURLE_OK || !succeeded(*transfer, replySize)) {
+      state.SkipWithError("a raw request failed");
+      break;
+    }
+  }
+  state.counters["connections"] = static_cast<double>(service().connectionsSince(firstRequest));
+  state.counters["handshakes"] = static_cast<double>(service().handshakeCount() - handshakesBefore);
+}
+
+// Where the kit's time goes: the same POST through the platform session
+// alone, completion hopped to the main queue, nothing decoded.
+void sessionHop(benchmark::State& state) {
+  const auto url = platform::URL::fromString(serviceURL());
+  const auto request = [&url] {
+    const auto done = std::make_shared<bool>(false);
+    platform::URLRequest post(*url);
+    post.httpMethod = "POST";
+    post.allHTTPHeaderFields = {{"Content-Type", "application/x-www-form-urlencoded"}};
+    post.httpBody = categoriesBody();
+    platform::URLSession::shared()
+        .dataTask(std::move(post),
+                  [done](std::optional<std::string>, std::shared_ptr<const platform::URLResponse>,
+                         std::shared_ptr<const platform::Error>) {
+                    platform::MainQueue::shared().post([done] { *done = true; });
+                  })
+        ->resume();
+    platform::MainQueue::shared().runUntil([&done] { return *done; }, kPatience);
+  };
+  request();
+  for (auto _ : state) request();
+}
+
+BENCHMARK(kitSequential)->Name("Request/kit_categories")->UseRealTime()->MinTime(1.0);
+BENCHMARK(sessionHop)->Name("Request/kit_session_hop_only")->UseRealTime()->MinTime(1.0);
+BENCHMARK(rawSequential)->Name("Request/raw_curl_easy")->UseRealTime()->MinTime(1.0);
+
+// ---- 3. concurrency and reuse -----------------------------------------------
+
+template <int (*batch)(int)>
+void concurrent(benchmark::State& state) {
+  // The first batch of this side in the process runs untimed: it makes the
+  // connections (and loads the trust store), which later batches reuse. Its
+  // handshakes are what a cold start costs.
+  static const double coldHandshakes = [] {
+    const auto before = service().handshakeCount();
+    batch(kConcurrent);
+    return static_cast<double>(service().handshakeCount() - before);
+  }();
+  double connections = 0;
+  double handshakes = 0;
+  for (auto _ : state) {
+    const auto firstRequest = service().requestCount();
+    const auto handshakesBefore = service().handshakeCount();
+    const auto start = Clock::now();
+    const int ok = batch(kConcurrent);
+    state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
+    if (ok != kConcurrent) {
+      state.SkipWithError("a submission failed");
+      break;
+    }
+    handshakes += static_cast<double>(service().handshakeCount() - handshakesBefore);
+    connections = std::max(connections, static_cast<double>(service().connectionsSince(firstRequest)));
+  }
+  state.counters["connections_per_batch"] = connections;
+  state.counters["handshakes_per_batch"] = benchmark::Counter(handshakes, benchmark::Counter::kAvgIterations);
+  state.counters["handshakes_cold_batch"] = coldHandshakes;
+}
+
+BENCHMARK(concurrent<kitBatch>)
+    ->Name("Concurrent500/kit")
+    ->UseManualTime()
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(concurrent<rawBatch>)
+    ->Name("Concurrent500/raw_curl_multi")
+    ->UseManualTime()
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond);
+
+// ---- 4. memory ----------------------------------------------------------------
+
+// Run alone in a fresh process (scripts/bench.sh does): RSS before and while
+// 500 requests are in flight (the service holds the first ones, libcurl
+// queues the rest behind the 6 connections), the peak over the whole batch
+// less the 500 reply bodies, then RSS after 1,000, 10,000 and 20,000 requests.
+template <int (*batch)(int)>
+void memory(benchmark::State& state) {
+  static const double replyBytes = static_cast<double>(submissionReply().size());
+  for (auto _ : state) {
+    // Connections, the trust store and the allocator's arenas exist before
+    // the first figure, as in a host that has already made a request.
+    if (batch(12) != 12) state.SkipWithError("warm-up failed");
+    const auto before = static_cast<double>(residentBytes());
+    const auto heapBefore = static_cast<double>(mallinfo2().uordblks);
+    resetPeakResidentBytes();
+    service().setStalling(true);
+    std::thread release([] {
+      service().waitForStalled(static_cast<std::uint64_t>(kConnectionsPerHost));
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      service().setStalling(false);
+      service().releaseStalled();
+    });
+    // The held figure is sampled on a thread of its own while the batch runs.
+    double held = 0;
+    double heapHeld = 0;
+    int ok = 0;
+    {
+      std::thread sampler([&] {
+        const auto until = Clock::now() + std::chrono::milliseconds(250);
+        while (Clock::now() < until) {
+          held = std::max(held, static_cast<double>(residentBytes()));
+          heapHeld = std::max(heapHeld, static_cast<double>(mallinfo2().uordblks));
+          std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+      });
+      ok = batch(kConcurrent);
+      sampler.join();
+    }
+    release.join();
+    const auto peak = static_cast<double>(peakResidentBytes());
+    // Freed memory the allocator keeps cached is handed back first, so that
+    // the figures show what is still in use (the same for both sides).
+    const auto settledResidentBytes = [] {
+      malloc_trim(0);
+      return static_cast<double>(residentBytes());
+    };
+    // What the allocator has handed out and not got back, in all arenas.
+    const auto heapInUse = [] { return static_cast<double>(mallinfo2().uordblks); };
+    int total = 12 + kConcurrent;
+    while (total < 1000) total += batch(kConcurrent);
+    const double after1000 = settledResidentBytes();
+    const double inUse1000 = heapInUse();
+    while (total < 10000) total += batch(kConcurrent);
+    const double after10000 = settledResidentBytes();
+    const double inUse10000 = heapInUse();
+    while (total < 20000) total += batch(kConcurrent);
+    const double after20000 = settledResidentBytes();
+    const double inUse20000 = heapInUse();
+    if (ok != kConcurrent || total < 20000) state.SkipWithError("a submission failed");
+
+    state.counters["held_bytes_per_request"] = (held - before) / kConcurrent;
+    state.counters["heap_held_bytes_per_request"] = (heapHeld - heapBefore) / kConcurrent;
+    state.counters["peak_bytes_per_request"] = (peak - before - kConcurrent * replyBytes) / kConcurrent;
+    state.counters["rss_after_1000"] = after1000;
+    state.counters["rss_after_10000"] = after10000;
+    state.counters["rss_after_20000"] = after20000;
+    state.counters["heap_in_use_after_1000"] = inUse1000;
+    state.counters["heap_in_use_after_10000"] = inUse10000;
+    state.counters["heap_in_use_after_20000"] = inUse20000;
+  }
+}
+
+BENCHMARK(memory<kitBatch>)->Name("Memory/kit")->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(memory<rawBatch>)->Name("Memory/raw_curl_multi")->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace orbisgrove::bench

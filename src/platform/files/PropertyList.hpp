@@ -25,8 +25,9 @@ class PropertyListDictionary {
   PropertyListDictionary& operator=(const PropertyListDictionary&) = delete;
 
   /// Parses XML or binary property-list bytes; nothing unless the root is a
-  /// dictionary, and nothing for bytes over 16 MiB, nested deeper than 128
-  /// levels or (binary) expanding to more than 2^21 objects through shared ones.
+  /// dictionary (binary: naming each key once, without NUL), and nothing for
+  /// bytes over 16 MiB, nested deeper than 128 levels or (binary) expanding
+  /// to more than 2^21 objects through shared ones.
   static std::optional<PropertyListDictionary> fromBytes(std::string_view bytes);
   /// The dictionary as an XML property list.
   [[nodiscard]] std::string xmlBytes() const;

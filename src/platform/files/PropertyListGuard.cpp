@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -107,7 +108,7 @@ class BinaryScan {
     if (objectCount > (trailer - tableOffset_) / offsetSize_) return false;
     objectCount_ = static_cast<std::size_t>(objectCount);
     objects_.assign(objectCount_, Object{});
-    return expand(static_cast<std::size_t>(root));
+    return expand(static_cast<std::size_t>(root)) && rootKeysAreDistinct(static_cast<std::size_t>(root));
   }
 
  private:
@@ -130,6 +131,8 @@ class BinaryScan {
     std::size_t height = 0;
   };
   struct Parsed {
+    unsigned kind = 0;           // the marker's high four bits
+    std::size_t payload = 0;     // first byte after the marker and any count
     std::size_t references = 0;  // container: position of its references
     std::size_t count = 0;       // container: number of references
     bool container = false;
@@ -149,7 +152,7 @@ class BinaryScan {
     return start <= tableOffset_ && length <= tableOffset_ - start;
   }
 
-  std::optional<Parsed> parse(std::size_t index) const {
+  [[nodiscard]] std::optional<Parsed> parse(std::size_t index) const {
     const std::uint64_t offset = bigEndian(static_cast<std::size_t>(tableOffset_) + index * offsetSize_, offsetSize_);
     if (offset < kBinaryMagic.size() || !inObjects(offset, 1)) return std::nullopt;
     const auto at = static_cast<std::size_t>(offset);
@@ -216,7 +219,41 @@ class BinaryScan {
         return std::nullopt;
     }
     if (!inObjects(payload, length)) return std::nullopt;
+    parsed.kind = kind;
+    parsed.payload = static_cast<std::size_t>(payload);
+    parsed.count = parsed.container ? parsed.count : static_cast<std::size_t>(count);
     return parsed;
+  }
+
+  // libplist keeps both entries of a binary dictionary that names a key
+  // twice (a look-up then finds one and a change replaces the other, so a
+  // save would not read back), and aborts the process on a key holding a
+  // NUL. The root dictionary, whose entries are read and rewritten, must
+  // name every key once, without NUL; keys compare as libplist decodes them,
+  // so that an ASCII key and the same text in UTF-16 count as one.
+  [[nodiscard]] bool rootKeysAreDistinct(std::size_t root) const {
+    const auto dictionary = parse(root);
+    if (!dictionary || dictionary->kind != 0xD) return true;  // not a dictionary: refused after parsing
+    std::set<std::string> keys;
+    for (std::size_t i = 0; i < dictionary->count / 2; ++i) {
+      const auto key =
+          parse(static_cast<std::size_t>(bigEndian(dictionary->references + i * referenceSize_, referenceSize_)));
+      if (!key || (key->kind != 0x5 && key->kind != 0x6)) return false;
+      std::string text;
+      for (std::size_t unit = 0; unit < key->count; ++unit) {
+        const unsigned value = key->kind == 0x5 ? byteAt(key->payload + unit)
+                                                : static_cast<unsigned>(bigEndian(key->payload + 2 * unit, 2));
+        if (value == 0) return false;
+        if (value < 0x80) {
+          text += static_cast<char>(value);
+        } else {
+          // Outside ASCII: kept apart from every ASCII text, one unit per three bytes.
+          text += {'\xFF', static_cast<char>(value >> 8), static_cast<char>(value & 0xFF)};
+        }
+      }
+      if (!keys.insert(std::move(text)).second) return false;
+    }
+    return true;
   }
 
   // Depth-first over the reachable objects, without recursion of our own.

@@ -1,0 +1,279 @@
+// The device cache where someone else has been at work: a link planted at
+// its path, a directory that is not ours alone, a disk that fills up part way
+// through a write. The kit never reads or writes through what it does not
+// own, never leaves a damaged file, and the host still gets its answer.
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "../service/KitServiceFixture.hpp"
+#include "HardeningSupport.hpp"
+#include "kit/ReportCategoryCache.hpp"
+#include "platform/core/Date.hpp"
+#include "platform/files/PropertyList.hpp"
+
+namespace orbisgrove {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::Answer;
+using testing::Reply;
+using namespace std::chrono_literals;
+
+constexpr std::string_view kTwoCategories =
+    R"({"response":"201","data":[{"reportId":"1","reportName":"Road"},{"reportId":"101","parentId":"1"}]})";
+constexpr uid_t kSomeoneElse = 65534;
+
+std::string contentsOf(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::vector<std::string> namesIn(const fs::path& directory) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(directory)) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// A whole, fresh cache file holding `size` categories.
+std::string freshCacheBytes(std::size_t size, double secondsAgo = 0) {
+  std::string json = "[";
+  for (std::size_t i = 0; i < size; ++i) json += std::string(i ? "," : "") + R"({"reportId":"planted"})";
+  json += "]";
+  platform::PropertyListDictionary dictionary;
+  dictionary.setData(kReportCategoriesKey, json);
+  dictionary.setReal(kTimestampKey, platform::Date::now().secondsSince1970 - secondsAgo);
+  return dictionary.xmlBytes();
+}
+
+// A binary property list whose dictionary holds the list under
+// "reportCategories" and under `secondKey`, as no writer of ours makes it but
+// a damaged or hostile file may be.
+std::string cacheBytesWithTwoLists(std::string_view first, std::string_view secondKey, std::string_view second,
+                                   double timestamp) {
+  std::string bytes = "bplist00";
+  std::vector<std::size_t> offsets;
+  const auto object = [&](std::string_view marker, std::string_view payload) {
+    offsets.push_back(bytes.size());
+    bytes += marker;
+    bytes += payload;
+  };
+  const auto counted = [](unsigned kind, std::size_t length) {
+    if (length < 15) return std::string(1, static_cast<char>(kind << 4 | length));
+    return std::string{static_cast<char>(kind << 4 | 0x0F), '\x10', static_cast<char>(length)};
+  };
+  // The dictionary's keys are objects 1, 2, 3 (or 1, 1, 3); its values 4, 5, 6.
+  const char secondKeyObject = secondKey == kReportCategoriesKey ? '\1' : '\2';
+  object(std::string{'\xD3', 1, secondKeyObject, 3, 4, 5, 6}, "");
+  object(counted(0x5, kReportCategoriesKey.size()), kReportCategoriesKey);
+  object(counted(0x5, secondKey.size()), secondKey);
+  object(counted(0x5, kTimestampKey.size()), kTimestampKey);
+  object(counted(0x4, first.size()), first);
+  object(counted(0x4, second.size()), second);
+  std::string real(8, '\0');
+  std::uint64_t bits = 0;
+  std::memcpy(&bits, &timestamp, sizeof bits);
+  for (int i = 0; i < 8; ++i) real[static_cast<std::size_t>(i)] = static_cast<char>(bits >> (56 - 8 * i));
+  object("\x23", real);
+  const std::size_t table = bytes.size();
+  for (const std::size_t offset : offsets) bytes += static_cast<char>(offset);
+  std::string trailer(32, '\0');
+  trailer[6] = 1;  // offset size
+  trailer[7] = 1;  // reference size
+  trailer[15] = static_cast<char>(offsets.size());
+  trailer[31] = static_cast<char>(table);
+  return bytes + trailer;
+}
+
+class CacheSafetyTest : public testing::KitServiceFixture {
+ protected:
+  void SetUp() override {
+    KitServiceFixture::SetUp();
+    service.setDefaultReply(Reply::json(std::string(kTwoCategories)));
+    elsewhere = cacheDirectory.string() + "-elsewhere";
+    fs::remove_all(elsewhere);
+    fs::create_directories(elsewhere);
+  }
+  void TearDown() override {
+    KitServiceFixture::TearDown();
+    fs::remove_all(elsewhere);
+  }
+
+  // Asks through the facade; true when the answer came from the device.
+  bool askFacade(std::size_t expectedSize) {
+    auto answer = Answer::make();
+    OrbisgroveFeedbackKit::shared().getReportCategories(answer->categoriesHandler());
+    const bool fromDevice = answer->calls() > 0;
+    EXPECT_TRUE(runMainQueueUntil([&] { return answer->calls() > 0; }));
+    platform::MainQueue::shared().runUntil([] { return false; }, 20ms);
+    EXPECT_EQ(answer->calls(), 1);
+    EXPECT_FALSE(answer->error());
+    EXPECT_EQ(answer->delivered(), expectedSize);
+    return fromDevice;
+  }
+
+  fs::path elsewhere;
+};
+
+TEST_F(CacheSafetyTest, ALinkAtTheCachePathIsNeitherReadNorWrittenThrough) {
+  // The link leads to a fresh list the kit would gladly use, were it to follow it.
+  const fs::path victim = elsewhere / "victim.plist";
+  std::ofstream(victim, std::ios::binary) << freshCacheBytes(5);
+  const std::string before = contentsOf(victim);
+  fs::create_symlink(victim, cacheFile());
+  EXPECT_FALSE(askFacade(2)) << "answered through the link";
+  EXPECT_EQ(service.requestCount(), 1u);
+  EXPECT_EQ(contentsOf(victim), before);
+  EXPECT_EQ(namesIn(elsewhere), std::vector<std::string>{"victim.plist"});
+
+  // A link to nothing: following it would create the file it names.
+  fs::remove(cacheFile());
+  const fs::path target = elsewhere / "created-through-link.plist";
+  fs::create_symlink(target, cacheFile());
+  EXPECT_FALSE(askFacade(2));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(target)));
+  EXPECT_EQ(namesIn(elsewhere), std::vector<std::string>{"victim.plist"});
+}
+
+TEST_F(CacheSafetyTest, AFileNamingTheListTwiceIsDamagedAndReplacedWhole) {
+  // Read as it stands, one list would answer and a save would replace the
+  // other, so that the next reading could hand out a list the service never
+  // sent. A NUL hides the second name from a plain comparison, not from libplist.
+  using namespace std::string_view_literals;
+  for (const std::string_view secondKey : {kReportCategoriesKey, "reportCategories\0hidden"sv}) {
+    SCOPED_TRACE(secondKey.size());
+    std::ofstream(cacheFile(), std::ios::binary) << cacheBytesWithTwoLists(
+        R"([{"reportId":"one"}])", secondKey, R"([{"reportId":"planted"}])", platform::Date::now().secondsSince1970);
+    const std::size_t requestsBefore = service.requestCount();
+    EXPECT_FALSE(askFacade(2)) << "a list of a damaged file was handed out";
+    EXPECT_TRUE(askFacade(2)) << "the service's list did not read back";
+    EXPECT_EQ(service.requestCount(), requestsBefore + 1);
+  }
+}
+
+TEST_F(CacheSafetyTest, ADirectoryThatIsNotOursAloneIsNeverUsed) {
+  struct Case {
+    const char* name;
+    bool needsRoot;
+    std::function<void(const fs::path&)> spoil;
+  };
+  const Case cases[] = {
+      {"writable by everyone", false, [](const fs::path& d) { fs::permissions(d, fs::perms::all); }},
+      {"writable by its group", false,
+       [](const fs::path& d) { fs::permissions(d, fs::perms::owner_all | fs::perms::group_all); }},
+      {"owned by someone else", true,
+       [](const fs::path& d) { ASSERT_EQ(::chown(d.c_str(), kSomeoneElse, kSomeoneElse), 0); }},
+  };
+  const char* tmpdir = std::getenv("TMPDIR");
+  const std::optional<std::string> originalTmpdir = tmpdir ? std::optional<std::string>(tmpdir) : std::nullopt;
+  for (const Case& spoiled : cases) {
+    SCOPED_TRACE(spoiled.name);
+    if (spoiled.needsRoot && ::geteuid() != 0) {
+      std::printf("skipped \"%s\": needs root to give a directory away\n", spoiled.name);
+      continue;
+    }
+    // The host's own directory, and the kit's default one in $TMPDIR.
+    for (const bool hostDirectory : {true, false}) {
+      SCOPED_TRACE(hostDirectory ? "the host's directory" : "the default directory");
+      const fs::path base = elsewhere / (hostDirectory ? "host" : "tmp");
+      fs::remove_all(base);
+      const fs::path directory = hostDirectory ? base : base / ("orbisgrove-" + std::to_string(::geteuid()));
+      fs::create_directories(directory);
+      fs::permissions(base, fs::perms::owner_all, fs::perm_options::replace);
+      fs::permissions(directory, fs::perms::owner_all, fs::perm_options::replace);
+      // A fresh list inside: using the directory at all would answer from it.
+      std::ofstream(directory / kReportCategoryCacheFileName, std::ios::binary) << freshCacheBytes(5);
+      spoiled.spoil(directory);
+      const std::string before = contentsOf(directory / kReportCategoryCacheFileName);
+      if (hostDirectory) {
+        platform::setTemporaryDirectory(directory.string());
+      } else {
+        platform::setTemporaryDirectory("");
+        ::setenv("TMPDIR", base.c_str(), 1);
+      }
+      const std::size_t requestsBefore = service.requestCount();
+      EXPECT_FALSE(askFacade(2));
+      EXPECT_FALSE(askFacade(2)) << "a list was kept where it must not be";
+      EXPECT_EQ(service.requestCount(), requestsBefore + 2);
+      EXPECT_EQ(namesIn(directory), std::vector<std::string>{std::string(kReportCategoryCacheFileName)});
+      EXPECT_EQ(contentsOf(directory / kReportCategoryCacheFileName), before);
+      if (originalTmpdir) {
+        ::setenv("TMPDIR", originalTmpdir->c_str(), 1);
+      } else {
+        ::unsetenv("TMPDIR");
+      }
+      platform::setTemporaryDirectory(cacheDirectory.string());
+    }
+  }
+}
+
+TEST_F(CacheSafetyTest, AWriteThatFailsPartWayLeavesThePreviousFileWhole) {
+  storeReportCategories(platform::JSONDecoder().decode<OrbisgroveReportCategoriesList>(R"([{"reportId":"old"}])"));
+  const std::string before = contentsOf(cacheFile());
+  OrbisgroveReportCategoriesList large;
+  for (int i = 0; i < 2000; ++i)
+    large.push_back(platform::JSONDecoder().decode<OrbisgroveReportCategoriesList>(
+        R"([{"reportId":"new","reportName":"a longer name"}])")[0]);
+
+  // A file size limit cuts the write short as a full disk would; in a child,
+  // so that the limit stays there.
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{4096, 4096};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    storeReportCategories(large);
+    ::_exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(contentsOf(cacheFile()), before);
+  EXPECT_EQ(namesIn(cacheDirectory), std::vector<std::string>{std::string(kReportCategoryCacheFileName)});
+  const auto entry = loadReportCategories();
+  ASSERT_TRUE(entry);
+  ASSERT_EQ(entry->categories.size(), 1u);
+  EXPECT_EQ(entry->categories[0]->reportId(), "old");
+}
+
+TEST_F(CacheSafetyTest, AFullDiskLeavesThePreviousFileWholeAndTheAnswerStillComes) {
+  // A small file system of its own; needs the right to mount one.
+  const fs::path small = elsewhere / "small";
+  fs::create_directories(small);
+  if (::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=64k,mode=0700") != 0) {
+    GTEST_SKIP() << "cannot mount a small tmpfs here: " << std::strerror(errno);
+  }
+  struct Unmount {
+    std::string path;
+    ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
+  } unmount{small.string()};
+  platform::setTemporaryDirectory(small.string());
+  const fs::path file = small / kReportCategoryCacheFileName;
+  std::ofstream(file, std::ios::binary) << freshCacheBytes(1, 9 * 86400.0);
+  const std::string before = contentsOf(file);
+
+  // Far more than the file system holds.
+  std::string reply = R"({"response":"201","data":[)";
+  for (int i = 0; i < 3000; ++i) reply += std::string(i ? "," : "") + R"({"reportId":")" + std::to_string(i) + R"("})";
+  reply += "]}";
+  service.setDefaultReply(Reply::json(reply));
+  EXPECT_FALSE(askFacade(3000));
+  EXPECT_EQ(contentsOf(file), before);
+  EXPECT_EQ(namesIn(small), std::vector<std::string>{std::string(kReportCategoryCacheFileName)});
+}
+
+}  // namespace
+}  // namespace orbisgrove

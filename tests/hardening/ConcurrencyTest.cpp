@@ -1,0 +1,169 @@
+// Many host threads at once: category requests (answered from the device or
+// from the service), submissions, a main queue being drained, and the cache
+// file rewritten and removed under them. Every request is answered exactly
+// once, on the thread its kind of answer belongs to, and every reading of the
+// cache finds a whole file. Runs under ThreadSanitizer in CI.
+#include <atomic>
+#include <filesystem>
+#include <thread>
+#include <vector>
+
+#include "../service/KitServiceFixture.hpp"
+#include "HardeningSupport.hpp"
+#include "kit/ReportCategoryCache.hpp"
+#include "platform/core/Date.hpp"
+#include "platform/files/PropertyList.hpp"
+
+namespace orbisgrove {
+namespace {
+
+using testing::Answer;
+using testing::Reply;
+using namespace std::chrono_literals;
+
+constexpr std::string_view kTwoCategories =
+    R"({"response":"201","data":[{"reportId":"1","reportName":"Road"},{"reportId":"101","parentId":"1"}]})";
+
+class ConcurrencyTest : public testing::KitServiceFixture {
+ protected:
+  // A list of `size` categories saved `secondsAgo`, as another process of the
+  // host might have left it.
+  void plantList(std::size_t size, double secondsAgo) {
+    std::string json = "[";
+    for (std::size_t i = 0; i < size; ++i) json += std::string(i ? "," : "") + R"({"reportId":"planted"})";
+    json += "]";
+    platform::PropertyListDictionary dictionary;
+    dictionary.setData(kReportCategoriesKey, json);
+    dictionary.setReal(kTimestampKey, platform::Date::now().secondsSince1970 - secondsAgo);
+    platform::writePropertyListDictionaryAtomically(dictionary, cacheFile().string());
+  }
+};
+
+TEST_F(ConcurrencyTest, ThreadsAskAndSubmitWhileTheCacheIsRewrittenAndTheMainQueueDrains) {
+  service.setHandler([](const testing::RecordedRequest& request) {
+    if (request.body.starts_with("q=712")) return Reply::json(std::string(kTwoCategories));
+    return Reply::json(R"({"response":"201","data":{"name":"saved"}})");
+  });
+
+  constexpr int kCallers = 6;
+  constexpr int kRounds = 25;
+  // Everything the main thread reads while the callers run is made beforehand.
+  struct Call {
+    std::shared_ptr<Answer> answer = Answer::make();
+    std::atomic<bool> returned{false};
+    // Written by the handler, read after the callers have been joined.
+    bool onCaller = false;
+    bool beforeReturn = false;
+  };
+  std::vector<Call> asks(kCallers * kRounds);
+  std::vector<std::shared_ptr<Answer>> saves(kCallers * kRounds);
+  for (auto& save : saves) save = Answer::make();
+  std::atomic<bool> running{true};
+  std::atomic<int> readings{0};
+  std::atomic<int> badReadings{0};
+
+  // Fresh lists of 3, stale lists of 4, no file at all: callers meet hits and misses.
+  std::thread rewriter([&] {
+    for (int round = 0; running.load(); ++round) {
+      switch (round % 3) {
+        case 0:
+          plantList(3, 0);
+          break;
+        case 1:
+          plantList(4, 9 * 86400.0);
+          break;
+        default:
+          std::filesystem::remove(cacheFile());
+          break;
+      }
+      std::this_thread::sleep_for(200us);
+    }
+  });
+  std::thread reader([&] {
+    while (running.load()) {
+      const auto stored = platform::readPropertyListDictionary(cacheFile().string());
+      if (!stored || stored->count() == 0) continue;  // missing, or just created empty
+      ++readings;
+      const auto data = stored->data(kReportCategoriesKey);
+      const auto timestamp = stored->exactDouble(kTimestampKey);
+      if (!data || !timestamp) {
+        ++badReadings;
+        continue;
+      }
+      const auto size = platform::JSONDecoder().decode<OrbisgroveReportCategoriesList>(*data).size();
+      if (size < 2 || size > 4) ++badReadings;
+    }
+  });
+  std::thread endpointSetter([&] {
+    const auto endpoint = OrbisgroveReportCategoriesAPIManager::shared().apiEndpoint();
+    while (running.load()) {
+      OrbisgroveReportCategoriesAPIManager::shared().setApiEndpoint(endpoint);
+      OrbisgroveSaveUserDataAPIManager::shared().setApiEndpoint(endpoint);
+      std::this_thread::sleep_for(100us);
+    }
+  });
+
+  std::vector<std::thread> callers;
+  for (int t = 0; t < kCallers; ++t) {
+    callers.emplace_back([&, t] {
+      for (int round = 0; round < kRounds; ++round) {
+        const auto index = static_cast<std::size_t>(t * kRounds + round);
+        Call& call = asks[index];
+        const auto caller = std::this_thread::get_id();
+        OrbisgroveFeedbackKit::shared().getReportCategories(
+            [&call, caller, record = call.answer->categoriesHandler()](auto list, auto error) {
+              if (std::this_thread::get_id() == caller) {
+                call.onCaller = true;
+                call.beforeReturn = !call.returned.load();
+              }
+              record(std::move(list), std::move(error));
+            });
+        call.returned.store(true);
+        OrbisgroveSaveUserDataAPIManager::shared().saveUserData(*testing::someReport(), saves[index]->saveHandler());
+        // Spread over many states of the file.
+        std::this_thread::sleep_for(300us);
+      }
+    });
+  }
+
+  // The host's main thread drains the queue while the callers are still asking.
+  const auto allAnswered = [&] {
+    for (std::size_t i = 0; i < asks.size(); ++i) {
+      if (asks[i].answer->calls() == 0 || saves[i]->calls() == 0) return false;
+    }
+    return true;
+  };
+  EXPECT_TRUE(platform::MainQueue::shared().runUntil(allAnswered, 60s));
+  for (auto& caller : callers) caller.join();
+  platform::MainQueue::shared().runUntil([] { return false; }, 100ms);
+  running.store(false);
+  rewriter.join();
+  reader.join();
+  endpointSetter.join();
+
+  int hits = 0;
+  for (std::size_t i = 0; i < asks.size(); ++i) {
+    SCOPED_TRACE(i);
+    const auto& ask = *asks[i].answer;
+    EXPECT_EQ(ask.calls(), 1);
+    EXPECT_FALSE(ask.error());
+    if (asks[i].onCaller) {
+      ++hits;
+      EXPECT_TRUE(asks[i].beforeReturn);
+      // The planted fresh list, or the one a former answer stored; never the stale one.
+      EXPECT_TRUE(ask.delivered() == 3u || ask.delivered() == 2u) << ask.delivered().value_or(0);
+    } else {
+      EXPECT_TRUE(ask.onMainThread());
+      EXPECT_EQ(ask.delivered(), 2u);
+    }
+    EXPECT_EQ(saves[i]->calls(), 1);
+    EXPECT_EQ(saves[i]->recordName(), "saved");
+    EXPECT_TRUE(saves[i]->onMainThread());
+  }
+  EXPECT_GT(readings.load(), 0);
+  EXPECT_EQ(badReadings.load(), 0);
+  std::printf("%d of %zu asks answered from the device, %d readings of the file\n", hits, asks.size(), readings.load());
+}
+
+}  // namespace
+}  // namespace orbisgrove

@@ -1,0 +1,126 @@
+// A host process that ends while the kit's clients have requests in flight
+// exits at once and cleanly, with exit status 0, however it ends. The
+// requests run in a helper process against a service here.
+#include <LocalHttpsService.hpp>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+using orbisgrove::testing::LocalHttpsService;
+using orbisgrove::testing::Reply;
+using namespace std::chrono_literals;
+
+struct Exit {
+  bool exited = false;
+  int status = 0;
+  std::chrono::steady_clock::duration afterGo{};
+};
+
+Exit runHelper(const LocalHttpsService& service, const std::string& mode, int count,
+               const std::function<bool()>& ready) {
+  std::string cache = (std::filesystem::temp_directory_path() / "orbisgrove-exit-XXXXXX").string();
+  if (::mkdtemp(cache.data()) == nullptr) {
+    ADD_FAILURE() << "mkdtemp";
+    return {};
+  }
+  const std::string host = service.hostAndPort();
+  const std::string number = std::to_string(count);
+  std::vector<const char*> argv = {ORBISGROVE_HARDENING_EXIT_HELPER,
+                                   host.c_str(),
+                                   service.caFile().c_str(),
+                                   cache.c_str(),
+                                   number.c_str(),
+                                   mode.c_str(),
+                                   nullptr};
+  int toChild[2];
+  int fromChild[2];
+  if (::pipe2(toChild, O_CLOEXEC) != 0 || ::pipe2(fromChild, O_CLOEXEC) != 0) {
+    ADD_FAILURE() << "pipe";
+    return {};
+  }
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::dup2(toChild[0], STDIN_FILENO);
+    ::dup2(fromChild[1], STDOUT_FILENO);
+    ::execv(argv[0], const_cast<char* const*>(argv.data()));
+    ::_exit(127);
+  }
+  ::close(toChild[0]);
+  ::close(fromChild[1]);
+  Exit outcome;
+  if (child > 0) {
+    std::string line;
+    char c = 0;
+    while (::read(fromChild[0], &c, 1) == 1 && c != '\n') line += c;
+    EXPECT_EQ(line, "started");
+    EXPECT_TRUE(ready());
+    const auto go = std::chrono::steady_clock::now();
+    EXPECT_EQ(::write(toChild[1], "g", 1), 1);
+    while (std::chrono::steady_clock::now() < go + 20s) {
+      if (::waitpid(child, &outcome.status, WNOHANG) == child) {
+        outcome.exited = true;
+        break;
+      }
+      std::this_thread::sleep_for(5ms);
+    }
+    outcome.afterGo = std::chrono::steady_clock::now() - go;
+    if (!outcome.exited) {
+      ::kill(child, SIGKILL);
+      ::waitpid(child, &outcome.status, 0);
+    }
+  } else {
+    ADD_FAILURE() << "fork";
+  }
+  ::close(toChild[1]);
+  ::close(fromChild[0]);
+  std::error_code ignored;
+  std::filesystem::remove_all(cache, ignored);
+  return outcome;
+}
+
+void expectPromptCleanExit(const Exit& outcome) {
+  ASSERT_TRUE(outcome.exited) << "the process hung at exit";
+  ASSERT_TRUE(WIFEXITED(outcome.status)) << "killed by signal "
+                                         << (WIFSIGNALED(outcome.status) ? WTERMSIG(outcome.status) : 0);
+  EXPECT_EQ(WEXITSTATUS(outcome.status), 0);
+  EXPECT_LT(outcome.afterGo, 5s);
+}
+
+TEST(ExitWithRequestsInFlight, ReturningFromMainOrExitingFromAnotherThread) {
+  LocalHttpsService service;
+  service.setDefaultReply(Reply::stalled());
+  for (const char* mode : {"return", "exit-from-thread"}) {
+    SCOPED_TRACE(mode);
+    const std::size_t before = service.requestCount();
+    // Six requests are held at the service, the rest wait for a connection.
+    expectPromptCleanExit(runHelper(service, mode, 10, [&] { return service.waitForRequests(before + 6); }));
+  }
+}
+
+TEST(ExitWithRequestsInFlight, WhileAnswersKeepStartingNewRequests) {
+  LocalHttpsService service;
+  // Not a list: the facade never answers from the device, so each answer
+  // starts a real request again.
+  service.setDefaultReply(Reply::text("busy"));
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    const std::size_t before = service.requestCount();
+    expectPromptCleanExit(runHelper(service, "busy", 6, [&] { return service.waitForRequests(before + 60); }));
+  }
+}
+
+}  // namespace

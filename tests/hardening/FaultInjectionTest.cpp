@@ -1,0 +1,347 @@
+// Broken networks and hostile services, through the kit's own clients and
+// facade: every request is answered exactly once, on the main queue, with the
+// error value the fault calls for, and the kit lets go of the handler.
+#include <orbisgrove/platform/URLError.hpp>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <regex>
+#include <thread>
+#include <vector>
+
+#include "../service/KitServiceFixture.hpp"
+#include "FaultyListener.hpp"
+#include "HardeningSupport.hpp"
+#include "kit/ReportCategoryCache.hpp"
+#include "platform/files/PropertyList.hpp"
+#include "platform/http/URLSession.hpp"
+#include "service/ServiceEndpoint.hpp"
+
+namespace orbisgrove {
+namespace {
+
+using platform::URLErrorCode;
+using testing::Answer;
+using testing::FaultyListener;
+using testing::Reply;
+using testing::urlCode;
+using namespace std::chrono_literals;
+
+constexpr std::string_view kTwoCategories =
+    R"({"response":"201","data":[{"reportId":"1","reportName":"Road"},{"reportId":"101","parentId":"1"}]})";
+
+class FaultInjectionTest : public testing::KitServiceFixture {
+ protected:
+  void TearDown() override {
+    platform::URLSession::shared().setTimeoutCapForTesting(std::nullopt);
+    KitServiceFixture::TearDown();
+  }
+
+  std::shared_ptr<Answer> viaFacade() {
+    auto answer = Answer::make();
+    OrbisgroveFeedbackKit::shared().getReportCategories(answer->categoriesHandler());
+    return answer;
+  }
+
+  std::shared_ptr<Answer> viaSaveClient(std::string description = "Road closed") {
+    auto answer = Answer::make();
+    OrbisgroveSaveUserDataAPIManager::shared().saveUserData(*testing::someReport(std::move(description)),
+                                                            answer->saveHandler());
+    return answer;
+  }
+
+  // Waits for the answer, then a little longer for a second one that must not come.
+  static void settle(const Answer& answer) {
+    EXPECT_TRUE(runMainQueueUntil([&] { return answer.calls() > 0; })) << "no answer";
+    platform::MainQueue::shared().runUntil([] { return false; }, 50ms);
+  }
+
+  static void expectOneFailure(const std::shared_ptr<Answer>& answer, std::int64_t code) {
+    settle(*answer);
+    EXPECT_EQ(answer->calls(), 1);
+    EXPECT_TRUE(answer->onMainThread());
+    EXPECT_FALSE(answer->delivered());
+    const auto error = answer->error();
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->domain(), platform::URLErrorDomain);
+    EXPECT_EQ(error->code(), code) << error->description();
+    EXPECT_FALSE(error->localizedFailureReason().value_or("").empty());
+    EXPECT_TRUE(answer->released()) << "the kit still holds the handler";
+  }
+
+  bool cacheHoldsAList() {
+    const auto stored = platform::readPropertyListDictionary(cacheFile().string());
+    return stored && stored->data(kReportCategoriesKey);
+  }
+};
+
+std::string unusedLoopbackPort() {
+  const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
+  ::close(probe);
+  return "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+}
+
+TEST_F(FaultInjectionTest, ConnectionAndTLSFaultsAnswerOnceWithTheirTransportError) {
+  struct Case {
+    const char* name;
+    std::optional<FaultyListener::Fault> fault;  // none: nothing listens
+    URLErrorCode code;
+  };
+  const Case cases[] = {
+      {"connection refused", std::nullopt, URLErrorCode::cannotConnectToHost},
+      {"garbage instead of TLS", FaultyListener::Fault::garbageInsteadOfTLS, URLErrorCode::secureConnectionFailed},
+      {"closed during the handshake", FaultyListener::Fault::closeDuringHandshake,
+       URLErrorCode::secureConnectionFailed},
+      {"reset before the status line", FaultyListener::Fault::resetBeforeStatusLine,
+       URLErrorCode::networkConnectionLost},
+      {"reset in the middle of the body", FaultyListener::Fault::resetInBody, URLErrorCode::networkConnectionLost},
+  };
+  for (const Case& fault : cases) {
+    SCOPED_TRACE(fault.name);
+    std::optional<FaultyListener> listener;
+    if (fault.fault) {
+      listener.emplace(*fault.fault);
+      testing::pointSharedClientsAt(listener->hostAndPort(), listener->caFile());
+    } else {
+      testing::pointSharedClientsAt(unusedLoopbackPort(), service.caFile());
+    }
+    expectOneFailure(viaFacade(), urlCode(fault.code));
+    expectOneFailure(viaSaveClient(), urlCode(fault.code));
+    if (listener) {
+      EXPECT_EQ(listener->connectionCount(), 2u) << "a failed request was sent again";
+    }
+  }
+  EXPECT_FALSE(cacheHoldsAList());
+}
+
+TEST_F(FaultInjectionTest, CertificateForAnotherNameIsUntrusted) {
+  testing::LocalHttpsService elsewhere(testing::LocalHttpsServiceOptions{{"elsewhere.example"}});
+  elsewhere.setDefaultReply(Reply::json(std::string(kTwoCategories)));
+  testing::pointSharedClientsAt(elsewhere.hostAndPort(), elsewhere.caFile());
+  expectOneFailure(viaFacade(), urlCode(URLErrorCode::serverCertificateUntrusted));
+  expectOneFailure(viaSaveClient(), urlCode(URLErrorCode::serverCertificateUntrusted));
+  EXPECT_EQ(elsewhere.requestCount(), 0u);
+  EXPECT_FALSE(cacheHoldsAList());
+}
+
+TEST_F(FaultInjectionTest, StalledServiceTimesOut) {
+  platform::URLSession::shared().setTimeoutCapForTesting(1.0);
+  service.setDefaultReply(Reply::stalled());
+  const auto started = std::chrono::steady_clock::now();
+  const auto categories = viaFacade();
+  const auto save = viaSaveClient();
+  expectOneFailure(categories, urlCode(URLErrorCode::timedOut));
+  expectOneFailure(save, urlCode(URLErrorCode::timedOut));
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 10s);
+}
+
+TEST_F(FaultInjectionTest, RepliesOverSixteenMebibytesAreRefusedAnnouncedOrNot) {
+  // Valid JSON all the way, so that only the size can be the reason.
+  std::string huge = R"({"response":"201","data":[{"reportId":")";
+  huge.append((std::size_t{16} << 20) + 1 - huge.size() - 4, 'x');
+  huge += R"("}]})";
+  ASSERT_GT(huge.size(), std::size_t{16} << 20);
+  service.enqueue(Reply::json(huge));
+  service.enqueue(Reply::json(huge).inChunks());
+  expectOneFailure(viaFacade(), urlCode(URLErrorCode::dataLengthExceedsMaximum));
+  expectOneFailure(viaFacade(), urlCode(URLErrorCode::dataLengthExceedsMaximum));
+  EXPECT_FALSE(cacheHoldsAList());
+}
+
+// A few seconds, sanitizers included; ORBISGROVE_SOAK_REQUESTS=N for a longer soak.
+TEST_F(FaultInjectionTest, TenThousandRequestsInARowKeepOneConnection) {
+  const char* configured = std::getenv("ORBISGROVE_SOAK_REQUESTS");
+  const int total = configured ? std::atoi(configured) : 10000;
+  ASSERT_GT(total, 0);
+  service.setDefaultReply(Reply::json(std::string(kTwoCategories)));
+  int answered = 0;
+  int failures = 0;
+  int calls = 0;
+  std::function<void()> next = [&] {
+    OrbisgroveReportCategoriesAPIManager::shared().getReportCategories([&](auto list, auto error) {
+      ++calls;
+      if (error || !list || list->size() != 2) ++failures;
+      if (++answered < total) next();
+    });
+  };
+  const auto started = std::chrono::steady_clock::now();
+  next();
+  ASSERT_TRUE(platform::MainQueue::shared().runUntil([&] { return answered == total; }, 300s));
+  const auto elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  platform::MainQueue::shared().runUntil([] { return false; }, 50ms);
+  EXPECT_EQ(calls, total);
+  EXPECT_EQ(failures, 0);
+  EXPECT_EQ(service.requestCount(), static_cast<std::size_t>(total));
+  EXPECT_LE(service.connectionCount(), 2u);
+  std::printf("%d requests in a row in %.2f s (%.0f per second)\n", total, elapsed, total / elapsed);
+}
+
+TEST_F(FaultInjectionTest, FiveHundredInFlightEachGetTheirOwnAnswer) {
+  const std::regex reportName("report-[0-9]+");
+  service.setHandler([&](const testing::RecordedRequest& request) {
+    std::smatch found;
+    if (std::regex_search(request.body, found, reportName)) {
+      return Reply::json(R"({"response":"201","data":{"name":")" + found.str() + R"("}})");
+    }
+    return Reply::json(std::string(kTwoCategories));
+  });
+  constexpr int kThreads = 5;
+  constexpr int kPerThread = 100;
+  std::vector<std::shared_ptr<Answer>> answers(kThreads * kPerThread);
+  std::vector<std::thread> starters;
+  for (int t = 0; t < kThreads; ++t) {
+    starters.emplace_back([&, t] {
+      for (int i = t * kPerThread; i < (t + 1) * kPerThread; ++i) {
+        auto answer = Answer::make();
+        if (i % 2 == 0) {
+          OrbisgroveSaveUserDataAPIManager::shared().saveUserData(*testing::someReport("report-" + std::to_string(i)),
+                                                                  answer->saveHandler());
+        } else {
+          OrbisgroveReportCategoriesAPIManager::shared().getReportCategories(answer->categoriesHandler());
+        }
+        answers[static_cast<std::size_t>(i)] = std::move(answer);
+      }
+    });
+  }
+  for (auto& starter : starters) starter.join();
+  ASSERT_TRUE(runMainQueueUntil([&] {
+    for (const auto& answer : answers) {
+      if (answer->calls() == 0) return false;
+    }
+    return true;
+  }));
+  platform::MainQueue::shared().runUntil([] { return false; }, 100ms);
+  for (std::size_t i = 0; i < answers.size(); ++i) {
+    SCOPED_TRACE(i);
+    const auto& answer = *answers[i];
+    EXPECT_EQ(answer.calls(), 1);
+    EXPECT_FALSE(answer.error());
+    if (i % 2 == 0) {
+      EXPECT_EQ(answer.recordName(), "report-" + std::to_string(i));
+    } else {
+      EXPECT_EQ(answer.delivered(), 2u);
+    }
+    EXPECT_TRUE(answer.released());
+  }
+}
+
+TEST_F(FaultInjectionTest, CancellingInEveryStateAnswersOnce) {
+  const auto expectCancelled = [](const std::shared_ptr<Answer>& answer) {
+    expectOneFailure(answer, urlCode(URLErrorCode::cancelled));
+  };
+
+  {
+    SCOPED_TRACE("suspended");
+    auto answer = Answer::make();
+    const auto task = makeServiceDataTask(
+        OrbisgroveReportCategoriesAPIManager::shared().urlForReportCategories(), "q=712",
+        [answer](std::string) { answer->categoriesHandler()(OrbisgroveReportCategoriesList{}, nullptr); },
+        [answer](std::shared_ptr<const platform::Error> error) {
+          answer->categoriesHandler()(std::nullopt, std::move(error));
+        });
+    task->cancel();
+    task->resume();
+    expectCancelled(answer);
+    EXPECT_EQ(service.requestCount(), 0u);
+  }
+  {
+    SCOPED_TRACE("waiting for the reply, and queued behind busy connections");
+    service.setDefaultReply(Reply::json(R"({"response":"201","data":{"name":"kept"}})").stalledUntilReleased());
+    std::vector<std::shared_ptr<Answer>> busy;
+    std::vector<std::shared_ptr<platform::DataTask>> tasks;
+    // One after another, so that the first six surely hold the six
+    // connections the session opens to a host and the last two queue.
+    for (std::size_t i = 0; i < 8; ++i) {
+      busy.push_back(Answer::make());
+      tasks.push_back(
+          OrbisgroveSaveUserDataAPIManager::shared().saveUserData(*testing::someReport(), busy.back()->saveHandler()));
+      if (i < 6) {
+        ASSERT_TRUE(service.waitForStalled(i + 1));
+      }
+    }
+    ASSERT_EQ(service.requestCount(), 6u);
+    tasks[7]->cancel();
+    expectCancelled(busy[7]);
+    tasks[0]->cancel();
+    expectCancelled(busy[0]);
+    // The one that took the cancelled one's connection is held too, later.
+    const auto allAnswered = [&] {
+      for (int i = 1; i < 7; ++i) {
+        if (busy[static_cast<std::size_t>(i)]->calls() == 0) return false;
+      }
+      return true;
+    };
+    for (int round = 0; round < 200 && !allAnswered(); ++round) {
+      service.releaseStalled();
+      platform::MainQueue::shared().runUntil(allAnswered, 100ms);
+    }
+    ASSERT_TRUE(allAnswered());
+    for (int i = 1; i < 7; ++i) {
+      settle(*busy[static_cast<std::size_t>(i)]);
+      EXPECT_EQ(busy[static_cast<std::size_t>(i)]->calls(), 1);
+      const auto error = busy[static_cast<std::size_t>(i)]->error();
+      EXPECT_EQ(busy[static_cast<std::size_t>(i)]->recordName(), "kept") << (error ? error->description() : "");
+    }
+  }
+  for (const auto fault : {FaultyListener::Fault::silentHandshake, FaultyListener::Fault::silentInBody}) {
+    SCOPED_TRACE(fault == FaultyListener::Fault::silentHandshake ? "connecting" : "receiving the body");
+    FaultyListener listener(fault);
+    testing::pointSharedClientsAt(listener.hostAndPort(), listener.caFile());
+    auto answer = Answer::make();
+    const auto task = OrbisgroveReportCategoriesAPIManager::shared().getReportCategories(answer->categoriesHandler());
+    ASSERT_TRUE(listener.waitForFaults(1));
+    task->cancel();
+    expectCancelled(answer);
+  }
+  testing::pointSharedClientsAt(service.hostAndPort(), service.caFile());
+  {
+    SCOPED_TRACE("completed");
+    service.setDefaultReply(Reply::json(std::string(kTwoCategories)));
+    auto answer = Answer::make();
+    const auto task = OrbisgroveReportCategoriesAPIManager::shared().getReportCategories(answer->categoriesHandler());
+    settle(*answer);
+    task->cancel();
+    settle(*answer);
+    EXPECT_EQ(answer->calls(), 1);
+    EXPECT_FALSE(answer->error());
+    EXPECT_EQ(task->state(), platform::DataTask::State::completed);
+  }
+  {
+    SCOPED_TRACE("racing the reply from another thread");
+    std::vector<std::shared_ptr<Answer>> answers;
+    for (int round = 0; round < 100; ++round) {
+      answers.push_back(Answer::make());
+      const auto task =
+          OrbisgroveReportCategoriesAPIManager::shared().getReportCategories(answers.back()->categoriesHandler());
+      std::thread([task, round] {
+        std::this_thread::sleep_for(std::chrono::microseconds(round * 20));
+        task->cancel();
+      }).join();
+    }
+    ASSERT_TRUE(runMainQueueUntil([&] {
+      for (const auto& answer : answers) {
+        if (answer->calls() == 0) return false;
+      }
+      return true;
+    }));
+    platform::MainQueue::shared().runUntil([] { return false; }, 100ms);
+    for (const auto& answer : answers) {
+      EXPECT_EQ(answer->calls(), 1);
+      const auto error = answer->error();
+      EXPECT_TRUE(error ? error->code() == urlCode(URLErrorCode::cancelled) : answer->delivered() == 2u);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace orbisgrove

@@ -1,0 +1,87 @@
+// Helper process of ExitWithRequestsInFlightTest: starts category requests
+// (through the facade) and submissions (through the save client), tells the
+// parent, and on the parent's word leaves while they are in flight.
+//
+//   usage: orbisgrove_hardening_exit_helper HOST:PORT CA-FILE CACHE-DIRECTORY COUNT MODE
+//
+// MODE "return" returns from main, "exit-from-thread" calls exit() on another
+// thread, "busy" drains the main queue, where every answer starts the next
+// request, and returns from main while it does.
+#include <orbisgrove/OrbisgroveFeedbackKit.hpp>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include <unistd.h>
+
+#include "service/OrbisgroveReportCategoriesAPIManager.hpp"
+
+namespace {
+
+using namespace orbisgrove;
+
+// Registered before the kit starts libcurl, so it runs after the kit's exit
+// hook: by then no answer may reach the main queue any more.
+void checkQuietAfterExit() {
+  const std::size_t before = platform::MainQueue::shared().pendingCount();
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  if (platform::MainQueue::shared().pendingCount() != before) {
+    std::fputs("answers still arrived after the exit-time cleanup\n", stderr);
+    std::_Exit(9);
+  }
+}
+
+std::shared_ptr<OrbisgroveSaveUserDataOptions> report() {
+  static const auto categories = platform::JSONDecoder().decode<OrbisgroveReportCategoriesList>(
+      R"([{"reportId":"1","parentId":"0"},{"reportId":"101","parentId":"1"}])");
+  return OrbisgroveSaveUserDataOptions::initWithCoordinate(platform::Coordinate{52.52, 13.405}, categories[0],
+                                                           categories[1], "Road closed");
+}
+
+void start(bool chain) {
+  OrbisgroveFeedbackKit::shared().getReportCategories([chain](auto, auto) {
+    if (chain) start(chain);
+  });
+  OrbisgroveSaveUserDataAPIManager::shared().saveUserData(*report(), [](auto, auto) {});
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 6) {
+    std::fputs("usage: orbisgrove_hardening_exit_helper HOST:PORT CA-FILE CACHE-DIRECTORY COUNT MODE\n", stderr);
+    return 2;
+  }
+  std::atexit(checkQuietAfterExit);
+  const auto endpoint = platform::URL::fromComponents("https", argv[1]);
+  const int count = std::atoi(argv[4]);
+  const std::string mode = argv[5];
+  if (!endpoint || count <= 0 || (mode != "return" && mode != "exit-from-thread" && mode != "busy")) return 2;
+
+  platform::setConsoleSink([](std::string_view) {});
+  platform::setTemporaryDirectory(argv[3]);
+  platform::addTrustedCertificates(argv[2]);
+  OrbisgroveReportCategoriesAPIManager::shared().setApiEndpoint(*endpoint);
+  OrbisgroveSaveUserDataAPIManager::shared().setApiEndpoint(*endpoint);
+  for (int i = 0; i < count; ++i) start(mode == "busy");
+
+  const char started[] = "started\n";
+  if (::write(STDOUT_FILENO, started, sizeof started - 1) < 0) return 3;
+  std::atomic<bool> go{false};
+  std::thread reader([&] {
+    char byte = 0;
+    (void)::read(STDIN_FILENO, &byte, 1);
+    go.store(true);
+  });
+  if (mode == "busy") {
+    // The host's main thread, busy with answers that start new requests.
+    while (!go.load()) platform::MainQueue::shared().runUntil([&] { return go.load(); }, std::chrono::milliseconds(10));
+  }
+  reader.join();
+  if (mode == "exit-from-thread") std::thread([] { std::exit(0); }).join();
+  return 0;
+}

@@ -8,6 +8,7 @@ packages=(
   libcurl4-openssl-dev nlohmann-json3-dev libplist-dev libicu-dev libcpp-httplib-dev libssl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev llvm
+  clang-format clang-tidy doxygen dpkg-dev file
 )
 packages+=("$@")
 

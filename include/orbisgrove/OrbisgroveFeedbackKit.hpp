@@ -2,6 +2,7 @@
 #pragma once
 
 #include <orbisgrove/Export.hpp>
+#include <orbisgrove/Version.hpp>
 #include <orbisgrove/kit/OrbisgroveFeedbackKit.hpp>
 #include <orbisgrove/kit/ServiceHost.hpp>
 #include <orbisgrove/model/OrbisgroveReportCategories.hpp>

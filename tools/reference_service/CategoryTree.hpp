@@ -17,7 +17,7 @@ struct ReferenceCategory {
   /// Unix time in seconds.
   std::int64_t created = 0;
 
-  bool isTopLevel() const { return parentId == "0"; }
+  [[nodiscard]] bool isTopLevel() const { return parentId == "0"; }
 };
 
 /// The whole two-level tree, each top-level category followed by its

@@ -22,21 +22,21 @@ class FixedWindowRateLimiter {
   FixedWindowRateLimiter(std::size_t limit, std::chrono::seconds interval);
 
   /// Whether `client` may have one more submission accepted at `now`.
-  bool allows(const std::string& client, TimePoint now) const;
+  [[nodiscard]] bool allows(const std::string& client, TimePoint now) const;
   /// Counts one accepted submission of `client` at `now`.
   void record(const std::string& client, TimePoint now);
   /// Unix time in seconds at which the window holding `now` ends.
-  std::int64_t windowEnd(TimePoint now) const;
+  [[nodiscard]] std::int64_t windowEnd(TimePoint now) const;
 
-  std::size_t limit() const { return limit_; }
-  std::chrono::seconds interval() const { return interval_; }
+  [[nodiscard]] std::size_t limit() const { return limit_; }
+  [[nodiscard]] std::chrono::seconds interval() const { return interval_; }
 
  private:
   struct Window {
     std::int64_t index = 0;
     std::size_t accepted = 0;
   };
-  std::int64_t windowIndex(TimePoint now) const;
+  [[nodiscard]] std::int64_t windowIndex(TimePoint now) const;
 
   std::size_t limit_;
   std::chrono::seconds interval_;

@@ -23,6 +23,7 @@ class ORBISGROVE_EXPORT OrbisgroveFeedbackKit {
 
   /// The process-wide instance; created on first use, never destroyed.
   static OrbisgroveFeedbackKit& shared();
+  /// The same instance as shared(), under its exported name.
   static OrbisgroveFeedbackKit& sharedGeocoder() { return shared(); }
 
   OrbisgroveFeedbackKit() = default;

@@ -34,14 +34,26 @@ class ORBISGROVE_EXPORT OrbisgroveReportCategories {
   /// integer, else null (`encode(to:)`). Throws platform::CodingError.
   virtual void encode(platform::Encoder& encoder) const;
 
+  /// The category's identifier ("reportId"), used to name it in a submission.
+  ///@{
   [[nodiscard]] virtual const std::optional<std::string>& reportId() const { return reportId_; }
   virtual void setReportId(std::optional<std::string> reportId) { reportId_ = std::move(reportId); }
+  ///@}
+  /// The name to show the user ("reportName").
+  ///@{
   [[nodiscard]] virtual const std::optional<std::string>& reportName() const { return reportName_; }
   virtual void setReportName(std::optional<std::string> reportName) { reportName_ = std::move(reportName); }
+  ///@}
+  /// The parent category's identifier ("parentId"), as the service sent it.
+  ///@{
   [[nodiscard]] virtual const std::optional<std::string>& parentId() const { return parentId_; }
   virtual void setParentId(std::optional<std::string> parentId) { parentId_ = std::move(parentId); }
+  ///@}
+  /// The service's "created" number, kept as it came.
+  ///@{
   [[nodiscard]] virtual const std::shared_ptr<const platform::Number>& created() const { return created_; }
   virtual void setCreated(std::shared_ptr<const platform::Number> created) { created_ = std::move(created); }
+  ///@}
 
   /// Identity-based; the same for the record's whole life.
   [[nodiscard]] std::size_t hash() const noexcept;

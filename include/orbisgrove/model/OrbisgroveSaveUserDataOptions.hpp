@@ -19,6 +19,7 @@ namespace orbisgrove {
 /// while a submission reads it.
 class ORBISGROVE_EXPORT OrbisgroveSaveUserDataOptions {
  public:
+  /// A category record of the list the kit delivered, shared with it.
   using Category = std::shared_ptr<OrbisgroveReportCategories>;
 
   /// The designated initializer, `init(coordinate:parentCategory:childCategory:description:moduleId:)`.
@@ -53,19 +54,33 @@ class ORBISGROVE_EXPORT OrbisgroveSaveUserDataOptions {
                                        std::move(description), std::move(moduleId));
   }
 
+  /// Where on the map the problem is.
+  ///@{
   [[nodiscard]] virtual platform::Coordinate coordinate() const { return coordinate_; }
   virtual void setCoordinate(platform::Coordinate coordinate) { coordinate_ = coordinate; }
+  ///@}
   /// The user's text (the initializers' `description` argument).
+  ///@{
   [[nodiscard]] virtual const std::string& feedbackDescription() const { return feedbackDescription_; }
   virtual void setFeedbackDescription(std::string feedbackDescription) {
     feedbackDescription_ = std::move(feedbackDescription);
   }
+  ///@}
+  /// The top-level category the report is filed under.
+  ///@{
   [[nodiscard]] virtual const Category& parentCategory() const { return parentCategory_; }
   virtual void setParentCategory(Category parentCategory) { parentCategory_ = std::move(parentCategory); }
+  ///@}
+  /// The sub-category of parentCategory() the report is filed under.
+  ///@{
   [[nodiscard]] virtual const Category& childCategory() const { return childCategory_; }
   virtual void setChildCategory(Category childCategory) { childCategory_ = std::move(childCategory); }
+  ///@}
+  /// Which module of the host raises the report; absent when none is named.
+  ///@{
   [[nodiscard]] virtual const std::optional<std::string>& moduleId() const { return moduleId_; }
   virtual void setModuleId(std::optional<std::string> moduleId) { moduleId_ = std::move(moduleId); }
+  ///@}
 
  private:
   platform::Coordinate coordinate_;

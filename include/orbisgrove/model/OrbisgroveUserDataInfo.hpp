@@ -31,20 +31,41 @@ class ORBISGROVE_EXPORT OrbisgroveUserDataInfo {
   /// 64-bit integer, else null (`encode(to:)`). Throws platform::CodingError.
   virtual void encode(platform::Encoder& encoder) const;
 
+  /// The service's "dataCount" number.
+  ///@{
   [[nodiscard]] virtual const std::shared_ptr<const platform::Number>& dataCount() const { return dataCount_; }
   virtual void setDataCount(std::shared_ptr<const platform::Number> dataCount) { dataCount_ = std::move(dataCount); }
+  ///@}
+  /// The service's "name" text.
+  ///@{
   [[nodiscard]] virtual const std::optional<std::string>& name() const { return name_; }
   virtual void setName(std::optional<std::string> name) { name_ = std::move(name); }
+  ///@}
+  /// The service's "exist" number.
+  ///@{
   [[nodiscard]] virtual const std::shared_ptr<const platform::Number>& exist() const { return exist_; }
   virtual void setExist(std::shared_ptr<const platform::Number> exist) { exist_ = std::move(exist); }
+  ///@}
+  /// The saved report's identifier ("id").
+  ///@{
   [[nodiscard]] virtual const std::optional<std::string>& id() const { return id_; }
   virtual void setId(std::optional<std::string> id) { id_ = std::move(id); }
+  ///@}
+  /// The service's "listId" number.
+  ///@{
   [[nodiscard]] virtual const std::shared_ptr<const platform::Number>& listId() const { return listId_; }
   virtual void setListId(std::shared_ptr<const platform::Number> listId) { listId_ = std::move(listId); }
+  ///@}
+  /// When the service saved the report ("time"), as the service wrote it.
+  ///@{
   [[nodiscard]] virtual const std::optional<std::string>& time() const { return time_; }
   virtual void setTime(std::optional<std::string> time) { time_ = std::move(time); }
+  ///@}
+  /// The service's "url" text.
+  ///@{
   [[nodiscard]] virtual const std::optional<std::string>& url() const { return url_; }
   virtual void setUrl(std::optional<std::string> url) { url_ = std::move(url); }
+  ///@}
 
   /// Identity-based; the same for the record's whole life.
   [[nodiscard]] std::size_t hash() const noexcept;

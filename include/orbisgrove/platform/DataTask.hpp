@@ -14,7 +14,13 @@ namespace orbisgrove::platform {
 /// thread; the session keeps the task alive until its completion has run.
 class ORBISGROVE_EXPORT DataTask {
  public:
-  enum class State { suspended, running, canceling, completed };
+  /// Where the task is in its life.
+  enum class State {
+    suspended,  ///< Created, not yet resumed.
+    running,    ///< Resumed; the transfer is under way.
+    canceling,  ///< cancel() was called; the completion has not run yet.
+    completed,  ///< The transfer has ended; its completion runs or has run.
+  };
 
   virtual ~DataTask() = default;
   DataTask() = default;
@@ -29,7 +35,9 @@ class ORBISGROVE_EXPORT DataTask {
   /// once the task has completed.
   virtual void cancel() = 0;
 
+  /// The task's current state; may change on another thread right after.
   [[nodiscard]] virtual State state() const = 0;
+  /// The request the task was created with.
   [[nodiscard]] virtual const URLRequest& originalRequest() const = 0;
   /// Unique within the process.
   [[nodiscard]] virtual std::uint64_t taskIdentifier() const = 0;

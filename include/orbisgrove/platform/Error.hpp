@@ -32,19 +32,26 @@ inline constexpr std::string_view NSUnderlyingErrorKey = "NSUnderlyingError";
 /// pointer means "no error".
 class ORBISGROVE_EXPORT Error {
  public:
+  /// An error of `domain` with `code` and the given user information.
   Error(std::string domain, std::int64_t code, UserInfo userInfo = {});
 
   /// Convenience for the shared form every API hands around.
   static std::shared_ptr<const Error> make(std::string domain, std::int64_t code, UserInfo userInfo = {});
 
+  /// Which part of the system failed, e.g. OrbisgroveFeedbackErrorDomain.
   [[nodiscard]] const std::string& domain() const noexcept { return domain_; }
+  /// What failed, meaningful within domain().
   [[nodiscard]] std::int64_t code() const noexcept { return code_; }
+  /// Everything else known about the failure, by key.
   [[nodiscard]] const UserInfo& userInfo() const noexcept { return userInfo_; }
 
   /// The text under `key`, if that entry holds text.
   [[nodiscard]] std::optional<std::string> textForKey(std::string_view key) const;
+  /// The text under NSLocalizedFailureReasonErrorKey: why it failed, in words.
   [[nodiscard]] std::optional<std::string> localizedFailureReason() const;
+  /// The text under NSLocalizedRecoverySuggestionErrorKey: what the user may do.
   [[nodiscard]] std::optional<std::string> localizedRecoverySuggestion() const;
+  /// The error under NSUnderlyingErrorKey; null when there is none.
   [[nodiscard]] std::shared_ptr<const Error> underlyingError() const;
 
   /// One line for logs: domain, code and failure reason when there is one.

@@ -39,8 +39,11 @@ inline constexpr std::string_view JSONCodingPathErrorKey = "OrbisgroveCodingPath
 /// kit's asynchronous API throws it: there it arrives as the handler's error.
 class ORBISGROVE_EXPORT CodingError : public std::exception {
  public:
+  /// Carries `error` (of JSONCodingErrorDomain).
   explicit CodingError(std::shared_ptr<const Error> error);
+  /// The error's one-line description.
   [[nodiscard]] const char* what() const noexcept override;
+  /// The error value: domain, code, reason and coding path.
   [[nodiscard]] const std::shared_ptr<const Error>& error() const noexcept { return error_; }
 
  private:
@@ -71,6 +74,7 @@ class ORBISGROVE_EXPORT Decoder {
   [[nodiscard]] KeyedDecodingContainer container() const;
   /// The value as an array. Throws typeMismatch (valueNotFound for null).
   [[nodiscard]] UnkeyedDecodingContainer unkeyedContainer() const;
+  /// Whether the value is JSON null.
   [[nodiscard]] bool decodeNil() const noexcept;
   /// A JSON string. Throws typeMismatch (valueNotFound for null).
   [[nodiscard]] std::string decodeString() const;
@@ -97,6 +101,7 @@ class ORBISGROVE_EXPORT Decoder {
 /// they are in use.
 class ORBISGROVE_EXPORT KeyedDecodingContainer {
  public:
+  /// Whether the object has a member `key` (null counts as present).
   [[nodiscard]] bool contains(std::string_view key) const noexcept;
   /// The member's decoder; nothing when the key is missing or its value null.
   [[nodiscard]] std::optional<Decoder> decoderIfPresent(std::string_view key) const;
@@ -118,6 +123,7 @@ class ORBISGROVE_EXPORT KeyedDecodingContainer {
 /// An array's elements, in order.
 class ORBISGROVE_EXPORT UnkeyedDecodingContainer {
  public:
+  /// Number of elements.
   [[nodiscard]] std::size_t count() const noexcept;
   /// The element's decoder; `index` must be below count().
   [[nodiscard]] Decoder decoder(std::size_t index) const;
@@ -133,29 +139,40 @@ class ORBISGROVE_EXPORT UnkeyedDecodingContainer {
 /// handled here.
 template <class T>
 struct Decoding {
+  /// Decodes a `T` from the value; throws CodingError.
   static T decode(const Decoder& decoder) { return T(decoder); }
 };
+/// A JSON string.
 template <>
 struct Decoding<std::string> {
+  /// See Decoder::decodeString().
   static std::string decode(const Decoder& decoder) { return decoder.decodeString(); }
 };
+/// A JSON integer in the signed 64-bit range.
 template <>
 struct Decoding<std::int64_t> {
+  /// See Decoder::decodeInt64().
   static std::int64_t decode(const Decoder& decoder) { return decoder.decodeInt64(); }
 };
+/// A record, made shared.
 template <class T>
 struct Decoding<std::shared_ptr<T>> {
+  /// A new `T` constructed from the value.
   static std::shared_ptr<T> decode(const Decoder& decoder) { return std::make_shared<T>(decoder); }
 };
+/// A value that may be null.
 template <class T>
 struct Decoding<std::optional<T>> {
+  /// Nothing for null, else the decoded `T`.
   static std::optional<T> decode(const Decoder& decoder) {
     if (decoder.decodeNil()) return std::nullopt;
     return Decoding<T>::decode(decoder);
   }
 };
+/// A JSON array, element by element.
 template <class T>
 struct Decoding<std::vector<T>> {
+  /// The decoded elements in order; throws for the first that fails.
   static std::vector<T> decode(const Decoder& decoder) {
     const UnkeyedDecodingContainer elements = decoder.unkeyedContainer();
     std::vector<T> result;
@@ -177,11 +194,13 @@ std::optional<T> KeyedDecodingContainer::decodeIfPresent(std::string_view key) c
 /// levels deep.
 class ORBISGROVE_EXPORT JSONDocument {
  public:
+  /// Parses `bytes`; throws CodingError.
   explicit JSONDocument(std::string_view bytes);
   ~JSONDocument();
   JSONDocument(const JSONDocument&) = delete;
   JSONDocument& operator=(const JSONDocument&) = delete;
 
+  /// The top-level value; valid while the document lives.
   [[nodiscard]] Decoder root() const noexcept;
 
  private:
@@ -192,6 +211,7 @@ class ORBISGROVE_EXPORT JSONDocument {
 /// Decodes a type from JSON bytes with default settings. Throws CodingError.
 class ORBISGROVE_EXPORT JSONDecoder {
  public:
+  /// A `T` decoded from `bytes` (see Decoding); throws CodingError.
   template <class T>
   [[nodiscard]] T decode(std::string_view bytes) const {
     const JSONDocument document(bytes);
@@ -209,10 +229,14 @@ class ORBISGROVE_EXPORT Encoder {
   [[nodiscard]] KeyedEncodingContainer container();
   /// Makes the value an array.
   [[nodiscard]] UnkeyedEncodingContainer unkeyedContainer();
+  /// Makes the value null.
   void encodeNil();
-  /// Throws CodingError (invalidValue) for text that is not UTF-8.
+  /// Makes the value a string. Throws CodingError (invalidValue) for text
+  /// that is not UTF-8.
   void encode(std::string_view text);
+  /// Makes the value an integer.
   void encode(std::int64_t value);
+  /// "data[1].created"; empty at the top level.
   [[nodiscard]] std::string codingPath() const;
 
  private:
@@ -231,6 +255,7 @@ class ORBISGROVE_EXPORT KeyedEncodingContainer {
  public:
   /// The member's encoder (the member starts as null).
   [[nodiscard]] Encoder encoder(std::string_view key);
+  /// Writes null.
   void encodeNil(std::string_view key);
   /// Writes the text, or null when absent.
   void encode(std::string_view key, const std::optional<std::string>& text);
@@ -262,18 +287,25 @@ class ORBISGROVE_EXPORT UnkeyedEncodingContainer {
 /// handled here.
 template <class T>
 struct Encoding {
+  /// Calls `value.encode(encoder)`; throws CodingError.
   static void encode(const T& value, Encoder& encoder) { value.encode(encoder); }
 };
+/// Text, as a JSON string.
 template <>
 struct Encoding<std::string> {
+  /// See Encoder::encode(std::string_view).
   static void encode(const std::string& value, Encoder& encoder) { encoder.encode(std::string_view(value)); }
 };
+/// An integer, as a JSON number.
 template <>
 struct Encoding<std::int64_t> {
+  /// See Encoder::encode(std::int64_t).
   static void encode(std::int64_t value, Encoder& encoder) { encoder.encode(value); }
 };
+/// An optional value: null when absent.
 template <class T>
 struct Encoding<std::optional<T>> {
+  /// Null for nothing, else the encoded `T`.
   static void encode(const std::optional<T>& value, Encoder& encoder) {
     if (!value) {
       encoder.encodeNil();
@@ -282,8 +314,10 @@ struct Encoding<std::optional<T>> {
     Encoding<T>::encode(*value, encoder);
   }
 };
+/// A shared record: null for a null pointer.
 template <class T>
 struct Encoding<std::shared_ptr<T>> {
+  /// Null for a null pointer, else the record's own encoding.
   static void encode(const std::shared_ptr<T>& value, Encoder& encoder) {
     if (!value) {
       encoder.encodeNil();
@@ -292,8 +326,10 @@ struct Encoding<std::shared_ptr<T>> {
     value->encode(encoder);
   }
 };
+/// A list, as a JSON array.
 template <class T>
 struct Encoding<std::vector<T>> {
+  /// The elements in order; throws for the first that fails.
   static void encode(const std::vector<T>& values, Encoder& encoder) {
     UnkeyedEncodingContainer elements = encoder.unkeyedContainer();
     for (const T& value : values) {
@@ -311,6 +347,7 @@ class ORBISGROVE_EXPORT JSONEncodingDocument {
   JSONEncodingDocument(const JSONEncodingDocument&) = delete;
   JSONEncodingDocument& operator=(const JSONEncodingDocument&) = delete;
 
+  /// The top-level value (null until written); valid while the document lives.
   [[nodiscard]] Encoder root() noexcept;
   /// Compact UTF-8 JSON text of what has been encoded.
   [[nodiscard]] std::string serialized() const;
@@ -323,6 +360,7 @@ class ORBISGROVE_EXPORT JSONEncodingDocument {
 /// Encodes a value as compact JSON with default settings. Throws CodingError.
 class ORBISGROVE_EXPORT JSONEncoder {
  public:
+  /// Compact JSON text of `value` (see Encoding); throws CodingError.
   template <class T>
   [[nodiscard]] std::string encode(const T& value) const {
     JSONEncodingDocument document;

@@ -16,6 +16,7 @@ namespace orbisgrove::platform {
 /// dispatcher that hands each closure to its own event loop.
 class ORBISGROVE_EXPORT MainQueue {
  public:
+  /// One piece of work for the main thread.
   using Closure = std::function<void()>;
   /// Receives each posted closure and must run it, once, on the host's main
   /// thread. Called on the posting thread.

@@ -14,16 +14,28 @@ namespace orbisgrove::platform {
 /// a double. Shared as `std::shared_ptr<const Number>`; assigning shares it.
 class ORBISGROVE_EXPORT Number {
  public:
-  enum class Kind { signedInteger, unsignedInteger, floatingPoint };
+  /// Which kind of value the box holds.
+  enum class Kind {
+    signedInteger,    ///< A std::int64_t (what decoding always gives).
+    unsignedInteger,  ///< A std::uint64_t.
+    floatingPoint,    ///< A double.
+  };
 
+  /// Boxes a value of the matching kind.
+  ///@{
   explicit Number(std::int64_t value) noexcept;
   explicit Number(std::uint64_t value) noexcept;
   explicit Number(double value) noexcept;
+  ///@}
 
+  /// A new shared box of the value.
+  ///@{
   static std::shared_ptr<const Number> withInt64(std::int64_t value);
   static std::shared_ptr<const Number> withUInt64(std::uint64_t value);
   static std::shared_ptr<const Number> withDouble(double value);
+  ///@}
 
+  /// The kind the value was boxed as.
   [[nodiscard]] Kind kind() const noexcept { return kind_; }
 
   /// The value as a signed 64-bit integer, only when it is exactly one

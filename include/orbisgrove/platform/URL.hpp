@@ -24,14 +24,18 @@ class ORBISGROVE_EXPORT URL {
   /// Resolves a relative reference against this URL, as a browser would.
   [[nodiscard]] std::optional<URL> resolving(std::string_view relativeReference) const;
 
+  /// The whole URL as normalised text.
   [[nodiscard]] const std::string& absoluteString() const noexcept { return absolute_; }
+  /// The scheme, e.g. "https".
   [[nodiscard]] const std::string& scheme() const noexcept { return scheme_; }
   /// Host as written in the URL (IPv6 addresses keep their brackets).
   [[nodiscard]] const std::string& host() const noexcept { return host_; }
+  /// The port written in the URL; absent when it names none.
   [[nodiscard]] std::optional<int> port() const noexcept { return port_; }
   /// Path; empty for a URL made from components.
   [[nodiscard]] const std::string& path() const noexcept { return path_; }
 
+  /// Equal when the normalised texts are.
   friend bool operator==(const URL& a, const URL& b) noexcept { return a.absolute_ == b.absolute_; }
 
  private:

@@ -23,15 +23,20 @@ enum class URLRequestCachePolicy {
 /// the session adds only what the protocol itself needs (Host,
 /// Content-Length).
 struct URLRequest {
+  /// A GET of `requestURL` with no header fields and no body.
   explicit URLRequest(URL requestURL, URLRequestCachePolicy policy = URLRequestCachePolicy::useProtocolCachePolicy,
                       double timeout = 60.0)
       : url(std::move(requestURL)), cachePolicy(policy), timeoutInterval(timeout) {}
 
+  /// Where the request goes.
   URL url;
+  /// Whether a cached reply may answer it.
   URLRequestCachePolicy cachePolicy;
   /// Seconds the whole request may take.
   double timeoutInterval;
+  /// "GET", "POST", ...
   std::string httpMethod = "GET";
+  /// The header fields to send, by exact name.
   HTTPHeaderFields allHTTPHeaderFields;
   /// Body bytes, sent exactly as they stand.
   std::string httpBody;

@@ -14,11 +14,16 @@ namespace orbisgrove::platform {
 /// A reply of any protocol.
 class ORBISGROVE_EXPORT URLResponse {
  public:
+  /// A reply for `url`.
   explicit URLResponse(URL url) : url_(std::move(url)) {}
   virtual ~URLResponse() = default;
+  /// Replies are values: copying copies the metadata.
+  ///@{
   URLResponse(const URLResponse&) = default;
   URLResponse& operator=(const URLResponse&) = default;
+  ///@}
 
+  /// The URL the reply came from.
   [[nodiscard]] const URL& url() const noexcept { return url_; }
 
  private:
@@ -30,10 +35,13 @@ class ORBISGROVE_EXPORT URLResponse {
 /// ", ").
 class ORBISGROVE_EXPORT HTTPURLResponse : public URLResponse {
  public:
+  /// A reply for `url` with its status code and header fields.
   HTTPURLResponse(URL url, std::int64_t statusCode, HTTPHeaderFields headerFields)
       : URLResponse(std::move(url)), statusCode_(statusCode), headerFields_(std::move(headerFields)) {}
 
+  /// The HTTP status code (200, 429, ...).
   [[nodiscard]] std::int64_t statusCode() const noexcept { return statusCode_; }
+  /// Every header field of the reply.
   [[nodiscard]] const HTTPHeaderFields& allHeaderFields() const noexcept { return headerFields_; }
   /// The field named exactly `name` (letter case included).
   [[nodiscard]] std::optional<std::string_view> valueForHeaderField(std::string_view name) const;

@@ -30,9 +30,10 @@ class ORBISGROVE_EXPORT OrbisgroveSaveUserDataAPIManager {
   /// The process-wide client of the default service host; created on first
   /// use, thread-safely, never destroyed.
   static OrbisgroveSaveUserDataAPIManager& shared();
+  /// The same instance as shared(), under its exported name.
   static OrbisgroveSaveUserDataAPIManager& sharedManager() { return shared(); }
 
-  /// `initWithHost:`: https://<host>, or the default service host when absent.
+  /// `initWithHost:`: `https://<host>`, or the default service host when absent.
   /// `host` is a host name, IPv4 address or bracketed IPv6 address with an
   /// optional ":port". Throws std::invalid_argument for text from which no
   /// https URL can be formed (empty, white space, a scheme, a path, "@").
@@ -46,7 +47,7 @@ class ORBISGROVE_EXPORT OrbisgroveSaveUserDataAPIManager {
   /// Safe while requests run; later requests use the new base.
   virtual void setApiEndpoint(platform::URL apiEndpoint);
 
-  /// https://<host>/explore-api/v1.2/, where submissions go (the same URL as
+  /// `https://<host>/explore-api/v1.2/`, where submissions go (the same URL as
   /// the categories operation's).
   [[nodiscard]] virtual platform::URL urlForReportCategories() const;
 

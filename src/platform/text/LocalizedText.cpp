@@ -75,7 +75,7 @@ LocalizedText::LocalizedText(std::string localeName, std::string timeZoneID)
     : localeName_(std::move(localeName)), timeZoneID_(std::move(timeZoneID)) {}
 
 std::string LocalizedText::decimal(std::uint64_t value) const {
-  const std::string digits = plainDigits(value);
+  std::string digits = plainDigits(value);
   auto& formatters = formattersFor(localeName_, timeZoneID_);
   if (!formatters.number) formatters.number = icu::number::NumberFormatter::withLocale(formatters.locale);
   UErrorCode status = U_ZERO_ERROR;
@@ -117,7 +117,7 @@ std::optional<std::string> LocalizedText::fullDuration(double seconds) const {
 
   std::vector<icu::Measure> measures;
   measures.reserve(4);
-  const auto add = [&](icu::Formattable amount, icu::MeasureUnit* unit) {
+  const auto add = [&](const icu::Formattable& amount, icu::MeasureUnit* unit) {
     if (U_SUCCESS(status))
       measures.emplace_back(amount, unit, status);
     else

@@ -434,7 +434,8 @@ TEST(URLSessionRedirects, FollowsHttpsRedirectsUpToFive) {
   auto plain = Completion::make();
   session->dataTask(requestFor("http://127.0.0.1:" + std::to_string(service.port()) + "/"), plain->handler())->resume();
   ASSERT_TRUE(plain->wait());
-  EXPECT_EQ(plain->urlErrorCode(), code(URLErrorCode::unsupportedURL));
+  EXPECT_EQ(plain->urlErrorCode(), code(URLErrorCode::unsupportedURL))
+      << (plain->error() ? plain->error()->description() : "");
   EXPECT_EQ(service.requestCount(), 9U);
 }
 

@@ -1,11 +1,9 @@
 // The device cache where someone else has been at work: a link planted at
-// its path, a directory that is not ours alone, a disk that fills up part way
-// through a write. The kit never reads or writes through what it does not
+// its path, a directory that is not ours alone, a file that names the list
+// twice, a disk that fills up part way through a write. The kit never reads or writes through what it does not
 // own, never leaves a damaged file, and the host still gets its answer.
-#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -16,7 +14,6 @@
 #include <sstream>
 
 #include "../service/KitServiceFixture.hpp"
-#include "HardeningSupport.hpp"
 #include "kit/ReportCategoryCache.hpp"
 #include "platform/core/Date.hpp"
 #include "platform/files/PropertyList.hpp"
@@ -25,7 +22,6 @@ namespace orbisgrove {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::Answer;
 using testing::Reply;
 using namespace std::chrono_literals;
 
@@ -112,13 +108,9 @@ class CacheSafetyTest : public testing::KitServiceFixture {
   }
 
   // Asks through the facade; true when the answer came from the device.
-  bool askFacade(std::size_t expectedSize) {
-    auto answer = Answer::make();
-    OrbisgroveFeedbackKit::shared().getReportCategories(answer->categoriesHandler());
-    const bool fromDevice = answer->calls() > 0;
-    EXPECT_TRUE(runMainQueueUntil([&] { return answer->calls() > 0; }));
-    platform::MainQueue::shared().runUntil([] { return false; }, 20ms);
-    EXPECT_EQ(answer->calls(), 1);
+  bool answeredFromDevice(std::size_t expectedSize) {
+    bool fromDevice = false;
+    const auto answer = askFacade(&fromDevice);
     EXPECT_FALSE(answer->error());
     EXPECT_EQ(answer->delivered(), expectedSize);
     return fromDevice;
@@ -133,7 +125,7 @@ TEST_F(CacheSafetyTest, ALinkAtTheCachePathIsNeitherReadNorWrittenThrough) {
   std::ofstream(victim, std::ios::binary) << freshCacheBytes(5);
   const std::string before = contentsOf(victim);
   fs::create_symlink(victim, cacheFile());
-  EXPECT_FALSE(askFacade(2)) << "answered through the link";
+  EXPECT_FALSE(answeredFromDevice(2)) << "answered through the link";
   EXPECT_EQ(service.requestCount(), 1u);
   EXPECT_EQ(contentsOf(victim), before);
   EXPECT_EQ(namesIn(elsewhere), std::vector<std::string>{"victim.plist"});
@@ -142,7 +134,7 @@ TEST_F(CacheSafetyTest, ALinkAtTheCachePathIsNeitherReadNorWrittenThrough) {
   fs::remove(cacheFile());
   const fs::path target = elsewhere / "created-through-link.plist";
   fs::create_symlink(target, cacheFile());
-  EXPECT_FALSE(askFacade(2));
+  EXPECT_FALSE(answeredFromDevice(2));
   EXPECT_FALSE(fs::exists(fs::symlink_status(target)));
   EXPECT_EQ(namesIn(elsewhere), std::vector<std::string>{"victim.plist"});
 }
@@ -157,8 +149,8 @@ TEST_F(CacheSafetyTest, AFileNamingTheListTwiceIsDamagedAndReplacedWhole) {
     std::ofstream(cacheFile(), std::ios::binary) << cacheBytesWithTwoLists(
         R"([{"reportId":"one"}])", secondKey, R"([{"reportId":"planted"}])", platform::Date::now().secondsSince1970);
     const std::size_t requestsBefore = service.requestCount();
-    EXPECT_FALSE(askFacade(2)) << "a list of a damaged file was handed out";
-    EXPECT_TRUE(askFacade(2)) << "the service's list did not read back";
+    EXPECT_FALSE(answeredFromDevice(2)) << "a list of a damaged file was handed out";
+    EXPECT_TRUE(answeredFromDevice(2)) << "the service's list did not read back";
     EXPECT_EQ(service.requestCount(), requestsBefore + 1);
   }
 }
@@ -166,21 +158,17 @@ TEST_F(CacheSafetyTest, AFileNamingTheListTwiceIsDamagedAndReplacedWhole) {
 TEST_F(CacheSafetyTest, ADirectoryThatIsNotOursAloneIsNeverUsed) {
   struct Case {
     const char* name;
-    bool needsRoot;
-    std::function<void(const fs::path&)> spoil;
+    fs::perms permissions;
+    bool ownedBySomeoneElse;
   };
-  const Case cases[] = {
-      {"writable by everyone", false, [](const fs::path& d) { fs::permissions(d, fs::perms::all); }},
-      {"writable by its group", false,
-       [](const fs::path& d) { fs::permissions(d, fs::perms::owner_all | fs::perms::group_all); }},
-      {"owned by someone else", true,
-       [](const fs::path& d) { ASSERT_EQ(::chown(d.c_str(), kSomeoneElse, kSomeoneElse), 0); }},
-  };
+  const Case cases[] = {{"writable by everyone", fs::perms::all, false},
+                        {"writable by its group", fs::perms::owner_all | fs::perms::group_all, false},
+                        {"owned by someone else", fs::perms::owner_all, true}};
   const char* tmpdir = std::getenv("TMPDIR");
   const std::optional<std::string> originalTmpdir = tmpdir ? std::optional<std::string>(tmpdir) : std::nullopt;
   for (const Case& spoiled : cases) {
     SCOPED_TRACE(spoiled.name);
-    if (spoiled.needsRoot && ::geteuid() != 0) {
+    if (spoiled.ownedBySomeoneElse && ::geteuid() != 0) {
       std::printf("skipped \"%s\": needs root to give a directory away\n", spoiled.name);
       continue;
     }
@@ -192,10 +180,12 @@ TEST_F(CacheSafetyTest, ADirectoryThatIsNotOursAloneIsNeverUsed) {
       const fs::path directory = hostDirectory ? base : base / ("orbisgrove-" + std::to_string(::geteuid()));
       fs::create_directories(directory);
       fs::permissions(base, fs::perms::owner_all, fs::perm_options::replace);
-      fs::permissions(directory, fs::perms::owner_all, fs::perm_options::replace);
       // A fresh list inside: using the directory at all would answer from it.
       std::ofstream(directory / kReportCategoryCacheFileName, std::ios::binary) << freshCacheBytes(5);
-      spoiled.spoil(directory);
+      fs::permissions(directory, spoiled.permissions, fs::perm_options::replace);
+      if (spoiled.ownedBySomeoneElse) {
+        ASSERT_EQ(::chown(directory.c_str(), kSomeoneElse, kSomeoneElse), 0);
+      }
       const std::string before = contentsOf(directory / kReportCategoryCacheFileName);
       if (hostDirectory) {
         platform::setTemporaryDirectory(directory.string());
@@ -204,8 +194,8 @@ TEST_F(CacheSafetyTest, ADirectoryThatIsNotOursAloneIsNeverUsed) {
         ::setenv("TMPDIR", base.c_str(), 1);
       }
       const std::size_t requestsBefore = service.requestCount();
-      EXPECT_FALSE(askFacade(2));
-      EXPECT_FALSE(askFacade(2)) << "a list was kept where it must not be";
+      EXPECT_FALSE(answeredFromDevice(2));
+      EXPECT_FALSE(answeredFromDevice(2)) << "a list was kept where it must not be";
       EXPECT_EQ(service.requestCount(), requestsBefore + 2);
       EXPECT_EQ(namesIn(directory), std::vector<std::string>{std::string(kReportCategoryCacheFileName)});
       EXPECT_EQ(contentsOf(directory / kReportCategoryCacheFileName), before);
@@ -219,60 +209,28 @@ TEST_F(CacheSafetyTest, ADirectoryThatIsNotOursAloneIsNeverUsed) {
   }
 }
 
-TEST_F(CacheSafetyTest, AWriteThatFailsPartWayLeavesThePreviousFileWhole) {
-  storeReportCategories(platform::JSONDecoder().decode<OrbisgroveReportCategoriesList>(R"([{"reportId":"old"}])"));
+TEST_F(CacheSafetyTest, AWriteThatFailsPartWayLeavesThePreviousFileWholeAndTheAnswerStillComes) {
+  std::ofstream(cacheFile(), std::ios::binary) << freshCacheBytes(1, 9 * 86400.0);
   const std::string before = contentsOf(cacheFile());
-  OrbisgroveReportCategoriesList large;
-  for (int i = 0; i < 2000; ++i)
-    large.push_back(platform::JSONDecoder().decode<OrbisgroveReportCategoriesList>(
-        R"([{"reportId":"new","reportName":"a longer name"}])")[0]);
-
-  // A file size limit cuts the write short as a full disk would; in a child,
-  // so that the limit stays there.
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    std::signal(SIGXFSZ, SIG_IGN);
-    const rlimit limit{4096, 4096};
-    ::setrlimit(RLIMIT_FSIZE, &limit);
-    storeReportCategories(large);
-    ::_exit(0);
-  }
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  EXPECT_EQ(contentsOf(cacheFile()), before);
-  EXPECT_EQ(namesIn(cacheDirectory), std::vector<std::string>{std::string(kReportCategoryCacheFileName)});
-  const auto entry = loadReportCategories();
-  ASSERT_TRUE(entry);
-  ASSERT_EQ(entry->categories.size(), 1u);
-  EXPECT_EQ(entry->categories[0]->reportId(), "old");
-}
-
-TEST_F(CacheSafetyTest, AFullDiskLeavesThePreviousFileWholeAndTheAnswerStillComes) {
-  // A small file system of its own; needs the right to mount one.
-  const fs::path small = elsewhere / "small";
-  fs::create_directories(small);
-  if (::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=64k,mode=0700") != 0) {
-    GTEST_SKIP() << "cannot mount a small tmpfs here: " << std::strerror(errno);
-  }
-  struct Unmount {
-    std::string path;
-    ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
-  } unmount{small.string()};
-  platform::setTemporaryDirectory(small.string());
-  const fs::path file = small / kReportCategoryCacheFileName;
-  std::ofstream(file, std::ios::binary) << freshCacheBytes(1, 9 * 86400.0);
-  const std::string before = contentsOf(file);
-
-  // Far more than the file system holds.
   std::string reply = R"({"response":"201","data":[)";
   for (int i = 0; i < 3000; ++i) reply += std::string(i ? "," : "") + R"({"reportId":")" + std::to_string(i) + R"("})";
-  reply += "]}";
-  service.setDefaultReply(Reply::json(reply));
-  EXPECT_FALSE(askFacade(3000));
-  EXPECT_EQ(contentsOf(file), before);
-  EXPECT_EQ(namesIn(small), std::vector<std::string>{std::string(kReportCategoryCacheFileName)});
+  service.setDefaultReply(Reply::json(reply + "]}"));
+
+  // A file size limit cuts the write short as a full disk would. Only the
+  // soft limit is lowered, so that it can be raised again.
+  rlimit original{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &original), 0);
+  rlimit small = original;
+  small.rlim_cur = 4096;
+  const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  const bool fromDevice = answeredFromDevice(3000);
+  ::setrlimit(RLIMIT_FSIZE, &original);
+  std::signal(SIGXFSZ, previousHandler);
+
+  EXPECT_FALSE(fromDevice);
+  EXPECT_EQ(contentsOf(cacheFile()), before);
+  EXPECT_EQ(namesIn(cacheDirectory), std::vector<std::string>{std::string(kReportCategoryCacheFileName)});
 }
 
 }  // namespace

@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "../service/KitServiceFixture.hpp"
-#include "HardeningSupport.hpp"
 #include "kit/ReportCategoryCache.hpp"
 #include "platform/core/Date.hpp"
 #include "platform/files/PropertyList.hpp"
@@ -65,16 +64,10 @@ TEST_F(ConcurrencyTest, ThreadsAskAndSubmitWhileTheCacheIsRewrittenAndTheMainQue
   // Fresh lists of 3, stale lists of 4, no file at all: callers meet hits and misses.
   std::thread rewriter([&] {
     for (int round = 0; running.load(); ++round) {
-      switch (round % 3) {
-        case 0:
-          plantList(3, 0);
-          break;
-        case 1:
-          plantList(4, 9 * 86400.0);
-          break;
-        default:
-          std::filesystem::remove(cacheFile());
-          break;
+      if (round % 3 == 2) {
+        std::filesystem::remove(cacheFile());
+      } else {
+        plantList(round % 3 == 0 ? 3 : 4, round % 3 == 0 ? 0 : 9 * 86400.0);
       }
       std::this_thread::sleep_for(200us);
     }
@@ -127,15 +120,10 @@ TEST_F(ConcurrencyTest, ThreadsAskAndSubmitWhileTheCacheIsRewrittenAndTheMainQue
   }
 
   // The host's main thread drains the queue while the callers are still asking.
-  const auto allAnswered = [&] {
-    for (std::size_t i = 0; i < asks.size(); ++i) {
-      if (asks[i].answer->calls() == 0 || saves[i]->calls() == 0) return false;
-    }
-    return true;
-  };
-  EXPECT_TRUE(platform::MainQueue::shared().runUntil(allAnswered, 60s));
+  std::vector<std::shared_ptr<Answer>> all = saves;
+  for (const Call& call : asks) all.push_back(call.answer);
+  EXPECT_TRUE(testing::runMainQueueUntilAnswered(all, 60s));
   for (auto& caller : callers) caller.join();
-  platform::MainQueue::shared().runUntil([] { return false; }, 100ms);
   running.store(false);
   rewriter.join();
   reader.join();

@@ -6,12 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include <fcntl.h>
 #include <signal.h>
@@ -24,80 +22,61 @@ using orbisgrove::testing::LocalHttpsService;
 using orbisgrove::testing::Reply;
 using namespace std::chrono_literals;
 
-struct Exit {
-  bool exited = false;
-  int status = 0;
-  std::chrono::steady_clock::duration afterGo{};
-};
-
-Exit runHelper(const LocalHttpsService& service, const std::string& mode, int count,
-               const std::function<bool()>& ready) {
+// Runs the helper; once it has started its requests and `ready` holds, tells
+// it to leave and expects it to exit with status 0 within 5 seconds.
+void expectPromptCleanExit(const LocalHttpsService& service, const std::string& mode, int count,
+                           const std::function<bool()>& ready) {
   std::string cache = (std::filesystem::temp_directory_path() / "orbisgrove-exit-XXXXXX").string();
-  if (::mkdtemp(cache.data()) == nullptr) {
-    ADD_FAILURE() << "mkdtemp";
-    return {};
-  }
+  ASSERT_NE(::mkdtemp(cache.data()), nullptr);
   const std::string host = service.hostAndPort();
   const std::string number = std::to_string(count);
-  std::vector<const char*> argv = {ORBISGROVE_HARDENING_EXIT_HELPER,
-                                   host.c_str(),
-                                   service.caFile().c_str(),
-                                   cache.c_str(),
-                                   number.c_str(),
-                                   mode.c_str(),
-                                   nullptr};
+  const char* argv[] = {ORBISGROVE_HARDENING_EXIT_HELPER,
+                        host.c_str(),
+                        service.caFile().c_str(),
+                        cache.c_str(),
+                        number.c_str(),
+                        mode.c_str(),
+                        nullptr};
   int toChild[2];
   int fromChild[2];
-  if (::pipe2(toChild, O_CLOEXEC) != 0 || ::pipe2(fromChild, O_CLOEXEC) != 0) {
-    ADD_FAILURE() << "pipe";
-    return {};
-  }
+  ASSERT_EQ(::pipe2(toChild, O_CLOEXEC), 0);
+  ASSERT_EQ(::pipe2(fromChild, O_CLOEXEC), 0);
   const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
   if (child == 0) {
     ::dup2(toChild[0], STDIN_FILENO);
     ::dup2(fromChild[1], STDOUT_FILENO);
-    ::execv(argv[0], const_cast<char* const*>(argv.data()));
+    ::execv(argv[0], const_cast<char* const*>(argv));
     ::_exit(127);
   }
   ::close(toChild[0]);
   ::close(fromChild[1]);
-  Exit outcome;
-  if (child > 0) {
-    std::string line;
-    char c = 0;
-    while (::read(fromChild[0], &c, 1) == 1 && c != '\n') line += c;
-    EXPECT_EQ(line, "started");
-    EXPECT_TRUE(ready());
-    const auto go = std::chrono::steady_clock::now();
-    EXPECT_EQ(::write(toChild[1], "g", 1), 1);
-    while (std::chrono::steady_clock::now() < go + 20s) {
-      if (::waitpid(child, &outcome.status, WNOHANG) == child) {
-        outcome.exited = true;
-        break;
-      }
-      std::this_thread::sleep_for(5ms);
-    }
-    outcome.afterGo = std::chrono::steady_clock::now() - go;
-    if (!outcome.exited) {
-      ::kill(child, SIGKILL);
-      ::waitpid(child, &outcome.status, 0);
-    }
-  } else {
-    ADD_FAILURE() << "fork";
+  std::string line;
+  char c = 0;
+  while (::read(fromChild[0], &c, 1) == 1 && c != '\n') line += c;
+  EXPECT_EQ(line, "started");
+  EXPECT_TRUE(ready());
+
+  const auto go = std::chrono::steady_clock::now();
+  EXPECT_EQ(::write(toChild[1], "g", 1), 1);
+  int status = 0;
+  bool exited = false;
+  while (!exited && std::chrono::steady_clock::now() < go + 20s) {
+    exited = ::waitpid(child, &status, WNOHANG) == child;
+    if (!exited) std::this_thread::sleep_for(5ms);
+  }
+  const auto afterGo = std::chrono::steady_clock::now() - go;
+  if (!exited) {
+    ::kill(child, SIGKILL);
+    ::waitpid(child, &status, 0);
   }
   ::close(toChild[1]);
   ::close(fromChild[0]);
-  std::error_code ignored;
-  std::filesystem::remove_all(cache, ignored);
-  return outcome;
-}
-
-void expectPromptCleanExit(const Exit& outcome) {
-  ASSERT_TRUE(outcome.exited) << "the process hung at exit";
-  ASSERT_TRUE(WIFEXITED(outcome.status)) << "killed by signal "
-                                         << (WIFSIGNALED(outcome.status) ? WTERMSIG(outcome.status) : 0);
-  EXPECT_EQ(WEXITSTATUS(outcome.status), 0);
-  EXPECT_LT(outcome.afterGo, 5s);
+  std::filesystem::remove_all(cache);
+  ASSERT_TRUE(exited) << "the process hung at exit";
+  ASSERT_TRUE(WIFEXITED(status)) << "killed by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_LT(afterGo, 5s);
 }
 
 TEST(ExitWithRequestsInFlight, ReturningFromMainOrExitingFromAnotherThread) {
@@ -107,7 +86,7 @@ TEST(ExitWithRequestsInFlight, ReturningFromMainOrExitingFromAnotherThread) {
     SCOPED_TRACE(mode);
     const std::size_t before = service.requestCount();
     // Six requests are held at the service, the rest wait for a connection.
-    expectPromptCleanExit(runHelper(service, mode, 10, [&] { return service.waitForRequests(before + 6); }));
+    expectPromptCleanExit(service, mode, 10, [&] { return service.waitForRequests(before + 6); });
   }
 }
 
@@ -119,7 +98,7 @@ TEST(ExitWithRequestsInFlight, WhileAnswersKeepStartingNewRequests) {
   for (int round = 0; round < 3; ++round) {
     SCOPED_TRACE(round);
     const std::size_t before = service.requestCount();
-    expectPromptCleanExit(runHelper(service, "busy", 6, [&] { return service.waitForRequests(before + 60); }));
+    expectPromptCleanExit(service, "busy", 6, [&] { return service.waitForRequests(before + 60); });
   }
 }
 

@@ -3,11 +3,6 @@
 // error value the fault calls for, and the kit lets go of the handler.
 #include <orbisgrove/platform/URLError.hpp>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <regex>
 #include <thread>
@@ -15,7 +10,6 @@
 
 #include "../service/KitServiceFixture.hpp"
 #include "FaultyListener.hpp"
-#include "HardeningSupport.hpp"
 #include "kit/ReportCategoryCache.hpp"
 #include "platform/files/PropertyList.hpp"
 #include "platform/http/URLSession.hpp"
@@ -54,16 +48,8 @@ class FaultInjectionTest : public testing::KitServiceFixture {
     return answer;
   }
 
-  // Waits for the answer, then a little longer for a second one that must not come.
-  static void settle(const Answer& answer) {
-    EXPECT_TRUE(runMainQueueUntil([&] { return answer.calls() > 0; })) << "no answer";
-    platform::MainQueue::shared().runUntil([] { return false; }, 50ms);
-  }
-
   static void expectOneFailure(const std::shared_ptr<Answer>& answer, std::int64_t code) {
-    settle(*answer);
-    EXPECT_EQ(answer->calls(), 1);
-    EXPECT_TRUE(answer->onMainThread());
+    testing::expectAnsweredOnce(answer);
     EXPECT_FALSE(answer->delivered());
     const auto error = answer->error();
     ASSERT_TRUE(error);
@@ -78,18 +64,6 @@ class FaultInjectionTest : public testing::KitServiceFixture {
     return stored && stored->data(kReportCategoriesKey);
   }
 };
-
-std::string unusedLoopbackPort() {
-  const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  ::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(probe);
-  return "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
-}
 
 TEST_F(FaultInjectionTest, ConnectionAndTLSFaultsAnswerOnceWithTheirTransportError) {
   struct Case {
@@ -113,7 +87,8 @@ TEST_F(FaultInjectionTest, ConnectionAndTLSFaultsAnswerOnceWithTheirTransportErr
       listener.emplace(*fault.fault);
       testing::pointSharedClientsAt(listener->hostAndPort(), listener->caFile());
     } else {
-      testing::pointSharedClientsAt(unusedLoopbackPort(), service.caFile());
+      // A port that was just listened on and has no listener now.
+      testing::pointSharedClientsAt(testing::LocalHttpsService().hostAndPort(), service.caFile());
     }
     expectOneFailure(viaFacade(), urlCode(fault.code));
     expectOneFailure(viaSaveClient(), urlCode(fault.code));
@@ -214,24 +189,13 @@ TEST_F(FaultInjectionTest, FiveHundredInFlightEachGetTheirOwnAnswer) {
     });
   }
   for (auto& starter : starters) starter.join();
-  ASSERT_TRUE(runMainQueueUntil([&] {
-    for (const auto& answer : answers) {
-      if (answer->calls() == 0) return false;
-    }
-    return true;
-  }));
-  platform::MainQueue::shared().runUntil([] { return false; }, 100ms);
+  ASSERT_TRUE(testing::runMainQueueUntilAnswered(answers));
   for (std::size_t i = 0; i < answers.size(); ++i) {
-    SCOPED_TRACE(i);
     const auto& answer = *answers[i];
-    EXPECT_EQ(answer.calls(), 1);
-    EXPECT_FALSE(answer.error());
-    if (i % 2 == 0) {
-      EXPECT_EQ(answer.recordName(), "report-" + std::to_string(i));
-    } else {
-      EXPECT_EQ(answer.delivered(), 2u);
-    }
-    EXPECT_TRUE(answer.released());
+    EXPECT_EQ(answer.calls(), 1) << i;
+    EXPECT_FALSE(answer.error()) << i;
+    EXPECT_TRUE(i % 2 == 0 ? answer.recordName() == "report-" + std::to_string(i) : answer.delivered() == 2u) << i;
+    EXPECT_TRUE(answer.released()) << i;
   }
 }
 
@@ -275,22 +239,17 @@ TEST_F(FaultInjectionTest, CancellingInEveryStateAnswersOnce) {
     tasks[0]->cancel();
     expectCancelled(busy[0]);
     // The one that took the cancelled one's connection is held too, later.
-    const auto allAnswered = [&] {
-      for (int i = 1; i < 7; ++i) {
-        if (busy[static_cast<std::size_t>(i)]->calls() == 0) return false;
-      }
-      return true;
-    };
-    for (int round = 0; round < 200 && !allAnswered(); ++round) {
+    const std::vector<std::shared_ptr<Answer>> others(busy.begin() + 1, busy.begin() + 7);
+    service.setDefaultReply(Reply::json(R"({"response":"201","data":{"name":"kept"}})"));
+    bool answered = false;
+    for (int round = 0; round < 100 && !answered; ++round) {
       service.releaseStalled();
-      platform::MainQueue::shared().runUntil(allAnswered, 100ms);
+      answered = testing::runMainQueueUntilAnswered(others, 100ms);
     }
-    ASSERT_TRUE(allAnswered());
-    for (int i = 1; i < 7; ++i) {
-      settle(*busy[static_cast<std::size_t>(i)]);
-      EXPECT_EQ(busy[static_cast<std::size_t>(i)]->calls(), 1);
-      const auto error = busy[static_cast<std::size_t>(i)]->error();
-      EXPECT_EQ(busy[static_cast<std::size_t>(i)]->recordName(), "kept") << (error ? error->description() : "");
+    ASSERT_TRUE(answered);
+    for (const auto& answer : others) {
+      EXPECT_EQ(answer->calls(), 1);
+      EXPECT_EQ(answer->recordName(), "kept") << (answer->error() ? answer->error()->description() : "");
     }
   }
   for (const auto fault : {FaultyListener::Fault::silentHandshake, FaultyListener::Fault::silentInBody}) {
@@ -309,10 +268,9 @@ TEST_F(FaultInjectionTest, CancellingInEveryStateAnswersOnce) {
     service.setDefaultReply(Reply::json(std::string(kTwoCategories)));
     auto answer = Answer::make();
     const auto task = OrbisgroveReportCategoriesAPIManager::shared().getReportCategories(answer->categoriesHandler());
-    settle(*answer);
+    testing::expectAnsweredOnce(answer);
     task->cancel();
-    settle(*answer);
-    EXPECT_EQ(answer->calls(), 1);
+    testing::expectAnsweredOnce(answer);
     EXPECT_FALSE(answer->error());
     EXPECT_EQ(task->state(), platform::DataTask::State::completed);
   }
@@ -328,13 +286,7 @@ TEST_F(FaultInjectionTest, CancellingInEveryStateAnswersOnce) {
         task->cancel();
       }).join();
     }
-    ASSERT_TRUE(runMainQueueUntil([&] {
-      for (const auto& answer : answers) {
-        if (answer->calls() == 0) return false;
-      }
-      return true;
-    }));
-    platform::MainQueue::shared().runUntil([] { return false; }, 100ms);
+    ASSERT_TRUE(testing::runMainQueueUntilAnswered(answers));
     for (const auto& answer : answers) {
       EXPECT_EQ(answer->calls(), 1);
       const auto error = answer->error();

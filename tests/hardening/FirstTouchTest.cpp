@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "HardeningSupport.hpp"
+#include "../service/KitServiceFixture.hpp"
 #include "platform/http/URLSession.hpp"
 #include "service/OrbisgroveReportCategoriesAPIManager.hpp"
 
@@ -33,7 +33,7 @@ TEST(SharedInstances, FirstTouchedFromManyThreadsAtOnceAreMadeOnceAndWork) {
   std::string directory = (std::filesystem::temp_directory_path() / "orbisgrove-first-touch-XXXXXX").string();
   ASSERT_TRUE(::mkdtemp(directory.data()));
 
-  constexpr int kThreads = 12;
+  constexpr std::size_t kThreads = 12;
   using Addresses = std::vector<const void*>;
   std::vector<Addresses> seen(kThreads);
   std::vector<std::shared_ptr<Answer>> asks(kThreads);
@@ -42,7 +42,7 @@ TEST(SharedInstances, FirstTouchedFromManyThreadsAtOnceAreMadeOnceAndWork) {
   std::latch pointed(kThreads + 1);
   std::latch configured(1);
   std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
+  for (std::size_t t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
       start.arrive_and_wait();
       // Each thread in its own order, so that every instance has a race.
@@ -56,19 +56,18 @@ TEST(SharedInstances, FirstTouchedFromManyThreadsAtOnceAreMadeOnceAndWork) {
       };
       Addresses addresses(touches.size());
       for (std::size_t i = 0; i < touches.size(); ++i) {
-        const std::size_t which = (i + static_cast<std::size_t>(t)) % touches.size();
+        const std::size_t which = (i + t) % touches.size();
         addresses[which] = touches[which]();
       }
       platform::setTemporaryDirectory(directory);
       platform::setConsoleSink([](std::string_view) {});
-      seen[static_cast<std::size_t>(t)] = std::move(addresses);
+      seen[t] = std::move(addresses);
       pointed.arrive_and_wait();
       configured.wait();
-      asks[static_cast<std::size_t>(t)] = Answer::make();
-      OrbisgroveFeedbackKit::shared().getReportCategories(asks[static_cast<std::size_t>(t)]->categoriesHandler());
-      saves[static_cast<std::size_t>(t)] = Answer::make();
-      OrbisgroveSaveUserDataAPIManager::shared().saveUserData(*testing::someReport(),
-                                                              saves[static_cast<std::size_t>(t)]->saveHandler());
+      asks[t] = Answer::make();
+      OrbisgroveFeedbackKit::shared().getReportCategories(asks[t]->categoriesHandler());
+      saves[t] = Answer::make();
+      OrbisgroveSaveUserDataAPIManager::shared().saveUserData(*testing::someReport(), saves[t]->saveHandler());
     });
   }
   pointed.arrive_and_wait();
@@ -76,28 +75,19 @@ TEST(SharedInstances, FirstTouchedFromManyThreadsAtOnceAreMadeOnceAndWork) {
   configured.count_down();
   for (auto& thread : threads) thread.join();
 
-  for (int t = 1; t < kThreads; ++t) EXPECT_EQ(seen[static_cast<std::size_t>(t)], seen[0]) << "thread " << t;
+  for (std::size_t t = 1; t < kThreads; ++t) EXPECT_EQ(seen[t], seen[0]) << "thread " << t;
   EXPECT_EQ(seen[0][0], seen[0][1]);
   EXPECT_EQ(seen[0][2], &OrbisgroveReportCategoriesAPIManager::shared());
 
-  ASSERT_TRUE(platform::MainQueue::shared().runUntil(
-      [&] {
-        for (int t = 0; t < kThreads; ++t) {
-          if (asks[static_cast<std::size_t>(t)]->calls() == 0 || saves[static_cast<std::size_t>(t)]->calls() == 0) {
-            return false;
-          }
-        }
-        return true;
-      },
-      std::chrono::seconds(30)));
-  platform::MainQueue::shared().runUntil([] { return false; }, std::chrono::milliseconds(50));
-  for (int t = 0; t < kThreads; ++t) {
-    const auto& ask = *asks[static_cast<std::size_t>(t)];
-    EXPECT_EQ(ask.calls(), 1);
-    EXPECT_EQ(ask.delivered(), 1u);
-    EXPECT_FALSE(ask.error());
-    EXPECT_EQ(saves[static_cast<std::size_t>(t)]->calls(), 1);
-    EXPECT_EQ(saves[static_cast<std::size_t>(t)]->recordName(), "saved");
+  std::vector<std::shared_ptr<Answer>> all = asks;
+  all.insert(all.end(), saves.begin(), saves.end());
+  ASSERT_TRUE(testing::runMainQueueUntilAnswered(all));
+  for (std::size_t t = 0; t < kThreads; ++t) {
+    EXPECT_EQ(asks[t]->calls(), 1);
+    EXPECT_EQ(asks[t]->delivered(), 1u);
+    EXPECT_FALSE(asks[t]->error());
+    EXPECT_EQ(saves[t]->calls(), 1);
+    EXPECT_EQ(saves[t]->recordName(), "saved");
   }
   std::error_code ignored;
   std::filesystem::remove_all(directory, ignored);

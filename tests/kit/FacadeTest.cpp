@@ -15,29 +15,6 @@ constexpr std::string_view kTwoCategories =
 
 class FacadeTest : public testing::KitServiceFixture {
  protected:
-  struct Answer {
-    int calls = 0;
-    bool beforeReturn = false;
-    bool onMainThread = false;
-    std::optional<OrbisgroveReportCategoriesList> categories;
-    std::shared_ptr<const platform::Error> error;
-  };
-
-  Answer ask(OrbisgroveFeedbackKit& kit = OrbisgroveFeedbackKit::shared()) {
-    Answer answer;
-    kit.getReportCategories(
-        [&](std::optional<OrbisgroveReportCategoriesList> categories, std::shared_ptr<const platform::Error> error) {
-          ++answer.calls;
-          answer.onMainThread = platform::MainQueue::shared().isMainThread();
-          answer.categories = std::move(categories);
-          answer.error = std::move(error);
-        });
-    answer.beforeReturn = answer.calls > 0;
-    EXPECT_TRUE(runMainQueueUntil([&] { return answer.calls > 0; }));
-    EXPECT_EQ(answer.calls, 1);
-    return answer;
-  }
-
   void storeList(double secondsAgo, std::string_view json = R"([{"reportId":"cached"}])") {
     platform::PropertyListDictionary dictionary;
     dictionary.setData(kReportCategoriesKey, json);
@@ -55,19 +32,17 @@ class FacadeTest : public testing::KitServiceFixture {
 
 TEST_F(FacadeTest, FirstCallAsksTheServiceAndTheNextIsAnsweredFromTheDevice) {
   service.setDefaultReply(Reply::json(std::string(kTwoCategories)));
-  const auto first = ask();
-  EXPECT_FALSE(first.beforeReturn);
-  EXPECT_TRUE(first.onMainThread);
-  EXPECT_FALSE(first.error);
-  ASSERT_TRUE(first.categories);
-  EXPECT_EQ(first.categories->size(), 2u);
+  bool fromDevice = true;
+  const auto first = askFacade(&fromDevice);
+  EXPECT_FALSE(fromDevice);
+  EXPECT_FALSE(first->error());
+  EXPECT_EQ(first->delivered(), 2u);
   EXPECT_TRUE(storedListData());
 
-  const auto second = ask();
-  EXPECT_TRUE(second.beforeReturn);
-  ASSERT_TRUE(second.categories);
-  ASSERT_EQ(second.categories->size(), 2u);
-  EXPECT_EQ((*second.categories)[1]->reportName(), "Closed");
+  const auto second = askFacade(&fromDevice);
+  EXPECT_TRUE(fromDevice);
+  ASSERT_EQ(second->delivered(), 2u);
+  EXPECT_EQ((*second->categories())[1]->reportName(), "Closed");
   EXPECT_EQ(service.requestCount(), 1u);
   EXPECT_EQ(console.front(), cacheFile().string());
 }
@@ -87,17 +62,17 @@ TEST_F(FacadeTest, AnswersFromTheCacheOnAnyThreadBeforeReturning) {
 
 TEST_F(FacadeTest, StaleEmptyOrUnreadableListsAreRefetched) {
   service.setDefaultReply(Reply::json(std::string(kTwoCategories)));
-  storeList(8 * kDay + 60);
-  EXPECT_EQ(ask().categories->size(), 2u);
-  storeList(0, "[]");
-  EXPECT_EQ(ask().categories->size(), 2u);
-  storeList(0, "not json");
-  EXPECT_EQ(ask().categories->size(), 2u);
+  for (const auto& [secondsAgo, list] : {std::pair{8 * kDay + 60, "[{}]"}, {0.0, "[]"}, {0.0, "not json"}}) {
+    storeList(secondsAgo, list);
+    EXPECT_EQ(askFacade()->delivered(), 2u) << list;
+  }
   EXPECT_EQ(service.requestCount(), 3u);
 
   // A time stamp in the future (the clock was set back) still counts as fresh.
   storeList(-3 * kDay);
-  EXPECT_TRUE(ask().beforeReturn);
+  bool fromDevice = false;
+  EXPECT_EQ(askFacade(&fromDevice)->delivered(), 1u);
+  EXPECT_TRUE(fromDevice);
   EXPECT_EQ(service.requestCount(), 3u);
 }
 
@@ -105,24 +80,22 @@ TEST_F(FacadeTest, ServiceFailureHandsTheErrorAndKeepsTheStaleList) {
   storeList(9 * kDay);
   const auto before = storedListData();
   service.enqueue(Reply::json(R"({"response":"500","data":[{"error":["Database unavailable."]}]})", 500));
-  const auto answer = ask();
-  EXPECT_FALSE(answer.categories);
-  ASSERT_TRUE(answer.error);
-  EXPECT_EQ(answer.error->localizedFailureReason(), "Database unavailable.");
+  const auto answer = askFacade();
+  EXPECT_FALSE(answer->categories());
+  ASSERT_TRUE(answer->error());
+  EXPECT_EQ(answer->error()->localizedFailureReason(), "Database unavailable.");
   EXPECT_EQ(storedListData(), before);
 }
 
 TEST_F(FacadeTest, EmptyListIsStoredAndHandedOverThenAskedForAgain) {
   service.enqueue(Reply::json(R"({"response":"201","data":[]})"));
-  const auto empty = ask();
-  ASSERT_TRUE(empty.categories);
-  EXPECT_TRUE(empty.categories->empty());
+  EXPECT_EQ(askFacade()->delivered(), 0u);
   EXPECT_EQ(storedListData(), "[]");
 
   service.enqueue(Reply::json(R"({"response":"201"})"));
-  const auto none = ask();
-  EXPECT_FALSE(none.categories);
-  EXPECT_FALSE(none.error);
+  const auto none = askFacade();
+  EXPECT_FALSE(none->categories());
+  EXPECT_FALSE(none->error());
   EXPECT_EQ(service.requestCount(), 2u);
   EXPECT_EQ(storedListData(), "[]");
 }
@@ -143,7 +116,7 @@ TEST_F(FacadeTest, ReplyOutlivingAHostsOwnFacadeStillArrivesAndIsStored) {
 TEST_F(FacadeTest, CallersThatWantNoAnswerMayPassAnEmptyHandler) {
   service.setDefaultReply(Reply::json(std::string(kTwoCategories)));
   OrbisgroveFeedbackKit::shared().getReportCategories(nullptr);
-  auto category = (*ask().categories)[0];
+  auto category = (*askFacade()->categories())[0];
   OrbisgroveSaveUserDataAPIManager::shared().saveUserData(
       OrbisgroveSaveUserDataOptions(platform::Coordinate{1, 2}, category, category, "x"), nullptr);
   ASSERT_TRUE(service.waitForRequests(3));

@@ -80,27 +80,23 @@ class ReportCategoryCacheTest : public ::testing::Test {
   std::vector<std::string> console_;
 };
 
-TEST_F(ReportCategoryCacheTest, PathIsTheDirectoryTextFollowedByTheFileName) {
-  EXPECT_EQ(reportCategoryCachePath(), directory_.string() + "/orbisgroveReportCategories.plist");
-}
-
 TEST_F(ReportCategoryCacheTest, FirstReadingCreatesAnEmptyDictionaryAndLogsThePath) {
+  EXPECT_EQ(reportCategoryCachePath(), directory_.string() + "/orbisgroveReportCategories.plist");
   EXPECT_FALSE(loadReportCategories());
-  ASSERT_TRUE(fs::exists(cacheFile()));
   const auto stored = platform::readPropertyListDictionary(cacheFile().string());
   ASSERT_TRUE(stored);
   EXPECT_EQ(stored->count(), 0u);
   EXPECT_EQ(console(), std::vector<std::string>{cacheFile().string()});
 }
 
-TEST_F(ReportCategoryCacheTest, SavedListReadsBackInOrderWithAgeZero) {
-  storeReportCategories(categories(R"([{"reportId":"2","reportName":"B"},{"reportId":"1","created":5}])"));
+TEST_F(ReportCategoryCacheTest, SavedListIsJSONDataWithARealTimeStampAndReadsBackInOrder) {
+  storeReportCategories(categories(R"([{"reportId":"2","reportName":"B"},{"reportId":"1","created":5},{}])"));
   const auto entry = loadReportCategories();
   ASSERT_TRUE(entry);
-  ASSERT_EQ(entry->categories.size(), 2u);
+  ASSERT_EQ(entry->categories.size(), 3u);
   EXPECT_EQ(entry->categories[0]->reportId(), "2");
-  EXPECT_EQ(entry->categories[1]->reportId(), "1");
   EXPECT_EQ(entry->categories[1]->created()->int64ValueIfExact(), 5);
+  EXPECT_FALSE(entry->categories[2]->reportId());
   EXPECT_EQ(entry->age, 0);
 
   // An XML property list with the list as JSON data and the time as a real.
@@ -109,26 +105,14 @@ TEST_F(ReportCategoryCacheTest, SavedListReadsBackInOrderWithAgeZero) {
   ASSERT_TRUE(stored);
   EXPECT_EQ(stored->typeOf(kReportCategoriesKey), platform::PropertyListType::data);
   EXPECT_EQ(stored->typeOf(kTimestampKey), platform::PropertyListType::real);
-  const auto json = nlohmann::json::parse(*stored->data(kReportCategoriesKey));
-  ASSERT_TRUE(json.is_array());
-  ASSERT_EQ(json.size(), 2u);
-  EXPECT_EQ(json[0].size(), 4u);
-  EXPECT_TRUE(json[0]["created"].is_null());
+  EXPECT_EQ(nlohmann::json::parse(*stored->data(kReportCategoriesKey)), nlohmann::json::parse(R"([
+      {"reportId":"2","reportName":"B","parentId":null,"created":null},
+      {"reportId":"1","reportName":null,"parentId":null,"created":5},
+      {"reportId":null,"reportName":null,"parentId":null,"created":null}])"));
   EXPECT_NEAR(*stored->exactDouble(kTimestampKey), platform::Date::now().secondsSince1970, 60);
 }
 
-TEST_F(ReportCategoryCacheTest, RecordWithoutFieldsIsStoredAsNulls) {
-  storeReportCategories(categories("[{}]"));
-  const auto stored = platform::readPropertyListDictionary(cacheFile().string());
-  EXPECT_EQ(nlohmann::json::parse(*stored->data(kReportCategoriesKey)),
-            nlohmann::json::parse(R"([{"reportId":null,"reportName":null,"parentId":null,"created":null}])"));
-  const auto entry = loadReportCategories();
-  ASSERT_EQ(entry->categories.size(), 1u);
-  EXPECT_FALSE(entry->categories[0]->reportId());
-  EXPECT_FALSE(entry->categories[0]->created());
-}
-
-TEST_F(ReportCategoryCacheTest, OtherEntriesSurviveASave) {
+TEST_F(ReportCategoryCacheTest, OtherEntriesSurviveASaveAndAFileOfAnotherKindIsReplaced) {
   PropertyListDictionary dictionary;
   dictionary.setString("hostSetting", "kept");
   writeDictionary(dictionary);
@@ -136,46 +120,37 @@ TEST_F(ReportCategoryCacheTest, OtherEntriesSurviveASave) {
   const auto stored = platform::readPropertyListDictionary(cacheFile().string());
   EXPECT_EQ(stored->string("hostSetting"), "kept");
   EXPECT_EQ(stored->count(), 3u);
-}
 
-TEST_F(ReportCategoryCacheTest, FileThatIsNotAPropertyListIsReplacedByTheTwoKeys) {
   std::ofstream(cacheFile()) << "not a property list";
   EXPECT_FALSE(loadReportCategories());
   storeReportCategories(categories(R"([{"reportId":"1"}])"));
-  const auto stored = platform::readPropertyListDictionary(cacheFile().string());
-  ASSERT_TRUE(stored);
-  EXPECT_EQ(stored->count(), 2u);
+  const auto replaced = platform::readPropertyListDictionary(cacheFile().string());
+  ASSERT_TRUE(replaced);
+  EXPECT_EQ(replaced->count(), 2u);
 }
 
-TEST_F(ReportCategoryCacheTest, TimeStampMustBeAFiniteExactNumber) {
+TEST_F(ReportCategoryCacheTest, TimeStampMustBeAFiniteNumberAndTheListData) {
   const double now = platform::Date::now().secondsSince1970;
-  PropertyListDictionary asText;
-  asText.setData(kReportCategoriesKey, R"([{"reportId":"1"}])");
+  auto asText = storedList(now);
   asText.setString(kTimestampKey, std::to_string(now));
   writeDictionary(asText);
   EXPECT_FALSE(loadReportCategories());
-
-  PropertyListDictionary asInteger;
-  asInteger.setData(kReportCategoriesKey, R"([{"reportId":"1"}])");
+  auto asInteger = storedList(now);
   asInteger.setInteger(kTimestampKey, static_cast<std::int64_t>(now));
   writeDictionary(asInteger);
   ASSERT_TRUE(loadReportCategories());
   EXPECT_EQ(loadReportCategories()->age, 0);
-
   for (const double bad : {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity()}) {
     writeDictionary(storedList(bad));
     EXPECT_FALSE(loadReportCategories()) << bad;
   }
-}
 
-TEST_F(ReportCategoryCacheTest, ListMustBeDataButUndecodableDataIsAnEmptyList) {
-  PropertyListDictionary asArray;
+  auto asArray = storedList(now);
   asArray.setEmptyArray(kReportCategoriesKey);
-  asArray.setReal(kTimestampKey, platform::Date::now().secondsSince1970);
   writeDictionary(asArray);
   EXPECT_FALSE(loadReportCategories());
-
-  writeDictionary(storedList(platform::Date::now().secondsSince1970, "not json"));
+  // Data that does not decode is an empty list.
+  writeDictionary(storedList(now, "not json"));
   const auto entry = loadReportCategories();
   ASSERT_TRUE(entry);
   EXPECT_TRUE(entry->categories.empty());

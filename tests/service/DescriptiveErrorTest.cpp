@@ -83,39 +83,34 @@ TEST_F(DescriptiveErrorTest, WithoutMessageTheReplysOwnStatusExplainsTheFailure)
   EXPECT_EQ(build({}, http(429))->localizedFailureReason(), "too many requests");
 }
 
-TEST_F(DescriptiveErrorTest, RateLimitRefusalInEnglish) {
-  const auto error = build(kMessage, http(429, kAllRateLimitFields));
-  EXPECT_EQ(error->domain(), OrbisgroveFeedbackErrorDomain);
-  EXPECT_EQ(error->localizedFailureReason(),
-            "More than 1,000 requests have been made with this access token within a period of 1 hour.");
-  EXPECT_EQ(error->localizedRecoverySuggestion(),
-            "Wait until January 1, 2027 at 12:00:00\u202fAM UTC before retrying.");
-}
-
-TEST_F(DescriptiveErrorTest, RateLimitWordingNeedsBothCountAndPeriod) {
-  const auto resetOnly = build(kMessage, http(429, {{"X-Rate-Limit-Reset", "1798761600"}}));
-  EXPECT_EQ(resetOnly->localizedFailureReason(), "too many requests");
-  EXPECT_EQ(resetOnly->localizedRecoverySuggestion(),
-            "Wait until January 1, 2027 at 12:00:00\u202fAM UTC before retrying.");
-
-  const auto intervalOnly = build(kMessage, http(429, {{"X-Rate-Limit-Interval", "60"}}));
-  EXPECT_EQ(intervalOnly->localizedFailureReason(), "too many requests");
-  EXPECT_FALSE(intervalOnly->localizedRecoverySuggestion());
-  const auto limitOnly = build(kMessage, http(429, {{"X-Rate-Limit-Limit", "60"}}));
-  EXPECT_EQ(limitOnly->localizedFailureReason(), "too many requests");
-
-  const auto unreadable = build(kMessage, http(429, {{"X-Rate-Limit-Limit", "-5"}, {"X-Rate-Limit-Interval", "60"}}));
-  EXPECT_EQ(unreadable->localizedFailureReason(), "too many requests");
-}
-
-TEST_F(DescriptiveErrorTest, PeriodsInSeveralUnitsAndTheFallbackText) {
-  const auto ninety = build({}, http(429, {{"X-Rate-Limit-Limit", "5"}, {"X-Rate-Limit-Interval", "90"}}));
-  EXPECT_EQ(ninety->localizedFailureReason(),
-            "More than 5 requests have been made with this access token within a period of 1 minute, 30 seconds.");
-  // No duration text can be made for NaN: the period is the number itself.
-  const auto notANumber = build({}, http(429, {{"X-Rate-Limit-Limit", "5"}, {"X-Rate-Limit-Interval", "nan"}}));
-  EXPECT_EQ(notANumber->localizedFailureReason(),
-            "More than 5 requests have been made with this access token within a period of nan seconds.");
+TEST_F(DescriptiveErrorTest, RateLimitRefusalNeedsBothCountAndPeriod) {
+  const std::string wait = "Wait until January 1, 2027 at 12:00:00\u202fAM UTC before retrying.";
+  struct Case {
+    platform::HTTPHeaderFields fields;
+    std::string reason;
+    std::optional<std::string> suggestion;
+  };
+  const std::vector<Case> cases = {
+      {kAllRateLimitFields, "More than 1,000 requests have been made with this access token within a period of 1 hour.",
+       wait},
+      {{{"X-Rate-Limit-Limit", "5"}, {"X-Rate-Limit-Interval", "90"}},
+       "More than 5 requests have been made with this access token within a period of 1 minute, 30 seconds.",
+       std::nullopt},
+      // No duration text can be made for NaN: the period is the number itself.
+      {{{"X-Rate-Limit-Limit", "5"}, {"X-Rate-Limit-Interval", "nan"}},
+       "More than 5 requests have been made with this access token within a period of nan seconds.",
+       std::nullopt},
+      {{{"X-Rate-Limit-Reset", "1798761600"}}, "too many requests", wait},
+      {{{"X-Rate-Limit-Interval", "60"}}, "too many requests", std::nullopt},
+      {{{"X-Rate-Limit-Limit", "60"}}, "too many requests", std::nullopt},
+      {{{"X-Rate-Limit-Limit", "-5"}, {"X-Rate-Limit-Interval", "60"}}, "too many requests", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    const auto error = build(kMessage, http(429, c.fields));
+    EXPECT_EQ(error->domain(), OrbisgroveFeedbackErrorDomain);
+    EXPECT_EQ(error->localizedFailureReason(), c.reason);
+    EXPECT_EQ(error->localizedRecoverySuggestion(), c.suggestion) << c.reason;
+  }
 }
 
 TEST_F(DescriptiveErrorTest, TransportErrorsOwnReasonStandsWhereTheRulesGiveNone) {

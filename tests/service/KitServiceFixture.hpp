@@ -1,17 +1,24 @@
-// A local HTTPS service that the kit's shared clients talk to, a private
-// cache directory, and a quiet console: what every end-to-end test of the
-// clients and the facade starts from.
+// What the end-to-end tests of the clients, the facade and the hardening
+// tests share: the recording of one request's answer, pointing the shared
+// clients at a host, and a fixture with a local HTTPS service, a private
+// cache directory and a quiet console.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <orbisgrove/OrbisgroveFeedbackKit.hpp>
+#include <orbisgrove/platform/URLError.hpp>
 
 #include <LocalHttpsService.hpp>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "LocaleScope.hpp"
@@ -19,15 +26,129 @@
 
 namespace orbisgrove::testing {
 
+/// One request's answer: how often it came, on which thread, what it carried.
+/// The handlers made here hold the recording; once the answer has come and
+/// the kit has let go of the handler, the test holds the only reference again
+/// (released()).
+class Answer : public std::enable_shared_from_this<Answer> {
+ public:
+  static std::shared_ptr<Answer> make() { return std::make_shared<Answer>(); }
+
+  OrbisgroveReportCategoriesAPIManager::CompletionHandler categoriesHandler() {
+    return [self = shared_from_this()](std::optional<OrbisgroveReportCategoriesList> list,
+                                       std::shared_ptr<const platform::Error> error) {
+      self->record(std::move(list), nullptr, std::move(error));
+    };
+  }
+  OrbisgroveSaveUserDataAPIManager::CompletionHandler saveHandler() {
+    return [self = shared_from_this()](std::shared_ptr<OrbisgroveUserDataInfo> record,
+                                       std::shared_ptr<const platform::Error> error) {
+      self->record(std::nullopt, std::move(record), std::move(error));
+    };
+  }
+
+  int calls() const { return calls_.load(); }
+  bool onMainThread() const { return onMainThread_.load(); }
+  std::optional<OrbisgroveReportCategoriesList> categories() const {
+    const std::lock_guard lock(mutex_);
+    return categories_;
+  }
+  std::shared_ptr<OrbisgroveUserDataInfo> userData() const {
+    const std::lock_guard lock(mutex_);
+    return userData_;
+  }
+  /// How many categories (or 1 for a record) arrived; nothing when none did.
+  std::optional<std::size_t> delivered() const {
+    const std::lock_guard lock(mutex_);
+    if (userData_) return 1;
+    return categories_ ? std::optional<std::size_t>(categories_->size()) : std::nullopt;
+  }
+  std::optional<std::string> recordName() const {
+    const std::lock_guard lock(mutex_);
+    return userData_ ? userData_->name() : std::nullopt;
+  }
+  std::shared_ptr<const platform::Error> error() const {
+    const std::lock_guard lock(mutex_);
+    return error_;
+  }
+  /// Whether nothing but the caller holds this recording any more, within 5 s
+  /// (the delivery thread drops its copy of the handler just after posting).
+  bool released() const {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (weak_from_this().use_count() > 1) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+  }
+
+ private:
+  void record(std::optional<OrbisgroveReportCategoriesList> categories, std::shared_ptr<OrbisgroveUserDataInfo> data,
+              std::shared_ptr<const platform::Error> error) {
+    onMainThread_.store(platform::MainQueue::shared().isMainThread());
+    {
+      const std::lock_guard lock(mutex_);
+      categories_ = std::move(categories);
+      userData_ = std::move(data);
+      error_ = std::move(error);
+    }
+    calls_.fetch_add(1);
+  }
+
+  std::atomic<int> calls_{0};
+  std::atomic<bool> onMainThread_{false};
+  mutable std::mutex mutex_;
+  std::optional<OrbisgroveReportCategoriesList> categories_;
+  std::shared_ptr<OrbisgroveUserDataInfo> userData_;
+  std::shared_ptr<const platform::Error> error_;
+};
+
+/// Runs the main queue until every answer has come (false after `timeout`),
+/// then a little longer for second answers that must not come.
+inline bool runMainQueueUntilAnswered(const std::vector<std::shared_ptr<Answer>>& answers,
+                                      std::chrono::milliseconds timeout = std::chrono::seconds(30)) {
+  const bool all = platform::MainQueue::shared().runUntil(
+      [&] {
+        for (const auto& answer : answers) {
+          if (!answer || answer->calls() == 0) return false;
+        }
+        return true;
+      },
+      timeout);
+  platform::MainQueue::shared().runUntil([] { return false; }, std::chrono::milliseconds(50));
+  return all;
+}
+
+/// Expects `answer` to come exactly once, on the main queue.
+inline void expectAnsweredOnce(const std::shared_ptr<Answer>& answer) {
+  EXPECT_TRUE(runMainQueueUntilAnswered({answer})) << "no answer";
+  EXPECT_EQ(answer->calls(), 1);
+  EXPECT_TRUE(answer->onMainThread());
+}
+
+inline std::int64_t urlCode(platform::URLErrorCode code) { return static_cast<std::int64_t>(code); }
+
+/// Points both shared clients at `hostAndPort` and trusts `caFile`.
+inline void pointSharedClientsAt(const std::string& hostAndPort, const std::string& caFile) {
+  platform::addTrustedCertificates(caFile);
+  const auto endpoint = platform::URL::fromComponents("https", hostAndPort);
+  ASSERT_TRUE(endpoint);
+  OrbisgroveReportCategoriesAPIManager::shared().setApiEndpoint(*endpoint);
+  OrbisgroveSaveUserDataAPIManager::shared().setApiEndpoint(*endpoint);
+}
+
+/// A submission the service would accept.
+inline std::shared_ptr<OrbisgroveSaveUserDataOptions> someReport(std::string description = "Road closed") {
+  const auto categories = platform::JSONDecoder().decode<OrbisgroveReportCategoriesList>(
+      R"([{"reportId":"1","parentId":"0"},{"reportId":"101","parentId":"1"}])");
+  return OrbisgroveSaveUserDataOptions::initWithCoordinate(platform::Coordinate{52.52, 13.405}, categories[0],
+                                                           categories[1], std::move(description));
+}
+
 class KitServiceFixture : public ::testing::Test {
  protected:
   void SetUp() override {
-    platform::addTrustedCertificates(service.caFile());
-    const auto endpoint = platform::URL::fromComponents("https", service.hostAndPort());
-    ASSERT_TRUE(endpoint);
-    OrbisgroveReportCategoriesAPIManager::shared().setApiEndpoint(*endpoint);
-    OrbisgroveSaveUserDataAPIManager::shared().setApiEndpoint(*endpoint);
-
+    pointSharedClientsAt(service.hostAndPort(), service.caFile());
     cacheDirectory =
         std::filesystem::temp_directory_path() / ("orbisgrove-kit-test-" + std::to_string(::getpid()) + "-" +
                                                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
@@ -54,6 +175,16 @@ class KitServiceFixture : public ::testing::Test {
   /// Runs the main queue until `done` holds; false after 20 seconds.
   static bool runMainQueueUntil(const std::function<bool()>& done) {
     return platform::MainQueue::shared().runUntil(done, std::chrono::seconds(20));
+  }
+
+  /// Asks the facade and waits for its one answer; `fromDevice` tells
+  /// whether it came before the call returned.
+  std::shared_ptr<Answer> askFacade(bool* fromDevice = nullptr) {
+    auto answer = Answer::make();
+    OrbisgroveFeedbackKit::shared().getReportCategories(answer->categoriesHandler());
+    if (fromDevice != nullptr) *fromDevice = answer->calls() > 0;
+    expectAnsweredOnce(answer);
+    return answer;
   }
 
   std::filesystem::path cacheFile() const { return cacheDirectory / "orbisgroveReportCategories.plist"; }

@@ -61,18 +61,6 @@ TEST(JudgeReply, BodiesThatAreNotTheEnvelopesGiveTheCodersError) {
   }
 }
 
-TEST(JudgeReply, NoBodyCarriesTheTransportError) {
-  const auto transport = platform::Error::make(
-      std::string(platform::URLErrorDomain), -1004,
-      {{std::string(platform::NSLocalizedFailureReasonErrorKey), std::string("Could not connect")}});
-  const auto error = failureOf(judgeReply(std::nullopt, nullptr, transport));
-  ASSERT_TRUE(error);
-  EXPECT_EQ(error->domain(), platform::URLErrorDomain);
-  EXPECT_EQ(error->code(), -1004);
-  EXPECT_EQ(error->underlyingError(), transport);
-  EXPECT_EQ(error->localizedFailureReason(), "Could not connect");
-}
-
 TEST(DeliverReply, PostsExactlyOneHandlerCallToTheMainQueue) {
   auto& queue = platform::MainQueue::shared();
   queue.drain();

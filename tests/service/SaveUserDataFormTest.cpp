@@ -15,44 +15,59 @@ std::shared_ptr<OrbisgroveReportCategories> category(std::string_view json) {
   return platform::JSONDecoder().decode<std::shared_ptr<OrbisgroveReportCategories>>(json);
 }
 
-class SaveUserDataFormTest : public ::testing::Test {
- protected:
-  std::shared_ptr<OrbisgroveReportCategories> parent = category(R"({"reportId":"1","reportName":"P"})");
-  std::shared_ptr<OrbisgroveReportCategories> child = category(R"({"reportId":"2","reportName":"C"})");
-
-  std::string body(platform::Coordinate coordinate, std::string description, std::optional<std::string> moduleId,
-                   std::optional<std::string> bundle) {
-    const OrbisgroveSaveUserDataOptions options(coordinate, parent, child, std::move(description), std::move(moduleId));
-    return saveUserDataFormBody(options, bundle);
+TEST(SaveUserDataForm, WritesTheFifteenFieldsRawFillingGapsWith401AndDashes) {
+  struct Case {
+    platform::Coordinate coordinate;
+    const char* parent;
+    const char* child;
+    std::string description;
+    std::optional<std::string> moduleId;
+    std::optional<std::string> bundle;
+    std::string expected;
+  };
+  const char* p = R"({"reportId":"1","reportName":"P"})";
+  const char* c = R"({"reportId":"2","reportName":"C"})";
+  const std::string raw = " Tree & branch = blocked * road \xC3\xBC\t";
+  const std::vector<Case> cases = {
+      {{28.5, 77.25}, p, c, "x", std::nullopt, "A", "Point on Map*401*401*28.5*77.25*x*401*A*native*11*1*1*P-1*C-2*A"},
+      // No bundle identifier and no description: "401"; a category without name and id: "-".
+      {{28, -0.00001},
+       "{}",
+       c,
+       "",
+       std::nullopt,
+       std::nullopt,
+       "Point on Map*401*401*28.0*-1e-05*401*401*401*native*11*1*1*-*C-2*401"},
+      {{0.0001, -122.4194},
+       R"({"reportName":"only name"})",
+       R"({"reportId":"only id"})",
+       "d",
+       std::nullopt,
+       "B",
+       "Point on Map*401*401*0.0001*-122.4194*d*401*B*native*11*1*1*only name-*-only id*B"},
+      // The module id piece comes whenever there is one, even an empty one.
+      {{1, 2}, p, c, "t", "", "A", "Point on Map*401*401*1.0*2.0*t*401*A*native*11*1*1*P-1*C-2*A&module_id="},
+      {{-33, 0.00001},
+       p,
+       c,
+       "t",
+       "nav-7",
+       "A",
+       "Point on Map*401*401*-33.0*1e-05*t*401*A*native*11*1*1*P-1*C-2*A&module_id=nav-7"},
+      // Nothing is escaped or trimmed.
+      {{1, 2},
+       p,
+       c,
+       raw,
+       std::nullopt,
+       "A&B=C",
+       "Point on Map*401*401*1.0*2.0*" + raw + "*401*A&B=C*native*11*1*1*P-1*C-2*A&B=C"},
+  };
+  for (const Case& test : cases) {
+    const OrbisgroveSaveUserDataOptions options(test.coordinate, category(test.parent), category(test.child),
+                                                test.description, test.moduleId);
+    EXPECT_EQ(saveUserDataFormBody(options, test.bundle), std::string(kPrefix) + test.expected);
   }
-};
-
-TEST_F(SaveUserDataFormTest, WritesTheFifteenFieldsInOrder) {
-  EXPECT_EQ(body({28.5, 77.25}, "x", std::nullopt, "A"),
-            std::string(kPrefix) + "Point on Map*401*401*28.5*77.25*x*401*A*native*11*1*1*P-1*C-2*A");
-}
-
-TEST_F(SaveUserDataFormTest, FillsMissingValuesWith401AndDashes) {
-  parent = category("{}");
-  EXPECT_EQ(body({28, -0.00001}, "", std::nullopt, std::nullopt),
-            std::string(kPrefix) + "Point on Map*401*401*28.0*-1e-05*401*401*401*native*11*1*1*-*C-2*401");
-  parent = category(R"({"reportName":"only name"})");
-  child = category(R"({"reportId":"only id"})");
-  EXPECT_EQ(body({0.0001, -122.4194}, "d", std::nullopt, "B"),
-            std::string(kPrefix) + "Point on Map*401*401*0.0001*-122.4194*d*401*B*native*11*1*1*only name-*-only id*B");
-}
-
-TEST_F(SaveUserDataFormTest, ModuleIdPieceOnlyWhenPresentEvenIfEmpty) {
-  const std::string tail = "Point on Map*401*401*1.0*2.0*t*401*A*native*11*1*1*P-1*C-2*A";
-  EXPECT_EQ(body({1, 2}, "t", std::nullopt, "A"), std::string(kPrefix) + tail);
-  EXPECT_EQ(body({1, 2}, "t", "", "A"), std::string(kPrefix) + tail + "&module_id=");
-  EXPECT_EQ(body({1, 2}, "t", "nav-7", "A"), std::string(kPrefix) + tail + "&module_id=nav-7");
-}
-
-TEST_F(SaveUserDataFormTest, NothingIsEscapedOrTrimmed) {
-  const std::string raw = " Tree & branch = blocked * road ü\t";
-  EXPECT_EQ(body({1, 2}, raw, std::nullopt, "A&B=C"),
-            std::string(kPrefix) + "Point on Map*401*401*1.0*2.0*" + raw + "*401*A&B=C*native*11*1*1*P-1*C-2*A&B=C");
 }
 
 }  // namespace

@@ -289,14 +289,6 @@ struct LocalHttpsService::State {
     changed.notify_all();
     if (decide) reply = decide(recorded);
 
-    if (reply.delay.count() > 0) {
-      std::unique_lock lock(mutex);
-      if (changed.wait_for(lock, reply.delay, [this] { return stopping; })) {
-        lock.unlock();
-        closeConnectionOf(request);
-        return;
-      }
-    }
     if (reply.stall) {
       std::unique_lock lock(mutex);
       const std::uint64_t releasesBefore = releases;
@@ -323,15 +315,7 @@ struct LocalHttpsService::State {
       case Reply::Misbehaviour::none:
         break;
     }
-    response.status = reply.status;
-    std::string contentType;
-    for (const auto& [name, value] : reply.headers) {
-      if (equalsIgnoringCase(name, "Content-Type")) {
-        contentType = value;
-      } else {
-        response.headers.emplace(name, value);
-      }
-    }
+    const std::string contentType = takeHeaders(reply, response);
     if (reply.chunked) {
       auto body = std::make_shared<std::string>(std::move(reply.body));
       response.set_chunked_content_provider(contentType.empty() ? "application/octet-stream" : contentType,
@@ -350,9 +334,10 @@ struct LocalHttpsService::State {
     response.body = std::move(reply.body);
   }
 
-  static void answerHalf(const httplib::Request& request, const Reply& reply, httplib::Response& response) {
+  // Sets the status and the header fields but Content-Type, which it returns.
+  static std::string takeHeaders(const Reply& reply, httplib::Response& response) {
     response.status = reply.status;
-    std::string contentType = "application/octet-stream";
+    std::string contentType;
     for (const auto& [name, value] : reply.headers) {
       if (equalsIgnoringCase(name, "Content-Type")) {
         contentType = value;
@@ -360,9 +345,14 @@ struct LocalHttpsService::State {
         response.headers.emplace(name, value);
       }
     }
+    return contentType;
+  }
+
+  static void answerHalf(const httplib::Request& request, const Reply& reply, httplib::Response& response) {
+    const std::string contentType = takeHeaders(reply, response);
     auto body = std::make_shared<std::string>(reply.body);
     const int socket = request.ssl != nullptr ? SSL_get_fd(request.ssl) : -1;
-    response.set_content_provider(body->size(), contentType,
+    response.set_content_provider(body->size(), contentType.empty() ? "application/octet-stream" : contentType,
                                   [body, socket](std::size_t offset, std::size_t, httplib::DataSink& sink) {
                                     if (offset == 0 && !body->empty()) sink.write(body->data(), body->size() / 2);
                                     if (socket >= 0) ::shutdown(socket, SHUT_RDWR);
@@ -421,9 +411,6 @@ LocalHttpsService::LocalHttpsService(LocalHttpsServiceOptions options) : state_(
     state.server->Get(".*", handler);
     state.server->Post(".*", handler);
     state.server->Put(".*", handler);
-    state.server->Patch(".*", handler);
-    state.server->Delete(".*", handler);
-    state.server->Options(".*", handler);
     state.port = state.server->bind_to_any_port("127.0.0.1");
     if (state.port <= 0) throw std::runtime_error("LocalHttpsService: cannot bind to 127.0.0.1");
     state.listener = std::thread([raw] {
@@ -495,11 +482,6 @@ std::size_t LocalHttpsService::handshakeCount() const {
 bool LocalHttpsService::waitForRequests(std::size_t count, std::chrono::milliseconds timeout) const {
   std::unique_lock lock(state_->mutex);
   return state_->changed.wait_for(lock, timeout, [&] { return state_->requests.size() >= count; });
-}
-
-std::size_t LocalHttpsService::stalledCount() const {
-  const std::lock_guard lock(state_->mutex);
-  return state_->stalled;
 }
 
 bool LocalHttpsService::waitForStalled(std::size_t count, std::chrono::milliseconds timeout) const {

@@ -84,8 +84,6 @@ struct Reply {
   /// Holds the request until releaseStalled(); then it is answered as above.
   /// A request still held when the service stops gets no answer.
   bool stall = false;
-  /// Waits this long before answering.
-  std::chrono::milliseconds delay{0};
 
   static Reply withStatus(int status, std::string body = {});
   static Reply json(std::string body, int status = 200);
@@ -148,8 +146,6 @@ class LocalHttpsService {
   /// Waits until `count` requests have arrived; false on time-out.
   bool waitForRequests(std::size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
 
-  /// Requests being held now.
-  [[nodiscard]] std::size_t stalledCount() const;
   /// Waits until `count` requests are held at once; false on time-out.
   bool waitForStalled(std::size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
   /// Lets every request held now be answered.

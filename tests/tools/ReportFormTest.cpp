@@ -7,11 +7,10 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 
-#include <nlohmann/json.hpp>
 #include <reference_service/RateLimiter.hpp>
 #include <reference_service/ReportForm.hpp>
 #include <reference_service/ReportStore.hpp>
@@ -27,24 +26,22 @@ using testing::ReportText;
 using testing::saveBody;
 
 TEST(ReportFormSplitting, ValRunsToTheLastModuleIdAndKeepsFormCharacters) {
-  // No module id: everything after "val=" is val, "&" and "=" included.
   FormFields plain = splitForm(saveBody("a&key=b=c*d"));
   EXPECT_THAT(plain.problems, IsEmpty());
   EXPECT_EQ(plain.key, "tV3nQe8LpZk2RwXa0MfYc7HsJd9=");
   EXPECT_EQ(plain.val, "a&key=b=c*d");
   EXPECT_EQ(plain.moduleId, std::nullopt);
-
   // A "&module_id=" inside the description survives when the real one follows.
   FormFields both = splitForm(saveBody("x&module_id=inner*y", std::string("outer")));
   EXPECT_EQ(both.val, "x&module_id=inner*y");
   EXPECT_EQ(both.moduleId, "outer");
+  EXPECT_EQ(splitForm(saveBody("v", std::string())).moduleId, "");
+  // "val=" inside another field's value does not start val.
+  FormFields shifted = splitForm("q=712&layer=val=x&client=104&key=k&apptype=native&val=1");
+  EXPECT_THAT(shifted.problems, IsEmpty());
+  EXPECT_EQ(shifted.layer, "val=x");
+  EXPECT_EQ(shifted.val, "1");
 
-  FormFields empty = splitForm(saveBody("v", std::string()));
-  EXPECT_EQ(empty.val, "v");
-  EXPECT_EQ(empty.moduleId, "");
-}
-
-TEST(ReportFormSplitting, PrefixFaultsAreEachReported) {
   EXPECT_THAT(splitForm("q=712&client=104&key=k&apptype=native&colour=red&val=1").problems,
               ElementsAre("Unknown field \"colour\".", "Field layer is missing."));
   EXPECT_THAT(splitForm("q=712&q=705&layer=explore&client=104&key=k&apptype=native&val=1").problems,
@@ -54,16 +51,9 @@ TEST(ReportFormSplitting, PrefixFaultsAreEachReported) {
   EXPECT_THAT(splitForm("q=712&layer&client=104&key=k&apptype=native&module_id=3&val=1").problems,
               ElementsAre("Form piece \"layer\" is not of the form name=value.", "Field module_id must come after val.",
                           "Field layer is missing."));
-  EXPECT_THAT(splitForm("q=712&layer=explore&client=104&key=k&apptype=native").problems,
-              ElementsAre("Field val is missing."));
-  // "val=" inside another field's value does not start val.
-  FormFields shifted = splitForm("q=712&layer=val=x&client=104&key=k&apptype=native&val=1");
-  EXPECT_THAT(shifted.problems, IsEmpty());
-  EXPECT_EQ(shifted.layer, "val=x");
-  EXPECT_EQ(shifted.val, "1");
 }
 
-TEST(ReportFormSplitting, ReportTextTakesTheDescriptionFromTheMiddle) {
+TEST(ReportFormSplitting, DescriptionComesFromTheMiddleAndCategoriesSplitAtTheLastDash) {
   ReportText text;
   text.set(6, "one * two ** three*");
   const auto fields = splitReportText(text.joined());
@@ -71,70 +61,92 @@ TEST(ReportFormSplitting, ReportTextTakesTheDescriptionFromTheMiddle) {
   EXPECT_EQ((*fields)[4], "77.25");
   EXPECT_EQ((*fields)[5], "one * two ** three*");
   EXPECT_EQ((*fields)[6], "401");
-  EXPECT_EQ((*fields)[14], "com.example.maps");
-
-  text.set(6, "");
-  EXPECT_EQ((*splitReportText(text.joined()))[5], "");
   EXPECT_FALSE(splitReportText("1*2*3*4*5*6*7*8*9*10*11*12*13*14").has_value());
-}
 
-TEST(ReportFormSplitting, CategoryFieldSplitsAtTheLastDash) {
   const auto hyphenated = splitCategoryField("Give-way sign-703");
   ASSERT_TRUE(hyphenated.has_value());
   EXPECT_EQ(hyphenated->name, "Give-way sign");
   EXPECT_EQ(hyphenated->id, "703");
-  const auto bare = splitCategoryField("-");
-  ASSERT_TRUE(bare.has_value());
-  EXPECT_EQ(bare->name, "");
-  EXPECT_EQ(bare->id, "");
+  EXPECT_EQ(splitCategoryField("-")->name, "");
   EXPECT_FALSE(splitCategoryField("Road closed 1").has_value());
 }
 
 TEST(ReportFormChecking, ValidSubmissionYieldsItsReport) {
   ReportText text;
-  text.set(4, "-33.8688").set(5, "1e-05").set(8, "org.example").set(15, "org.example");
+  text.set(4, "-33.8688").set(5, "1e-05").set(6, "Caf\xC3\xA9 \xF0\x9F\x9A\xA7").set(8, "org.x").set(15, "org.x");
   const FormVerdict verdict = checkForm(saveBody(text, std::string("m7")));
   ASSERT_EQ(verdict.status, 200) << ::testing::PrintToString(verdict.messages);
   ASSERT_TRUE(verdict.report.has_value());
   EXPECT_EQ(verdict.operation, Operation::saveReport);
   EXPECT_DOUBLE_EQ(verdict.report->latitude, -33.8688);
   EXPECT_DOUBLE_EQ(verdict.report->longitude, 1e-05);
-  EXPECT_EQ(verdict.report->applicationId, "org.example");
+  EXPECT_EQ(verdict.report->applicationId, "org.x");
   EXPECT_EQ(verdict.report->parentCategory.id, "1");
   EXPECT_EQ(verdict.report->childCategory.name, "Road closed permanently");
   EXPECT_EQ(verdict.report->moduleId, "m7");
   EXPECT_EQ(verdict.report->reportText, text.joined());
-}
-
-TEST(ReportFormChecking, KeyIsCheckedBeforeAnythingElse) {
-  const FormVerdict wrong = checkForm(testing::saveBody("garbage", std::nullopt, "AAAA"));
-  EXPECT_EQ(wrong.status, 401);
-  EXPECT_THAT(wrong.messages, ElementsAre("The key is not valid."));
-  const FormVerdict missing = checkForm("q=705&val=x");
-  EXPECT_EQ(missing.status, 401);
-  EXPECT_THAT(missing.messages, ElementsAre("The key is missing."));
-}
-
-TEST(ReportFormChecking, CoordinatesMustBeFiniteDecimalsInRange) {
-  for (const char* bad : {"90.5", "-90.0001", "nan", "inf", "", "12,5", "1.5x", "+10"}) {
-    EXPECT_THAT(checkForm(saveBody(ReportText().set(4, bad))).messages,
-                ElementsAre("Latitude must be a number between -90 and 90."))
-        << bad;
-  }
-  EXPECT_THAT(checkForm(saveBody(ReportText().set(5, "180.01"))).messages,
-              ElementsAre("Longitude must be a number between -180 and 180."));
-  for (const char* good : {"90", "-90.0", "0.0", "1e-05", "-1.5E+01"}) {
+  for (const char* good : {"90", "-90.0", "0.0", "-1.5E+01"}) {
     EXPECT_EQ(checkForm(saveBody(ReportText().set(4, good))).status, 200) << good;
   }
 }
 
-TEST(ReportFormChecking, InvalidUtf8IsRejected) {
-  const FormVerdict verdict = checkForm(saveBody(ReportText().set(6, "caf\xC3")));
-  EXPECT_EQ(verdict.status, 400);
-  EXPECT_THAT(verdict.messages, ElementsAre("The form must be UTF-8 text."));
-  EXPECT_EQ(checkForm(saveBody(ReportText().set(6, "Caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x9A\xA7"))).status, 200);
-  EXPECT_EQ(checkForm(saveBody(ReportText().set(6, "\xED\xA0\x80"))).status, 400);  // a surrogate
-  EXPECT_EQ(checkForm(saveBody(ReportText().set(6, "\xC0\xAF"))).status, 400);      // overlong "/"
+// All of a verdict's messages, joined with " | ".
+std::string messagesOf(const std::string& body) {
+  const FormVerdict verdict = checkForm(body);
+  std::string joined = std::to_string(verdict.status) + ":";
+  for (const std::string& message : verdict.messages) joined += " " + message + " |";
+  return joined;
+}
+
+TEST(ReportFormChecking, EachProblemIsNamedInTheOrderOfTheForm) {
+  // The key is checked before anything else.
+  EXPECT_EQ(messagesOf(saveBody("garbage", std::nullopt, "AAAA")), "401: The key is not valid. |");
+  EXPECT_EQ(messagesOf("q=705&val=x"), "401: The key is missing. |");
+
+  const std::string latitude = "400: Latitude must be a number between -90 and 90. |";
+  const std::string utf8 = "400: The form must be UTF-8 text. |";
+  const std::vector<std::tuple<std::size_t, std::string, std::string>> oneField = {
+      {1, "Point on map", "400: Field 1 of val must be \"Point on Map\". |"},
+      {4, "90.5", latitude},
+      {4, "nan", latitude},
+      {4, "12,5", latitude},
+      {4, "+10", latitude},
+      {5, "180.01", "400: Longitude must be a number between -180 and 180. |"},
+      {6, "", "400: Field 6 of val (description) must not be empty. |"},
+      {6, "caf\xC3", utf8},
+      {6, "\xED\xA0\x80", utf8},  // a surrogate
+      {6, "\xC0\xAF", utf8},      // overlong "/"
+      {15, "com.other", "400: Fields 8 and 15 of val (application identifier) must be equal. |"},
+      {13, "Nowhere-99", "400: Unknown parent category \"99\". |"},
+      {14, "Nothing-9999", "400: Unknown child category \"9999\". |"},
+      {13, "Road closed 1", "400: Field 13 of val (parent category) must have the form <name>-<id>. |"},
+      {14, "Sign missing-701", "400: Category \"701\" is not a subcategory of \"1\". |"},
+  };
+  for (const auto& [field, value, expected] : oneField) {
+    EXPECT_EQ(messagesOf(saveBody(ReportText().set(field, value))), expected) << field << ": " << value;
+  }
+
+  const std::string key = "&key=tV3nQe8LpZk2RwXa0MfYc7HsJd9=";
+  const std::vector<std::pair<std::string, std::string>> whole = {
+      {"q=799&layer=explore&client=104" + key + "&apptype=native&val=1", "400: Unknown operation \"799\". |"},
+      {saveBody("1*2*3"), "400: Field val must have 15 fields separated by \"*\". |"},
+      {saveBody(ReportText().set(13, "-").set(14, "-")),
+       "400: Field 13 of val (parent category) names no category. | Field 14 of val (child category) names no "
+       "category. |"},
+      {saveBody(ReportText().set(13, "Sign missing-701").set(14, "Traffic signs-7")),
+       "400: Category \"701\" is not a top-level category. | Category \"7\" is a top-level category, not a "
+       "subcategory. |"},
+      {"q=712&layer=satellite&client=105" + key + "&apptype=web&val=401*401*401",
+       "400: Field layer must be \"explore\". | Field client must be \"104\". | Field apptype must be \"native\". |"},
+      {"q=712&layer=explore&client=104" + key + "&apptype=native&val=401*401",
+       "400: Field val must be \"401*401*401\". |"},
+      {std::string(testing::kCategoriesBody) + "&module_id=3",
+       "400: Field module_id is not accepted by operation 712. |"},
+      {saveBody(ReportText().set(2, "x").set(4, "-100").set(13, "P-55").set(8, "a")),
+       "400: Field 2 of val must be \"401\". | Latitude must be a number between -90 and 90. | Unknown parent "
+       "category \"55\". | Fields 8 and 15 of val (application identifier) must be equal. |"},
+  };
+  for (const auto& [body, expected] : whole) EXPECT_EQ(messagesOf(body), expected) << body;
 }
 
 TEST(RateLimiterWindows, AreAlignedToTheEpochAndCountedPerClient) {
@@ -151,71 +163,31 @@ TEST(RateLimiterWindows, AreAlignedToTheEpochAndCountedPerClient) {
   EXPECT_FALSE(limiter.allows("a", at(179)));
   EXPECT_TRUE(limiter.allows("b", at(179)));
   EXPECT_TRUE(limiter.allows("a", at(180)));
-
   EXPECT_THROW(FixedWindowRateLimiter(0, seconds(60)), std::invalid_argument);
   EXPECT_THROW(FixedWindowRateLimiter(1, seconds(0)), std::invalid_argument);
 }
 
-class ReportStoreFile : public ::testing::Test {
- protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/orbisgrove-store-test-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    directory_ = pattern;
-    file_ = directory_ + "/reports.jsonl";
-  }
-  void TearDown() override { std::filesystem::remove_all(directory_); }
-
-  static StoredReport sample(const std::string& description) {
-    StoredReport report;
-    report.receivedAt = 1700000000;
-    report.time = "2023-11-14 22:13:20";
-    report.client = "127.0.0.1";
-    report.categoryName = "Road closed permanently";
-    report.submitted = *checkForm(saveBody(ReportText().set(6, description))).report;
-    return report;
-  }
-
-  std::string directory_;
-  std::string file_;
-};
-
-TEST_F(ReportStoreFile, ReportsSurviveARestartAndIdsCarryOn) {
-  {
-    ReportStore store(file_);
-    EXPECT_EQ(store.add(sample("first")).id, "1");
-    EXPECT_EQ(store.add(sample("second")).id, "2");
-  }
-  ReportStore reopened(file_);
-  ASSERT_EQ(reopened.size(), 2u);
-  EXPECT_EQ(reopened.all()[1].submitted.description, "second");
-  EXPECT_EQ(reopened.all()[1].submitted.reportText, sample("second").submitted.reportText);
-  EXPECT_EQ(reopened.add(sample("third")).id, "3");
-  ASSERT_NE(reopened.find("3"), nullptr);
-  EXPECT_EQ(reopened.find("4"), nullptr);
-}
-
-TEST_F(ReportStoreFile, LastLineWithoutNewlineIsNotJoinedToTheNext) {
-  {
-    ReportStore store(file_);
-    store.add(sample("first"));
-  }
+TEST(ReportStoreFile, ReadsBackAfterALostNewlineAndBadFilesStopTheStart) {
+  char pattern[] = "/tmp/orbisgrove-store-test-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string file = std::string(pattern) + "/reports.jsonl";
+  StoredReport report;
+  report.submitted = *checkForm(saveBody(ReportText().set(6, "first & more"), std::string("m-1"))).report;
+  EXPECT_EQ(ReportStore(file).add(report).id, "1");
   std::string content;
-  {
-    std::ifstream in(file_);
-    std::getline(in, content);
-  }
-  std::ofstream(file_, std::ios::trunc) << content;  // the same report, newline lost
+  std::getline(std::ifstream(file), content);
+  std::ofstream(file, std::ios::trunc) << content;  // the same report, newline lost
+  EXPECT_EQ(ReportStore(file).add(report).id, "2");
+  const ReportStore reopened(file);
+  ASSERT_EQ(reopened.size(), 2u);
+  EXPECT_EQ(reopened.find("2")->submitted.description, "first & more");
+  EXPECT_EQ(reopened.find("2")->submitted.moduleId, "m-1");
+  EXPECT_EQ(reopened.find("3"), nullptr);
 
-  ReportStore store(file_);
-  store.add(sample("second"));
-  EXPECT_EQ(ReportStore(file_).size(), 2u);
-}
-
-TEST_F(ReportStoreFile, UnreadableFilesStopTheStart) {
-  std::ofstream(file_) << "{\"id\":\"1\"}\n";
-  EXPECT_THROW(ReportStore store(file_), std::runtime_error);
-  EXPECT_THROW(ReportStore store(directory_ + "/missing/reports.jsonl"), std::runtime_error);
+  std::ofstream(file) << "{\"id\":\"1\"}\n";
+  EXPECT_THROW(ReportStore store(file), std::runtime_error);
+  EXPECT_THROW(ReportStore store(std::string(pattern) + "/missing/reports.jsonl"), std::runtime_error);
+  std::filesystem::remove_all(pattern);
 }
 
 }  // namespace

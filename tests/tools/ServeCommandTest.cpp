@@ -44,11 +44,8 @@ TEST(ServeCommandArguments, UsageErrorsExitWithTwo) {
       {{"--colour", "red"}, "unknown argument \"--colour\""},
       {{"--port"}, "--port needs a value"},
       {{"--port", "65536"}, "--port needs a whole number from 0 to 65535, not \"65536\""},
-      {{"--port=-1"}, "--port needs a whole number"},
-      {{"--rate-limit", "0"}, "--rate-limit needs a whole number from 1"},
       {{"--rate-interval", "1.5"}, "--rate-interval needs a whole number from 1"},
       {{"--bind", ""}, "--bind needs an address"},
-      {{"8443"}, "unknown argument \"8443\""},
   };
   for (const auto& [arguments, message] : cases) {
     const Outcome outcome = serve(arguments);

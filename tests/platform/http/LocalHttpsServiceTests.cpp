@@ -87,14 +87,10 @@ TEST(LoopbackCertificates, ServerCertificateVerifiesForItsNamesOnlyAndForThirtyD
 TEST(LocalHttpsService, NumbersConnectionsAndStopsPromptlyWhileRequestsAreHeld) {
   auto service = std::make_unique<LocalHttpsService>();
   auto session = sessionTrusting(*service);
-  auto first = Completion::make();
-  session->dataTask(requestFor(service->url("/a")), first->handler())->resume();
-  ASSERT_TRUE(first->wait());
+  const auto first = run(*session, requestFor(service->url("/a")));
   // A second session cannot share the first one's connection.
   auto other = sessionTrusting(*service);
-  auto second = Completion::make();
-  other->dataTask(requestFor(service->url("/b")), second->handler())->resume();
-  ASSERT_TRUE(second->wait());
+  const auto second = run(*other, requestFor(service->url("/b")));
   const auto requests = service->requests();
   ASSERT_EQ(requests.size(), 2U);
   EXPECT_NE(requests[0].connection, requests[1].connection);

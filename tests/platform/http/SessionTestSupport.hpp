@@ -5,6 +5,8 @@
 
 #include <LocalHttpsService.hpp>
 
+#include <gtest/gtest.h>
+
 #include <orbisgrove/platform/URLError.hpp>
 
 #include <chrono>
@@ -101,6 +103,14 @@ inline URLRequest requestFor(const std::string& url, std::string method = "GET",
   request.httpMethod = std::move(method);
   request.httpBody = std::move(body);
   return request;
+}
+
+/// Runs `request` on `session` and waits for its completion.
+inline std::shared_ptr<Completion> run(URLSession& session, URLRequest request) {
+  auto done = Completion::make();
+  session.dataTask(std::move(request), done->handler())->resume();
+  EXPECT_TRUE(done->wait()) << "no completion";
+  return done;
 }
 
 }  // namespace orbisgrove::platform::testing

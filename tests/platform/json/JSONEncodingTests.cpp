@@ -3,7 +3,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <deque>
 #include <string>
 #include <vector>
 
@@ -25,66 +24,49 @@ std::shared_ptr<Entry> makeEntry(std::optional<std::string> title, std::shared_p
   return entry;
 }
 
-TEST(JSONEncoding, WritesCompactJSONWithKeysInEncodingOrder) {
+TEST(JSONEncoding, WritesCompactJSONWithKeysInEncodingOrderAndAbsentAsNull) {
   Page page;
   page.response = "201";
   page.data = std::vector<std::shared_ptr<Entry>>{
       makeEntry("Road closed", Number::withInt64(42), std::vector<std::string>{"a", "b"}),
       makeEntry(std::nullopt, nullptr),
+      // Numbers that are not exactly a signed 64-bit integer are written as absent.
       makeEntry("", Number::withDouble(2.5), std::vector<std::string>{}),
+      makeEntry("max", Number::withUInt64(UINT64_MAX)),
       nullptr,
   };
   EXPECT_EQ(JSONEncoder().encode(page), R"({"response":"201","data":[)"
                                         R"({"title":"Road closed","created":42,"tags":["a","b"]},)"
                                         R"({"title":null,"created":null,"tags":null},)"
                                         R"({"title":"","created":null,"tags":[]},)"
+                                        R"({"title":"max","created":null,"tags":null},)"
                                         R"(null]})");
-
-  // Absent envelope fields leave their keys out; an empty list is still written.
   EXPECT_EQ(JSONEncoder().encode(Page()), "{}");
-  Page empty;
-  empty.data.emplace();
-  EXPECT_EQ(JSONEncoder().encode(empty), R"({"data":[]})");
 
-  // Keys come out in the order written, not sorted.
   JSONEncodingDocument document;
   Encoder root = document.root();
   KeyedEncodingContainer object = root.container();
-  for (const char* key : {"zeta", "alpha", "mu", "beta"}) object.encode(key, std::optional<std::int64_t>(1));
-  EXPECT_EQ(document.serialized(), R"({"zeta":1,"alpha":1,"mu":1,"beta":1})");
+  for (const char* key : {"zeta", "alpha", "mu"}) object.encode(key, std::optional<std::int64_t>(1));
+  EXPECT_EQ(document.serialized(), R"({"zeta":1,"alpha":1,"mu":1})");
 }
 
-TEST(JSONEncoding, EscapesOnlyWhatJSONRequires) {
+TEST(JSONEncoding, RoundTripsTheExtremesAndEscapesOnlyWhatJSONRequires) {
   static constexpr char raw[] = "q\" b\\ / \b\f\n\r\t \x01\x1f\x7f \0 caf\xC3\xA9 \xF0\x9F\x97\xBA";
   const std::string text(raw, sizeof raw - 1);
-  const auto entry = makeEntry(text, nullptr);
-  const std::string json = JSONEncoder().encode(*entry);
+  const std::string json = JSONEncoder().encode(*makeEntry(text, nullptr));
   EXPECT_EQ(json, std::string(R"({"title":"q\" b\\ / \b\f\n\r\t \u0001\u001f)") + "\x7f" + R"( \u0000 caf)" +
                       "\xC3\xA9 \xF0\x9F\x97\xBA" + R"(","created":null,"tags":null})");
   EXPECT_EQ(JSONDecoder().decode<Entry>(json).title, text);
-}
 
-TEST(JSONEncoding, RoundTripsRecords) {
   Page page;
-  page.response = "ok";
   page.data = std::vector<std::shared_ptr<Entry>>{
       makeEntry("min", Number::withInt64(INT64_MIN), std::vector<std::string>{"", "x"}),
-      makeEntry("max", Number::withInt64(INT64_MAX)),
-      makeEntry(std::nullopt, Number::withDouble(7.0)),
-      makeEntry("beyond", Number::withUInt64(UINT64_MAX)),
-  };
+      makeEntry("max", Number::withInt64(INT64_MAX)), makeEntry(std::nullopt, Number::withDouble(7.0))};
   const Page back = JSONDecoder().decode<Page>(JSONEncoder().encode(page));
-  EXPECT_EQ(back.response, page.response);
-  ASSERT_EQ(back.data->size(), 4U);
   EXPECT_EQ(createdOf(*back.data->at(0)), INT64_MIN);
   EXPECT_EQ(back.data->at(0)->tags, page.data->at(0)->tags);
   EXPECT_EQ(createdOf(*back.data->at(1)), INT64_MAX);
-  EXPECT_EQ(back.data->at(1)->tags, std::nullopt);
-  EXPECT_FALSE(back.data->at(2)->title.has_value());
   EXPECT_EQ(createdOf(*back.data->at(2)), 7);
-  // A number that is not exactly a signed 64-bit integer comes back absent.
-  EXPECT_EQ(back.data->at(3)->created, nullptr);
-  for (std::size_t i = 0; i < 4; ++i) EXPECT_EQ(back.data->at(i)->title, page.data->at(i)->title);
 }
 
 TEST(JSONEncoding, InvalidUTF8FailsAtEncodeTimeAndStopsWriting) {
@@ -108,7 +90,6 @@ TEST(JSONEncoding, InvalidUTF8FailsAtEncodeTimeAndStopsWriting) {
     expectCodingError([&] { value.encode(bad); }, JSONCodingErrorCode::invalidValue, "");
     EXPECT_EQ(single.serialized(), "null");
   }
-
   // A key that is not UTF-8 fails too, and its path stays printable.
   JSONEncodingDocument keyed;
   Encoder keyedRoot = keyed.root();
@@ -129,7 +110,6 @@ TEST(JSONEncoding, EncodersStayValidWhileSiblingsAreAdded) {
   for (int i = 0; i < 40; ++i) firstObject.encode("k" + std::to_string(i), std::optional<std::int64_t>(i));
   name.encode("written last");
   later.back().encode(std::int64_t{-1});
-  EXPECT_EQ(first.codingPath(), "[0]");
   EXPECT_EQ(name.codingPath(), "[0].name");
   EXPECT_EQ(later.back().codingPath(), "[100]");
 
@@ -153,30 +133,15 @@ TEST(JSONEncoding, RewritingAKeyReplacesItsValueInPlace) {
     // Reopening the same value as an object keeps what was written.
     KeyedEncodingContainer again = root.container();
     again.encode("c", std::optional<std::string>());
-    const JSONDocument back(document.serialized());
+    const std::string json = document.serialized();
+    const JSONDocument back(json);
     const KeyedDecodingContainer decoded = back.root().container();
     EXPECT_EQ(decoded.decodeInt64IfPresent("a")->int64ValueIfExact(), 2);
     EXPECT_EQ(decoded.decodeInt64IfPresent("b")->int64ValueIfExact(), 1);
     EXPECT_TRUE(decoded.contains("c"));
-    const std::string json = document.serialized();
     EXPECT_EQ(json.find(R"("a":)"), 1U);
     EXPECT_EQ(json.find(R"("a":)", 2), std::string::npos);
   }
-}
-
-TEST(JSONEncoding, DeepValuesSerializeWithoutRecursion) {
-  JSONEncodingDocument document;
-  std::deque<Encoder> encoders{document.root()};
-  std::deque<UnkeyedEncodingContainer> containers;
-  constexpr std::size_t depth = 200000;
-  for (std::size_t i = 0; i < depth; ++i) {
-    containers.push_back(encoders.back().unkeyedContainer());
-    encoders.push_back(containers.back().appendEncoder());
-  }
-  const std::string json = document.serialized();
-  EXPECT_EQ(json, std::string(depth, '[') + "null" + std::string(depth, ']'));
-  // What the encoder can write deeper than 512 levels, the decoder refuses.
-  expectCodingError([&] { const JSONDocument back(json); }, JSONCodingErrorCode::dataCorrupted, "");
 }
 
 }  // namespace

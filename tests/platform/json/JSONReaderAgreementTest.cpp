@@ -39,15 +39,13 @@ void expectSameValue(const Decoder& decoder, const nlohmann::json& expected, con
     case nlohmann::json::value_t::number_integer:
       EXPECT_EQ(decoder.decodeInt64(), expected.get<std::int64_t>()) << bytes;
       break;
-    case nlohmann::json::value_t::number_unsigned: {
-      const auto value = expected.get<std::uint64_t>();
-      if (value <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
-        EXPECT_EQ(decoder.decodeInt64(), static_cast<std::int64_t>(value)) << bytes;
+    case nlohmann::json::value_t::number_unsigned:
+      if (expected.get<std::uint64_t>() <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
+        EXPECT_EQ(decoder.decodeInt64(), expected.get<std::int64_t>()) << bytes;
       } else {
         EXPECT_THROW((void)decoder.decodeInt64(), CodingError) << bytes;
       }
       break;
-    }
     case nlohmann::json::value_t::number_float:
       // Integral literals ("7.0", "1e1") read as integers; the double only
       // says roughly which value it is.

@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <limits>
-#include <thread>
-#include <vector>
 
 namespace orbisgrove::platform {
 namespace {
@@ -63,23 +61,6 @@ TEST(CalendarTest, GivesNothingWhenTheCalendarCannotCount) {
   // Far but countable moments still count exactly.
   EXPECT_EQ(wholeDaysBetween(at(0), at(1e12), "UTC"), 11574074);
   EXPECT_EQ(wholeDaysBetween(at(1e12), at(0), "UTC"), -11574074);
-}
-
-TEST(CalendarTest, ThreadsCountAtOnce) {
-  std::vector<std::thread> threads;
-  std::vector<int> failures(4, 0);
-  for (std::size_t t = 0; t < failures.size(); ++t) {
-    threads.emplace_back([&, t] {
-      for (int i = 0; i < 500; ++i) {
-        const double offset = static_cast<double>(i) * kDay;
-        if (wholeDaysBetween(at(kJanuary10), at(kJanuary10 + offset + 5 * kHour), "Europe/Berlin") != i) {
-          ++failures[t];
-        }
-      }
-    });
-  }
-  for (auto& thread : threads) thread.join();
-  for (const int count : failures) EXPECT_EQ(count, 0);
 }
 
 }  // namespace

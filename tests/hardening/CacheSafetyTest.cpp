@@ -14,6 +14,7 @@
 #include <sstream>
 
 #include "../service/KitServiceFixture.hpp"
+#include "PlantedCache.hpp"
 #include "kit/ReportCategoryCache.hpp"
 #include "platform/core/Date.hpp"
 #include "platform/files/PropertyList.hpp"
@@ -25,8 +26,7 @@ namespace fs = std::filesystem;
 using testing::Reply;
 using namespace std::chrono_literals;
 
-constexpr std::string_view kTwoCategories =
-    R"({"response":"201","data":[{"reportId":"1","reportName":"Road"},{"reportId":"101","parentId":"1"}]})";
+using testing::kTwoCategories;
 constexpr uid_t kSomeoneElse = 65534;
 
 std::string contentsOf(const fs::path& path) {
@@ -41,17 +41,6 @@ std::vector<std::string> namesIn(const fs::path& directory) {
   for (const auto& entry : fs::directory_iterator(directory)) names.push_back(entry.path().filename().string());
   std::sort(names.begin(), names.end());
   return names;
-}
-
-// A whole, fresh cache file holding `size` categories.
-std::string freshCacheBytes(std::size_t size, double secondsAgo = 0) {
-  std::string json = "[";
-  for (std::size_t i = 0; i < size; ++i) json += std::string(i ? "," : "") + R"({"reportId":"planted"})";
-  json += "]";
-  platform::PropertyListDictionary dictionary;
-  dictionary.setData(kReportCategoriesKey, json);
-  dictionary.setReal(kTimestampKey, platform::Date::now().secondsSince1970 - secondsAgo);
-  return dictionary.xmlBytes();
 }
 
 // A binary property list whose dictionary holds the list under
@@ -122,7 +111,7 @@ class CacheSafetyTest : public testing::KitServiceFixture {
 TEST_F(CacheSafetyTest, ALinkAtTheCachePathIsNeitherReadNorWrittenThrough) {
   // The link leads to a fresh list the kit would gladly use, were it to follow it.
   const fs::path victim = elsewhere / "victim.plist";
-  std::ofstream(victim, std::ios::binary) << freshCacheBytes(5);
+  std::ofstream(victim, std::ios::binary) << testing::plantedCache(5).xmlBytes();
   const std::string before = contentsOf(victim);
   fs::create_symlink(victim, cacheFile());
   EXPECT_FALSE(answeredFromDevice(2)) << "answered through the link";
@@ -181,7 +170,7 @@ TEST_F(CacheSafetyTest, ADirectoryThatIsNotOursAloneIsNeverUsed) {
       fs::create_directories(directory);
       fs::permissions(base, fs::perms::owner_all, fs::perm_options::replace);
       // A fresh list inside: using the directory at all would answer from it.
-      std::ofstream(directory / kReportCategoryCacheFileName, std::ios::binary) << freshCacheBytes(5);
+      std::ofstream(directory / kReportCategoryCacheFileName, std::ios::binary) << testing::plantedCache(5).xmlBytes();
       fs::permissions(directory, spoiled.permissions, fs::perm_options::replace);
       if (spoiled.ownedBySomeoneElse) {
         ASSERT_EQ(::chown(directory.c_str(), kSomeoneElse, kSomeoneElse), 0);
@@ -210,7 +199,7 @@ TEST_F(CacheSafetyTest, ADirectoryThatIsNotOursAloneIsNeverUsed) {
 }
 
 TEST_F(CacheSafetyTest, AWriteThatFailsPartWayLeavesThePreviousFileWholeAndTheAnswerStillComes) {
-  std::ofstream(cacheFile(), std::ios::binary) << freshCacheBytes(1, 9 * 86400.0);
+  std::ofstream(cacheFile(), std::ios::binary) << testing::plantedCache(1, 9 * 86400.0).xmlBytes();
   const std::string before = contentsOf(cacheFile());
   std::string reply = R"({"response":"201","data":[)";
   for (int i = 0; i < 3000; ++i) reply += std::string(i ? "," : "") + R"({"reportId":")" + std::to_string(i) + R"("})";

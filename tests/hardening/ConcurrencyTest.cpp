@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "../service/KitServiceFixture.hpp"
+#include "PlantedCache.hpp"
 #include "kit/ReportCategoryCache.hpp"
-#include "platform/core/Date.hpp"
 #include "platform/files/PropertyList.hpp"
 
 namespace orbisgrove {
@@ -20,21 +20,12 @@ using testing::Answer;
 using testing::Reply;
 using namespace std::chrono_literals;
 
-constexpr std::string_view kTwoCategories =
-    R"({"response":"201","data":[{"reportId":"1","reportName":"Road"},{"reportId":"101","parentId":"1"}]})";
+using testing::kTwoCategories;
 
 class ConcurrencyTest : public testing::KitServiceFixture {
  protected:
-  // A list of `size` categories saved `secondsAgo`, as another process of the
-  // host might have left it.
   void plantList(std::size_t size, double secondsAgo) {
-    std::string json = "[";
-    for (std::size_t i = 0; i < size; ++i) json += std::string(i ? "," : "") + R"({"reportId":"planted"})";
-    json += "]";
-    platform::PropertyListDictionary dictionary;
-    dictionary.setData(kReportCategoriesKey, json);
-    dictionary.setReal(kTimestampKey, platform::Date::now().secondsSince1970 - secondsAgo);
-    platform::writePropertyListDictionaryAtomically(dictionary, cacheFile().string());
+    platform::writePropertyListDictionaryAtomically(testing::plantedCache(size, secondsAgo), cacheFile().string());
   }
 };
 

@@ -10,6 +10,7 @@
 
 #include "../service/KitServiceFixture.hpp"
 #include "FaultyListener.hpp"
+#include "PlantedCache.hpp"
 #include "kit/ReportCategoryCache.hpp"
 #include "platform/files/PropertyList.hpp"
 #include "platform/http/URLSession.hpp"
@@ -25,8 +26,7 @@ using testing::Reply;
 using testing::urlCode;
 using namespace std::chrono_literals;
 
-constexpr std::string_view kTwoCategories =
-    R"({"response":"201","data":[{"reportId":"1","reportName":"Road"},{"reportId":"101","parentId":"1"}]})";
+using testing::kTwoCategories;
 
 class FaultInjectionTest : public testing::KitServiceFixture {
  protected:

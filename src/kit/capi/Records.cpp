@@ -58,6 +58,16 @@ orbisgrove_status decodeRecord(const char* json, size_t length, Handle** out, or
   return ORBISGROVE_OK;
 }
 
+// Changes a record through its handle; copying the text may run out of memory.
+template <class Handle, class Change>
+orbisgrove_status changeRecord(Handle* handle, Change change) {
+  return guarded([&] {
+    if (!handle) return ORBISGROVE_ERROR_INVALID_ARGUMENT;
+    change(*handle->record);
+    return ORBISGROVE_OK;
+  });
+}
+
 }  // namespace
 
 void reportSwallowedFailure(const char* where) noexcept {
@@ -155,35 +165,20 @@ int orbisgrove_category_created(const orbisgrove_category* category, int64_t* va
 }
 
 orbisgrove_status orbisgrove_category_set_report_id(orbisgrove_category* category, const char* report_id) {
-  return capi::guarded([&] {
-    if (!category) return ORBISGROVE_ERROR_INVALID_ARGUMENT;
-    category->record->setReportId(capi::optionalText(report_id));
-    return ORBISGROVE_OK;
-  });
+  return capi::changeRecord(category, [&](auto& record) { record.setReportId(capi::optionalText(report_id)); });
 }
 
 orbisgrove_status orbisgrove_category_set_report_name(orbisgrove_category* category, const char* report_name) {
-  return capi::guarded([&] {
-    if (!category) return ORBISGROVE_ERROR_INVALID_ARGUMENT;
-    category->record->setReportName(capi::optionalText(report_name));
-    return ORBISGROVE_OK;
-  });
+  return capi::changeRecord(category, [&](auto& record) { record.setReportName(capi::optionalText(report_name)); });
 }
 
 orbisgrove_status orbisgrove_category_set_parent_id(orbisgrove_category* category, const char* parent_id) {
-  return capi::guarded([&] {
-    if (!category) return ORBISGROVE_ERROR_INVALID_ARGUMENT;
-    category->record->setParentId(capi::optionalText(parent_id));
-    return ORBISGROVE_OK;
-  });
+  return capi::changeRecord(category, [&](auto& record) { record.setParentId(capi::optionalText(parent_id)); });
 }
 
 orbisgrove_status orbisgrove_category_set_created(orbisgrove_category* category, int present, int64_t value) {
-  return capi::guarded([&] {
-    if (!category) return ORBISGROVE_ERROR_INVALID_ARGUMENT;
-    category->record->setCreated(present ? platform::Number::withInt64(value) : nullptr);
-    return ORBISGROVE_OK;
-  });
+  return capi::changeRecord(
+      category, [&](auto& record) { record.setCreated(present ? platform::Number::withInt64(value) : nullptr); });
 }
 
 orbisgrove_category_list* orbisgrove_category_list_retain(orbisgrove_category_list* list) { return capi::retain(list); }
@@ -295,19 +290,12 @@ void orbisgrove_options_set_coordinate(orbisgrove_options* options, orbisgrove_c
 }
 
 orbisgrove_status orbisgrove_options_set_description(orbisgrove_options* options, const char* description) {
-  return capi::guarded([&] {
-    if (!options) return ORBISGROVE_ERROR_INVALID_ARGUMENT;
-    options->record->setFeedbackDescription(description ? description : "");
-    return ORBISGROVE_OK;
-  });
+  return capi::changeRecord(options,
+                            [&](auto& record) { record.setFeedbackDescription(description ? description : ""); });
 }
 
 orbisgrove_status orbisgrove_options_set_module_id(orbisgrove_options* options, const char* module_id) {
-  return capi::guarded([&] {
-    if (!options) return ORBISGROVE_ERROR_INVALID_ARGUMENT;
-    options->record->setModuleId(capi::optionalText(module_id));
-    return ORBISGROVE_OK;
-  });
+  return capi::changeRecord(options, [&](auto& record) { record.setModuleId(capi::optionalText(module_id)); });
 }
 
 // Swapping a shared_ptr allocates nothing, so these cannot fail.

@@ -21,3 +21,4 @@
 #include <orbisgrove/platform/URLResponse.hpp>
 #include <orbisgrove/service/OrbisgroveFeedbackErrorDomain.hpp>
 #include <orbisgrove/service/OrbisgroveSaveUserDataAPIManager.hpp>
+#include <orbisgrove/service/OrbisgroveSubmissionFailure.hpp>

@@ -151,6 +151,32 @@ const char* orbisgrove_error_user_info_text(const orbisgrove_error* error, const
  */
 const char* orbisgrove_error_description(const orbisgrove_error* error);
 
+/** What a failed submission's error says about the report: whether sending it
+    again could make a second copy on the service. */
+typedef enum orbisgrove_submission_failure {
+  /** Nothing of the request left the device: sending again is safe. */
+  ORBISGROVE_SUBMISSION_NEVER_SENT = 0,
+  /** The service answered 429 and did not store it: send again after its
+      reset time. */
+  ORBISGROVE_SUBMISSION_RATE_LIMITED = 1,
+  /** The service answered with its error envelope and a 5xx status and did
+      not store it: send again later. */
+  ORBISGROVE_SUBMISSION_SERVICE_UNAVAILABLE = 2,
+  /** The service refused it: sending again gets the same answer. */
+  ORBISGROVE_SUBMISSION_REFUSED_BY_SERVICE = 3,
+  /** It may have reached the service, but no verdict came back: sending
+      again may make a second copy. */
+  ORBISGROVE_SUBMISSION_NO_VERDICT = 4
+} orbisgrove_submission_failure;
+/**
+ * Classifies an error a submission delivered. Errors the kit did not build
+ * fall back on their domain and code; where those cannot rule out that the
+ * report arrived, the answer is ::ORBISGROVE_SUBMISSION_NO_VERDICT.
+ * @param error The error.
+ * @return Its class.
+ */
+orbisgrove_submission_failure orbisgrove_error_submission_failure(const orbisgrove_error* error);
+
 /* ------------------------------------------------------------ categories */
 
 /** A report category record: reportId, reportName, parentId and created,

@@ -40,8 +40,10 @@ std::shared_ptr<const platform::Error> OrbisgroveReportCategoriesAPIManager::des
     const platform::UserInfo& replyFields, const std::shared_ptr<const platform::URLResponse>& response,
     const std::shared_ptr<const platform::Error>& underlyingError) {
   platform::UserInfo userInfo = underlyingError ? underlyingError->userInfo() : platform::UserInfo{};
+  platform::DeliveryFacts facts = underlyingError ? underlyingError->deliveryFacts() : platform::DeliveryFacts{};
 
   if (const auto* http = dynamic_cast<const platform::HTTPURLResponse*>(response.get())) {
+    facts.httpStatusCode = http->statusCode();
     std::optional<std::string> failureReason;
     std::optional<std::string> recoverySuggestion;
     if (http->statusCode() == 429) {
@@ -71,10 +73,10 @@ std::shared_ptr<const platform::Error> OrbisgroveReportCategoriesAPIManager::des
 
   if (underlyingError) {
     userInfo[std::string(platform::NSUnderlyingErrorKey)] = underlyingError;
-    return platform::Error::make(underlyingError->domain(), underlyingError->code(), std::move(userInfo));
+    return platform::Error::make(underlyingError->domain(), underlyingError->code(), std::move(userInfo), facts);
   }
   return platform::Error::make(std::string(OrbisgroveFeedbackErrorDomain), OrbisgroveFeedbackErrorCode,
-                               std::move(userInfo));
+                               std::move(userInfo), facts);
 }
 
 }  // namespace orbisgrove

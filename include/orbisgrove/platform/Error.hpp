@@ -28,15 +28,27 @@ inline constexpr std::string_view NSLocalizedRecoverySuggestionErrorKey = "NSLoc
 /// The lower-level error that caused this one.
 inline constexpr std::string_view NSUnderlyingErrorKey = "NSUnderlyingError";
 
+/// What an error value knows about how far its request got, beside its user
+/// information (so it never shows in userInfo()). The kit fills it where it
+/// knows; an error a host builds has neither fact.
+struct DeliveryFacts {
+  /// For a transport failure: whether any of the request may have reached the
+  /// server (false only when nothing of it left the device).
+  std::optional<bool> requestMayHaveReachedServer;
+  /// For an error built from an HTTP reply: the reply's status code.
+  std::optional<std::int64_t> httpStatusCode;
+};
+
 /// An immutable error value. Shared as `std::shared_ptr<const Error>`; a null
 /// pointer means "no error".
 class ORBISGROVE_EXPORT Error {
  public:
   /// An error of `domain` with `code` and the given user information.
-  Error(std::string domain, std::int64_t code, UserInfo userInfo = {});
+  Error(std::string domain, std::int64_t code, UserInfo userInfo = {}, DeliveryFacts facts = {});
 
   /// Convenience for the shared form every API hands around.
-  static std::shared_ptr<const Error> make(std::string domain, std::int64_t code, UserInfo userInfo = {});
+  static std::shared_ptr<const Error> make(std::string domain, std::int64_t code, UserInfo userInfo = {},
+                                           DeliveryFacts facts = {});
 
   /// Which part of the system failed, e.g. OrbisgroveFeedbackErrorDomain.
   [[nodiscard]] const std::string& domain() const noexcept { return domain_; }
@@ -54,6 +66,9 @@ class ORBISGROVE_EXPORT Error {
   /// The error under NSUnderlyingErrorKey; null when there is none.
   [[nodiscard]] std::shared_ptr<const Error> underlyingError() const;
 
+  /// How far the request behind this error got, where the kit knows it.
+  [[nodiscard]] const DeliveryFacts& deliveryFacts() const noexcept { return facts_; }
+
   /// One line for logs: domain, code and failure reason when there is one.
   [[nodiscard]] std::string description() const;
 
@@ -61,6 +76,7 @@ class ORBISGROVE_EXPORT Error {
   std::string domain_;
   std::int64_t code_;
   UserInfo userInfo_;
+  DeliveryFacts facts_;
 };
 
 }  // namespace orbisgrove::platform

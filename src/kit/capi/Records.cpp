@@ -1,6 +1,7 @@
 // Error values and records of the C interface.
 #include <orbisgrove/platform/JSONCoding.hpp>
 #include <orbisgrove/platform/Location.hpp>
+#include <orbisgrove/service/OrbisgroveSubmissionFailure.hpp>
 
 #include <exception>
 #include <string_view>
@@ -137,6 +138,10 @@ const char* orbisgrove_error_user_info_text(const orbisgrove_error* error, const
 }
 
 const char* orbisgrove_error_description(const orbisgrove_error* error) { return error->description.c_str(); }
+
+orbisgrove_submission_failure orbisgrove_error_submission_failure(const orbisgrove_error* error) {
+  return static_cast<orbisgrove_submission_failure>(classifySubmissionFailure(*error->error));
+}
 
 // -------------------------------------------------------------- categories
 

@@ -4,11 +4,12 @@
 
 namespace orbisgrove::platform {
 
-Error::Error(std::string domain, std::int64_t code, UserInfo userInfo)
-    : domain_(std::move(domain)), code_(code), userInfo_(std::move(userInfo)) {}
+Error::Error(std::string domain, std::int64_t code, UserInfo userInfo, DeliveryFacts facts)
+    : domain_(std::move(domain)), code_(code), userInfo_(std::move(userInfo)), facts_(facts) {}
 
-std::shared_ptr<const Error> Error::make(std::string domain, std::int64_t code, UserInfo userInfo) {
-  return std::make_shared<const Error>(std::move(domain), code, std::move(userInfo));
+std::shared_ptr<const Error> Error::make(std::string domain, std::int64_t code, UserInfo userInfo,
+                                         DeliveryFacts facts) {
+  return std::make_shared<const Error>(std::move(domain), code, std::move(userInfo), facts);
 }
 
 std::optional<std::string> Error::textForKey(std::string_view key) const {

@@ -10,8 +10,11 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -244,6 +247,82 @@ void rawSequential(benchmark::State& state) {
   state.counters["handshakes"] = static_cast<double>(service().handshakeCount() - handshakesBefore);
 }
 
+// The floor of any asynchronous design: a raw multi handle driven by a thread
+// of its own, which hands each finished reply to the waiting caller through
+// one condition variable. Same easy-handle reuse and connection as the kit.
+class RawMultiThread {
+ public:
+  RawMultiThread() : multi_(curl_multi_init()) {
+    curl_multi_setopt(multi_, CURLMOPT_MAX_HOST_CONNECTIONS, kConnectionsPerHost);
+    curl_multi_setopt(multi_, CURLMOPT_MAXCONNECTS, kCachedConnections);
+    transfer_.easy = curl_easy_init();
+    configureRaw(transfer_, serviceURL(), categoriesBody());
+    thread_ = std::thread([this] { run(); });
+  }
+
+  // One request, start to reply; whether it succeeded.
+  bool request(std::size_t expectedBody) {
+    std::unique_lock lock(mutex_);
+    transfer_.body.clear();
+    done_ = false;
+    pending_ = true;
+    curl_multi_wakeup(multi_);
+    finished_.wait(lock, [this] { return done_; });
+    return result_ == CURLE_OK && succeeded(transfer_, expectedBody);
+  }
+
+ private:
+  void run() {
+    for (;;) {
+      {
+        const std::lock_guard lock(mutex_);
+        if (pending_) {
+          pending_ = false;
+          curl_multi_add_handle(multi_, transfer_.easy);
+        }
+      }
+      int running = 0;
+      curl_multi_perform(multi_, &running);
+      int queued = 0;
+      while (CURLMsg* message = curl_multi_info_read(multi_, &queued)) {
+        if (message->msg != CURLMSG_DONE) continue;
+        curl_multi_remove_handle(multi_, message->easy_handle);
+        const std::lock_guard lock(mutex_);
+        result_ = message->data.result;
+        done_ = true;
+        finished_.notify_one();
+      }
+      curl_multi_poll(multi_, nullptr, 0, 1000, nullptr);
+    }
+  }
+
+  CURLM* multi_;
+  RawTransfer transfer_;
+  std::mutex mutex_;
+  std::condition_variable finished_;
+  bool pending_ = false;
+  bool done_ = false;
+  CURLcode result_ = CURLE_OK;
+  std::thread thread_;
+};
+
+void rawMultiThreadFloor(benchmark::State& state) {
+  static const std::size_t replySize = categoriesReply(kReplyCategories).size();
+  // Never destroyed: its thread runs until the process ends.
+  static auto* const floor = new RawMultiThread;
+  floor->request(replySize);
+  const auto firstRequest = service().requestCount();
+  const auto handshakesBefore = service().handshakeCount();
+  for (auto _ : state) {
+    if (!floor->request(replySize)) {
+      state.SkipWithError("a raw request failed");
+      break;
+    }
+  }
+  state.counters["connections"] = static_cast<double>(service().connectionsSince(firstRequest));
+  state.counters["handshakes"] = static_cast<double>(service().handshakeCount() - handshakesBefore);
+}
+
 // Where the kit's time goes: the same POST through the platform session
 // alone, completion hopped to the main queue, nothing decoded.
 void sessionHop(benchmark::State& state) {
@@ -270,6 +349,7 @@ void sessionHop(benchmark::State& state) {
 BENCHMARK(kitSequential)->Name("Request/kit_categories")->UseRealTime()->MinTime(1.0);
 BENCHMARK(sessionHop)->Name("Request/kit_session_hop_only")->UseRealTime()->MinTime(1.0);
 BENCHMARK(rawSequential)->Name("Request/raw_curl_easy")->UseRealTime()->MinTime(1.0);
+BENCHMARK(rawMultiThreadFloor)->Name("Request/raw_multi_thread_floor")->UseRealTime()->MinTime(1.0);
 
 // ---- 3. concurrency and reuse -----------------------------------------------
 

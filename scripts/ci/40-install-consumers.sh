@@ -82,7 +82,8 @@ done < <(find "$prefix/include" -type f -name '*.h*' | sort)
 step "consumer: add_subdirectory (the kit's tests and tools off)"
 cmake -S tests/consumers/add_subdirectory -B "$scratch/add_subdirectory" -DCMAKE_BUILD_TYPE=Debug >/dev/null
 cmake --build "$scratch/add_subdirectory" -j"$jobs" >/dev/null
+"$scratch/add_subdirectory/consumer" || fail "the add_subdirectory consumer"
 python3 examples/run_with_reference_service.py "$prefix/bin/orbisgrove-feedback" -- \
-  "$scratch/add_subdirectory/consumer" || fail "the add_subdirectory consumer"
+  "$scratch/add_subdirectory/host" || fail "the add_subdirectory host"
 
 echo "package, installed headers and the add_subdirectory consumer: all passed"

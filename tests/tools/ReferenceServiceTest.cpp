@@ -62,19 +62,13 @@ class ReferenceServiceTest : public ::testing::Test {
 
   static Json json(const httplib::Result& result) { return result ? Json::parse(result->body) : Json(); }
 
-  std::string scratchFile(const std::string& name) {
-    if (scratch_.empty()) {
-      char pattern[] = "/tmp/orbisgrove-refsvc-test-XXXXXX";
-      if (mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp failed");
-      scratch_ = pattern;
-    }
-    return scratch_.string() + "/" + name;
-  }
-
   std::shared_ptr<std::atomic<long long>> now_ = std::make_shared<std::atomic<long long>>(kStartTime);
   std::unique_ptr<ReferenceService> service_;
   std::unique_ptr<httplib::SSLClient> client_;
-  std::filesystem::path scratch_;
+  std::filesystem::path scratch_ = [] {
+    char pattern[] = "/tmp/orbisgrove-refsvc-test-XXXXXX";
+    return std::filesystem::path(mkdtemp(pattern) ? pattern : throw std::runtime_error("mkdtemp failed"));
+  }();
 };
 
 TEST_F(ReferenceServiceTest, CategoriesFormATwoLevelTree) {
@@ -104,7 +98,7 @@ TEST_F(ReferenceServiceTest, CategoriesFormATwoLevelTree) {
 
 TEST_F(ReferenceServiceTest, SaveRepliesWithTheRecordAndKeepsTheReportAcrossRestarts) {
   ReferenceServiceOptions options;
-  options.storeFile = scratchFile("reports.jsonl");
+  options.storeFile = (scratch_ / "reports.jsonl").string();
   start(options);
   const auto first = post(saveBody(ReportText().set(6, "Gate locked & chained"), std::string("m-1")));
   ASSERT_TRUE(first);

@@ -18,23 +18,24 @@
 static int checks = 0;
 static int failedChecks = 0;
 
-#define CHECK(condition)                                                            \
-  do {                                                                              \
-    ++checks;                                                                       \
-    if (!(condition)) {                                                             \
-      fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
-      ++failedChecks;                                                               \
-    }                                                                               \
-  } while (0)
+static void check(int passed, const char* condition, int line) {
+  ++checks;
+  if (!passed) {
+    fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, line, condition);
+    ++failedChecks;
+  }
+}
 
 /* Nothing after a failed requirement would mean anything. */
-#define REQUIRE(condition)                                                                \
-  do {                                                                                    \
-    if (!(condition)) {                                                                   \
-      fprintf(stderr, "%s:%d: requirement failed: %s\n", __FILE__, __LINE__, #condition); \
-      exit(1);                                                                            \
-    }                                                                                     \
-  } while (0)
+static void require(int passed, const char* condition, int line) {
+  if (!passed) {
+    fprintf(stderr, "%s:%d: requirement failed: %s\n", __FILE__, line, condition);
+    exit(1);
+  }
+}
+
+#define CHECK(condition) check((condition) != 0, #condition, __LINE__)
+#define REQUIRE(condition) require((condition) != 0, #condition, __LINE__)
 
 static int textIs(const char* actual, const char* expected) { return actual != NULL && strcmp(actual, expected) == 0; }
 
@@ -260,16 +261,15 @@ static void testCategoriesComeFromTheServiceThenFromTheDevice(harness_service* s
 typedef struct HostLoop {
   pthread_mutex_t mutex;
   orbisgrove_closure* closures[16];
-  size_t count;
   size_t received;
+  size_t ran;
 } HostLoop;
 
 static void dispatch(void* context, orbisgrove_closure* closure) {
   HostLoop* loop = context;
   pthread_mutex_lock(&loop->mutex);
-  ++loop->received;
-  if (loop->count < sizeof loop->closures / sizeof loop->closures[0]) {
-    loop->closures[loop->count++] = closure;
+  if (loop->received < sizeof loop->closures / sizeof loop->closures[0]) {
+    loop->closures[loop->received++] = closure;
   } else {
     orbisgrove_closure_discard(closure);
   }
@@ -279,16 +279,15 @@ static void dispatch(void* context, orbisgrove_closure* closure) {
 static void runHostLoopUntilAnswered(HostLoop* loop, Answer* answer) {
   int spins;
   for (spins = 0; answer->calls == 0 && spins < 2000; ++spins) {
-    orbisgrove_closure* batch[16];
-    size_t count;
-    size_t i;
+    orbisgrove_closure* next = NULL;
     pthread_mutex_lock(&loop->mutex);
-    count = loop->count;
-    memcpy(batch, loop->closures, count * sizeof batch[0]);
-    loop->count = 0;
+    if (loop->ran < loop->received) next = loop->closures[loop->ran++];
     pthread_mutex_unlock(&loop->mutex);
-    for (i = 0; i < count; ++i) orbisgrove_closure_run(batch[i]);
-    if (answer->calls == 0) nanosleep(&kPause, NULL);
+    if (next) {
+      orbisgrove_closure_run(next);
+    } else {
+      nanosleep(&kPause, NULL);
+    }
   }
 }
 
@@ -357,7 +356,7 @@ static void testSubmissionsSucceedFailAndCancel(harness_service* service) {
   orbisgrove_task_cancel(task);
   runHostLoopUntilAnswered(&loop, &cancelled);
   CHECK(cancelled.calls == 1 && cancelled.onMainThread && cancelled.userData == NULL);
-  CHECK(loop.received == 1 && loop.count == 0 && orbisgrove_main_queue_pending_count() == 0);
+  CHECK(loop.received == 1 && loop.ran == 1 && orbisgrove_main_queue_pending_count() == 0);
   CHECK(errorIs(cancelled.error, ORBISGROVE_URL_ERROR_DOMAIN, ORBISGROVE_URL_ERROR_CANCELLED));
   CHECK(errorIs(orbisgrove_error_underlying(cancelled.error), ORBISGROVE_URL_ERROR_DOMAIN,
                 ORBISGROVE_URL_ERROR_CANCELLED));

@@ -1,3 +1,4 @@
+#include <orbisgrove/feedback.h>
 #include <orbisgrove/Version.hpp>
 
 namespace orbisgrove {
@@ -7,3 +8,5 @@ namespace orbisgrove {
 const char* runtimeVersion() noexcept { return ORBISGROVE_FEEDBACK_KIT_VERSION_STRING; }
 
 }  // namespace orbisgrove
+
+extern "C" const char* orbisgrove_version() { return orbisgrove::runtimeVersion(); }

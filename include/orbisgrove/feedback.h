@@ -688,6 +688,13 @@ void orbisgrove_closure_discard(orbisgrove_closure* closure);
 /* -------------------------------------------------------------- settings */
 
 /**
+ * The version of the library loaded at run time, "MAJOR.MINOR.PATCH"; compare
+ * it with the version a host was built against to notice a mismatch.
+ * @return Text with static storage; never NULL.
+ */
+const char* orbisgrove_version(void);
+
+/**
  * Uses @p directory (one the application owns) as the temporary directory,
  * where the device cache lives. Without it the kit uses a private directory
  * under $TMPDIR (or /tmp). Make settings before the first request.

@@ -8,7 +8,9 @@ orbisgrove (or its vtable or type information) whose first name below
 `orbisgrove::` / `orbisgrove::platform::` is declared in a public header, or
 a C function of the C interface (`orbisgrove_...`) declared there. Names of
 the kit's internals and of the libraries it is built on (libcurl, the JSON
-library, ICU, libplist) fail however they got in.
+library, ICU, libplist) fail however they got in. Every symbol must also
+carry the library's one version node (ORBISGROVE_MAJOR.MINOR), the one the
+version script names.
 """
 import pathlib
 import re
@@ -23,8 +25,11 @@ FORBIDDEN = re.compile(
     r"\bcurl_|\bCurl|nlohmann|\bicu_|\bicu::|\bu_[a-z]|\bplist_|PropertyList|\bSSL_|\bEVP_|\bOPENSSL")
 
 
+VERSION_NODE = re.compile(r"ORBISGROVE_[0-9]+\.[0-9]+")
+
+
 def defined_dynamic_symbols(library):
-    """(mangled, demangled) of each defined dynamic symbol, version nodes left out."""
+    """(mangled, demangled, version) of each defined dynamic symbol, version nodes left out."""
     def names(demangle):
         command = ["nm", "-D", "--defined-only"] + (["-C"] if demangle else []) + [library]
         output = subprocess.run(command, check=True, capture_output=True, text=True).stdout
@@ -32,13 +37,14 @@ def defined_dynamic_symbols(library):
         for line in output.splitlines():
             parts = line.split(" ", 2)
             if len(parts) == 3 and parts[1] != "A":
-                result.append(parts[2])
+                result.append(parts[2].partition("@")[::2])
         return result
 
     mangled, demangled = names(False), names(True)
     if len(mangled) != len(demangled):
         sys.exit("nm listed the symbols differently with and without demangling")
-    return list(zip(mangled, demangled))
+    # nm writes the version after "@@" (the default one) or "@".
+    return [(name, shown, version.lstrip("@")) for (name, version), (shown, _) in zip(mangled, demangled)]
 
 
 def public_names(header_dirs):
@@ -50,7 +56,9 @@ def public_names(header_dirs):
     return words
 
 
-def problem(mangled, demangled, words):
+def problem(mangled, demangled, version, words):
+    if not VERSION_NODE.fullmatch(version):
+        return f"not under a version node ORBISGROVE_MAJOR.MINOR (version: {version or 'none'})"
     if FORBIDDEN.search(demangled):
         return "internal or third-party name"
     if not mangled.startswith("_Z"):
@@ -76,15 +84,18 @@ def main():
     library, header_dirs = sys.argv[1], sys.argv[2:]
     words = public_names(header_dirs)
     symbols = defined_dynamic_symbols(library)
-    failures = [(demangled, why) for mangled, demangled in symbols
-                if (why := problem(mangled, demangled, words))]
+    failures = [(demangled, why) for mangled, demangled, version in symbols
+                if (why := problem(mangled, demangled, version, words))]
+    nodes = sorted({version for _, _, version in symbols})
+    if len(nodes) > 1:
+        failures.append((library, f"symbols under several version nodes: {', '.join(nodes)}"))
     for demangled, why in failures:
-        print(f"exported but not public ({why}): {demangled}")
+        print(f"exported wrongly ({why}): {demangled}")
     if not symbols:
         sys.exit(f"{library} exports nothing")
     if failures:
-        sys.exit(f"{len(failures)} of {len(symbols)} exported symbols are not public API")
-    print(f"{library}: {len(symbols)} exported symbols, all public API")
+        sys.exit(f"{len(failures)} of {len(symbols)} exported symbols are not public API under one version node")
+    print(f"{library}: {len(symbols)} exported symbols under {nodes[0]}, all public API")
 
 
 if __name__ == "__main__":

@@ -1,4 +1,5 @@
-/* The local HTTPS test service, reachable from the C test program. */
+/* The local HTTPS test service, reachable from the C test program. A failing
+ * service ends the program. */
 #ifndef ORBISGROVE_CAPI_SERVICE_HARNESS_H
 #define ORBISGROVE_CAPI_SERVICE_HARNESS_H
 
@@ -10,7 +11,7 @@ extern "C" {
 
 typedef struct harness_service harness_service;
 
-/* Starts a service on 127.0.0.1; NULL when it cannot. */
+/* A service on 127.0.0.1. */
 harness_service* harness_service_start(void);
 void harness_service_stop(harness_service* service);
 /* "127.0.0.1:PORT" and the CA file to trust; owned by the service. */

@@ -1,5 +1,4 @@
 // The reference service over real HTTPS, with certificate verification on.
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
 
@@ -7,7 +6,6 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -21,8 +19,6 @@
 namespace orbisgrove::tools {
 namespace {
 
-using ::testing::ElementsAre;
-using ::testing::HasSubstr;
 using testing::kCategoriesBody;
 using testing::kFormContentType;
 using testing::ReportText;
@@ -33,53 +29,46 @@ constexpr const char* kPath = "/explore-api/v1.2/";
 // 2023-11-14 22:13:20 UTC; with 60-second windows this one ends at ...40.
 constexpr long long kStartTime = 1700000000;
 
+Json envelope(const char* status, const char* message) {
+  return {{"response", status}, {"data", {{{"error", {message}}}}}};
+}
+
 class ReferenceServiceTest : public ::testing::Test {
  protected:
   void TearDown() override {
     client_.reset();
     service_.reset();
-    if (!scratch_.empty()) std::filesystem::remove_all(scratch_);
+    std::filesystem::remove_all(scratch_);
   }
 
   void start(ReferenceServiceOptions options = {}) {
     options.clock = [now = now_] { return std::chrono::system_clock::time_point(std::chrono::seconds(now->load())); };
     service_ = std::make_unique<ReferenceService>(std::move(options));
     service_->start();
-    client_ = makeClient();
+    connect();
   }
 
-  std::unique_ptr<httplib::SSLClient> makeClient() const {
-    auto client = std::make_unique<httplib::SSLClient>("127.0.0.1", service_->port());
-    client->set_ca_cert_path(service_->caCertificateFile().c_str());
-    client->enable_server_certificate_verification(true);
-    client->set_connection_timeout(std::chrono::seconds(5));
-    client->set_read_timeout(std::chrono::seconds(5));
-    return client;
+  void connect() {
+    client_ = std::make_unique<httplib::SSLClient>("127.0.0.1", service_->port());
+    client_->set_ca_cert_path(service_->caCertificateFile().c_str());
+    client_->enable_server_certificate_verification(true);
+    client_->set_connection_timeout(std::chrono::seconds(5));
+    client_->set_read_timeout(std::chrono::seconds(5));
   }
 
   httplib::Result post(const std::string& body, const char* contentType = kFormContentType) {
     return client_->Post(kPath, body, contentType);
   }
 
-  static Json json(const httplib::Result& result) { return Json::parse(result->body); }
-
-  static std::vector<std::string> errorMessages(const httplib::Result& result) {
-    return json(result).at("data").at(0).at("error").get<std::vector<std::string>>();
-  }
-
-  std::string scratchFile(const std::string& name) {
-    if (scratch_.empty()) {
-      char pattern[] = "/tmp/orbisgrove-refsvc-test-XXXXXX";
-      if (mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp failed");
-      scratch_ = pattern;
-    }
-    return scratch_ + "/" + name;
-  }
+  static Json json(const httplib::Result& result) { return result ? Json::parse(result->body) : Json(); }
 
   std::shared_ptr<std::atomic<long long>> now_ = std::make_shared<std::atomic<long long>>(kStartTime);
   std::unique_ptr<ReferenceService> service_;
   std::unique_ptr<httplib::SSLClient> client_;
-  std::string scratch_;
+  std::filesystem::path scratch_ = [] {
+    char pattern[] = "/tmp/orbisgrove-refsvc-test-XXXXXX";
+    return std::filesystem::path(mkdtemp(pattern) ? pattern : throw std::runtime_error("mkdtemp failed"));
+  }();
 };
 
 TEST_F(ReferenceServiceTest, CategoriesFormATwoLevelTree) {
@@ -87,50 +76,42 @@ TEST_F(ReferenceServiceTest, CategoriesFormATwoLevelTree) {
   const auto result = post(kCategoriesBody);
   ASSERT_TRUE(result) << httplib::to_string(result.error());
   EXPECT_EQ(result->status, 200);
-  EXPECT_THAT(result->get_header_value("Content-Type"), HasSubstr("application/json"));
+  EXPECT_NE(result->get_header_value("Content-Type").find("application/json"), std::string::npos);
   const Json reply = json(result);
   EXPECT_EQ(reply.at("response"), "201");
-  std::map<std::string, int> childrenOf;
   std::set<std::string> ids;
+  std::set<std::string> parents;
+  // The record's fields and their types are the kit's to check (tests/cli);
+  // the tree is the service's.
   for (const Json& category : reply.at("data")) {
-    ASSERT_EQ(category.size(), 4u) << category;
-    ASSERT_TRUE(category.at("reportId").is_string() && category.at("reportName").is_string() &&
-                category.at("parentId").is_string() && category.at("created").is_number_integer())
-        << category;
     EXPECT_TRUE(ids.insert(category["reportId"].get<std::string>()).second) << "repeated id " << category;
-    if (category["parentId"] == "0") childrenOf.emplace(category["reportId"], 0);
+    if (category["parentId"] == "0") parents.insert(category["reportId"].get<std::string>());
   }
+  // Every other category is a sub-category of a top-level one.
   for (const Json& category : reply.at("data")) {
-    if (category["parentId"] == "0") continue;
-    const auto parent = childrenOf.find(category["parentId"]);
-    ASSERT_NE(parent, childrenOf.end()) << "no parent for " << category;
-    ++parent->second;
+    EXPECT_TRUE(category["parentId"] == "0" || parents.count(category["parentId"]) == 1) << category;
   }
-  EXPECT_GE(childrenOf.size(), 10u);
-  for (const auto& [parent, count] : childrenOf) {
-    EXPECT_GE(count, 2) << parent;
-    EXPECT_LE(count, 5) << parent;
-  }
+  EXPECT_GE(parents.size(), 10u);
+  EXPECT_GT(ids.size(), 2 * parents.size());
   EXPECT_EQ(post(kCategoriesBody)->body, result->body);
 }
 
 TEST_F(ReferenceServiceTest, SaveRepliesWithTheRecordAndKeepsTheReportAcrossRestarts) {
   ReferenceServiceOptions options;
-  options.storeFile = scratchFile("reports.jsonl");
+  options.storeFile = (scratch_ / "reports.jsonl").string();
   start(options);
   const auto first = post(saveBody(ReportText().set(6, "Gate locked & chained"), std::string("m-1")));
   ASSERT_TRUE(first);
   ASSERT_EQ(first->status, 200) << first->body;
-  const Json reply = json(first);
-  EXPECT_EQ(reply.at("response"), "201");
-  const Json& data = reply.at("data");
-  EXPECT_EQ(data.at("dataCount"), 1);
-  EXPECT_EQ(data.at("name"), "Road closed permanently");
-  EXPECT_EQ(data.at("exist"), 1);
-  EXPECT_EQ(data.at("listId"), 1);
-  EXPECT_EQ(data.at("time"), "2023-11-14 22:13:20");
+  const Json data = json(first).at("data");
   const std::string id = data.at("id").get<std::string>();
-  EXPECT_EQ(data.at("url"), "https://" + service_->hostAndPort() + "/explore-api/v1.2/reports/" + id);
+  EXPECT_EQ(data, (Json{{"dataCount", 1},
+                        {"name", "Road closed permanently"},
+                        {"exist", 1},
+                        {"id", id},
+                        {"listId", 1},
+                        {"time", "2023-11-14 22:13:20"},
+                        {"url", "https://" + service_->hostAndPort() + "/explore-api/v1.2/reports/" + id}}));
   // Written and flushed by the time the reply arrives.
   std::string line;
   std::getline(std::ifstream(options.storeFile), line);
@@ -143,12 +124,9 @@ TEST_F(ReferenceServiceTest, SaveRepliesWithTheRecordAndKeepsTheReportAcrossRest
   EXPECT_NE(second["data"]["id"], id);
 
   const StoredReport stored = service_->reports().front();
-  EXPECT_EQ(stored.id, id);
   EXPECT_EQ(stored.client, "127.0.0.1");
   EXPECT_EQ(stored.receivedAt, kStartTime);
-  EXPECT_EQ(stored.submitted.description, "Gate locked & chained");
   EXPECT_EQ(stored.submitted.moduleId, "m-1");
-
   // The url of the record leads back to the report.
   const auto readBack = client_->Get(("/explore-api/v1.2/reports/" + id).c_str());
   ASSERT_TRUE(readBack);
@@ -165,32 +143,25 @@ TEST_F(ReferenceServiceTest, SaveRepliesWithTheRecordAndKeepsTheReportAcrossRest
 
 TEST_F(ReferenceServiceTest, FailuresComeInTheErrorEnvelope) {
   start();
-  const auto wrongKey = post(saveBody(ReportText().joined(), std::nullopt, "tV3nQe8LpZk2RwXa0MfYc7HsJd9x"));
-  EXPECT_EQ(wrongKey->status, 401);
-  EXPECT_EQ(json(wrongKey), (Json{{"response", "401"}, {"data", {{{"error", {"The key is not valid."}}}}}}));
-  const auto malformed = post(saveBody(ReportText().set(4, "91")));
-  EXPECT_EQ(malformed->status, 400);
-  EXPECT_EQ(json(malformed)["response"], "400");
-  EXPECT_THAT(errorMessages(malformed), ElementsAre("Latitude must be a number between -90 and 90."));
-  const auto wrongType = post(saveBody(), "text/plain");
-  EXPECT_EQ(wrongType->status, 400);
-  EXPECT_THAT(errorMessages(wrongType), ElementsAre("Content-Type must be application/x-www-form-urlencoded."));
+  EXPECT_EQ(json(post(saveBody(ReportText().joined(), std::nullopt, "tV3nQe8LpZk2RwXa0MfYc7HsJd9x"))),
+            envelope("401", "The key is not valid."));
+  EXPECT_EQ(json(post(saveBody(), "text/plain")),
+            envelope("400", "Content-Type must be application/x-www-form-urlencoded."));
   EXPECT_EQ(service_->reportCount(), 0u);
   EXPECT_EQ(post(saveBody(), "Application/X-WWW-Form-Urlencoded; charset=utf-8")->status, 200);
 
-  const auto otherPath = client_->Post("/explore-api/v1.3/", kCategoriesBody, kFormContentType);
-  EXPECT_EQ(otherPath->status, 404);
-  EXPECT_EQ(json(otherPath)["response"], "404");
+  // Errors the HTTP layer raises itself come in the envelope too.
+  const auto expectRefusal = [](const httplib::Result& result, int status) {
+    ASSERT_TRUE(result) << status;
+    EXPECT_EQ(result->status, status);
+    EXPECT_EQ(json(result)["response"], std::to_string(status));
+  };
+  expectRefusal(client_->Post("/explore-api/v1.3/", kCategoriesBody, kFormContentType), 404);
+  expectRefusal(client_->Put(kPath, kCategoriesBody, kFormContentType), 405);
+  expectRefusal(post(saveBody(ReportText().set(6, std::string(2 << 20, 'x')))), 413);
   const auto get = client_->Get(kPath);
-  EXPECT_EQ(get->status, 405);
+  expectRefusal(get, 405);
   EXPECT_EQ(get->get_header_value("Allow"), "POST");
-  EXPECT_EQ(json(get)["response"], "405");
-  EXPECT_EQ(client_->Put(kPath, kCategoriesBody, kFormContentType)->status, 405);
-  // Errors the HTTP layer raises itself still come in the error envelope.
-  const auto tooLarge = post(saveBody(ReportText().set(6, std::string(2 << 20, 'x'))));
-  ASSERT_TRUE(tooLarge);
-  EXPECT_EQ(tooLarge->status, 413);
-  EXPECT_EQ(json(tooLarge)["response"], "413");
 }
 
 TEST_F(ReferenceServiceTest, RateLimitRefusesExcessSubmissionsUntilTheWindowEnds) {
@@ -204,31 +175,22 @@ TEST_F(ReferenceServiceTest, RateLimitRefusesExcessSubmissionsUntilTheWindowEnds
   const auto refused = post(saveBody());
   ASSERT_TRUE(refused);
   EXPECT_EQ(refused->status, 429);
-  EXPECT_EQ(json(refused), (Json{{"response", "429"}, {"data", {{{"error", {"Too many requests."}}}}}}));
+  EXPECT_EQ(json(refused), envelope("429", "Too many requests."));
   EXPECT_EQ(refused->get_header_value("X-Rate-Limit-Limit"), "3");
   EXPECT_EQ(refused->get_header_value("X-Rate-Limit-Interval"), "60");
   EXPECT_EQ(refused->get_header_value("X-Rate-Limit-Reset"), std::to_string(kStartTime + 40));
-  EXPECT_EQ(service_->reportCount(), 3u);
   // Only submissions are limited, and a refused one is not counted.
   EXPECT_EQ(post(kCategoriesBody)->status, 200);
 
   *now_ += 1;
   const auto accepted = post(saveBody());
-  EXPECT_EQ(accepted->status, 200);
   EXPECT_FALSE(accepted->has_header("X-Rate-Limit-Limit"));
   EXPECT_EQ(json(accepted)["data"]["dataCount"], 4);
 }
 
-TEST_F(ReferenceServiceTest, LifecycleStartFailuresAndThePrivateCertificateDirectory) {
+TEST_F(ReferenceServiceTest, StopsPromptlyRestartsAndRemovesItsPrivateCertificateDirectory) {
   start();
   EXPECT_EQ(service_->serviceUrl(), "https://127.0.0.1:" + std::to_string(service_->port()) + "/explore-api/v1.2/");
-  ReferenceServiceOptions badStore;
-  badStore.storeFile = scratchFile("missing-directory/reports.jsonl");
-  EXPECT_THROW(ReferenceService(badStore).start(), std::runtime_error);
-  ReferenceServiceOptions noLimit;
-  noLimit.submissionsPerInterval = 0;
-  EXPECT_THROW(ReferenceService(noLimit).start(), std::invalid_argument);
-
   const std::filesystem::path ca = service_->caCertificateFile();
   EXPECT_EQ(std::filesystem::status(ca.parent_path()).permissions() & std::filesystem::perms::group_all,
             std::filesystem::perms::none);
@@ -241,7 +203,7 @@ TEST_F(ReferenceServiceTest, LifecycleStartFailuresAndThePrivateCertificateDirec
   EXPECT_FALSE(service_->isRunning());
   EXPECT_NO_THROW(service_->stop());
   service_->start();
-  client_ = makeClient();
+  connect();
   EXPECT_EQ(post(kCategoriesBody)->status, 200);
   client_.reset();
   service_.reset();

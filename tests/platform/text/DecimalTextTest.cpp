@@ -1,6 +1,7 @@
 // The decimal text of a coordinate: plain with a point between 0.0001 and
 // 2^53, the exponent form with two exponent digits at least outside.
-// (fuzz/fuzz_decimal_text checks that every double reads back exactly.)
+// fuzz/fuzz_decimal_text checks on every double that it reads back exactly and
+// has that form; the table holds typical coordinates, the boundaries and zeros.
 #include "platform/text/LocalizedText.hpp"
 
 #include <gtest/gtest.h>
@@ -16,27 +17,17 @@ namespace {
 TEST(DecimalTextTest, WritesTheFormsTheServiceExpects) {
   using Limits = std::numeric_limits<double>;
   const std::vector<std::pair<double, std::string>> cases = {{28, "28.0"},
-                                                             {-3, "-3.0"},
-                                                             {28.5, "28.5"},
                                                              {-122.4194155, "-122.4194155"},
                                                              {0.1, "0.1"},
                                                              {0.0, "0.0"},
                                                              {-0.0, "-0.0"},
                                                              {0.0001, "0.0001"},
-                                                             {-0.0001, "-0.0001"},
-                                                             {0.00012, "0.00012"},
                                                              {0.00001, "1e-05"},
-                                                             {-0.00001, "-1e-05"},
-                                                             {1.5e-7, "1.5e-07"},
                                                              {9.999999999999999e-05, "9.999999999999999e-05"},
-                                                             {1e-300, "1e-300"},
                                                              {Limits::denorm_min(), "5e-324"},
-                                                             {1e15, "1000000000000000.0"},
                                                              {9007199254740991.0, "9007199254740991.0"},
                                                              {9007199254740992.0, "9.007199254740992e+15"},
-                                                             {1e21, "1e+21"},
                                                              {-1.25e100, "-1.25e+100"},
-                                                             {Limits::max(), "1.7976931348623157e+308"},
                                                              {Limits::quiet_NaN(), "nan"},
                                                              {-Limits::quiet_NaN(), "nan"},
                                                              {Limits::infinity(), "inf"},

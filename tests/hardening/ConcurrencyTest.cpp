@@ -6,6 +6,7 @@
 #include <atomic>
 #include <filesystem>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "../service/KitServiceFixture.hpp"
@@ -142,6 +143,43 @@ TEST_F(ConcurrencyTest, ThreadsAskAndSubmitWhileTheCacheIsRewrittenAndTheMainQue
   EXPECT_GT(readings.load(), 0);
   EXPECT_EQ(badReadings.load(), 0);
   std::printf("%d of %zu asks answered from the device, %d readings of the file\n", hits, asks.size(), readings.load());
+}
+
+// A host destroys its own facade on another thread while the reply is being
+// handled. Nothing orders the destroyer after the reply but the facade itself
+// (the flags are relaxed), so ThreadSanitizer sees any call into a destroyed
+// instance; a derived facade's destruction waits for its save in progress.
+TEST_F(ConcurrencyTest, AHostsOwnFacadeDestroyedOnAnotherThreadWhileItsReplyIsHandled) {
+  service.setDefaultReply(Reply::json(std::string(kTwoCategories)));
+  struct SlowSave : OrbisgroveFeedbackKit {
+    std::atomic<bool>* entered = nullptr;
+    std::atomic<bool>* left = nullptr;
+    ~SlowSave() override { detachFromReplies(); }
+    void saveReportCategories(const std::optional<OrbisgroveReportCategoriesList>& list) override {
+      entered->store(true, std::memory_order_relaxed);
+      std::this_thread::sleep_for(20ms);
+      OrbisgroveFeedbackKit::saveReportCategories(list);
+      left->store(true, std::memory_order_relaxed);
+    }
+  };
+  for (const bool derived : {false, true}) {
+    SCOPED_TRACE(derived ? "derived" : "plain");
+    std::atomic<bool> entered{false};
+    std::atomic<bool> left{false};
+    std::atomic<bool> answered{false};
+    auto* slow = derived ? new SlowSave : nullptr;
+    if (slow) std::tie(slow->entered, slow->left) = std::pair{&entered, &left};
+    OrbisgroveFeedbackKit* kit = slow ? slow : new OrbisgroveFeedbackKit;
+    std::filesystem::remove(cacheFile());
+    kit->getReportCategories([&](auto list, auto) { answered.store(list && list->size() == 2); });
+    std::thread destroyer([&] {
+      while (!(derived ? entered : answered).load(std::memory_order_relaxed)) std::this_thread::yield();
+      delete kit;
+      EXPECT_EQ(left.load(std::memory_order_relaxed), derived) << "destroyed while its save was running";
+    });
+    EXPECT_TRUE(runMainQueueUntil([&] { return answered.load(); }));
+    destroyer.join();
+  }
 }
 
 }  // namespace

@@ -2,8 +2,6 @@
 
 #include <orbisgrove/platform/JSONCoding.hpp>
 
-#include <cmath>
-
 #include "platform/core/Console.hpp"
 #include "platform/core/Date.hpp"
 #include "platform/files/PropertyList.hpp"
@@ -33,8 +31,11 @@ std::optional<ReportCategoryCacheEntry> loadReportCategories() {
   const auto dictionary = platform::readPropertyListDictionary(*path);
   if (!dictionary) return std::nullopt;
   const auto timestamp = dictionary->exactDouble(kTimestampKey);
-  // A NaN or infinite time stamp has no age and would make a list fresh forever.
-  if (!timestamp || !std::isfinite(*timestamp)) return std::nullopt;
+  // A stamp the calendar cannot place (NaN, infinite, ages beyond its range)
+  // has no age and would make a list fresh forever.
+  if (!timestamp || !platform::isWithinCalendarRange(platform::Date::fromSecondsSince1970(*timestamp))) {
+    return std::nullopt;
+  }
   const auto data = dictionary->data(kReportCategoriesKey);
   if (!data) return std::nullopt;
 

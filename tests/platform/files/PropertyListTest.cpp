@@ -60,29 +60,33 @@ std::string binaryOf(const std::string& xml) {
   return bytes;
 }
 
-void expectEveryKind(const PropertyListDictionary& dictionary) {
-  EXPECT_EQ(dictionary.count(), 10U);
-  EXPECT_EQ(dictionary.typeOf("reportCategories"), PropertyListType::data);
-  EXPECT_EQ(dictionary.typeOf("timestamp"), PropertyListType::real);
-  EXPECT_EQ(dictionary.typeOf("flag"), PropertyListType::boolean);
-  EXPECT_EQ(dictionary.typeOf("count"), PropertyListType::integer);
-  EXPECT_EQ(dictionary.typeOf("name"), PropertyListType::string);
-  EXPECT_EQ(dictionary.typeOf("when"), PropertyListType::date);
-  EXPECT_EQ(dictionary.typeOf("list"), PropertyListType::array);
-  EXPECT_EQ(dictionary.typeOf("nested"), PropertyListType::dictionary);
-  EXPECT_EQ(dictionary.typeOf("missing"), PropertyListType::absent);
-  EXPECT_EQ(dictionary.data("reportCategories"), "[1]");
-  EXPECT_EQ(dictionary.string("name"), "caf\xc3\xa9 & co");
-  EXPECT_EQ(dictionary.exactDouble("timestamp"), 1798761600.25);
-  EXPECT_EQ(dictionary.exactDouble("count"), 42.0);
-  EXPECT_EQ(dictionary.exactDouble("negative"), -5.0);
-  // 2^64 - 1 has no double of its own.
-  EXPECT_EQ(dictionary.exactDouble("huge"), std::nullopt);
-  // Accessors never convert between kinds.
-  EXPECT_EQ(dictionary.exactDouble("name"), std::nullopt);
-  EXPECT_EQ(dictionary.exactDouble("flag"), std::nullopt);
-  EXPECT_EQ(dictionary.data("name"), std::nullopt);
-  EXPECT_EQ(dictionary.string("reportCategories"), std::nullopt);
+void expectEveryKind(const PropertyListDictionary& read) {
+  EXPECT_EQ(read.count(), 10U);
+  using enum PropertyListType;
+  for (const auto& [key, type] : {std::pair{"reportCategories", data},
+                                  {"timestamp", real},
+                                  {"flag", boolean},
+                                  {"count", integer},
+                                  {"name", string},
+                                  {"when", date},
+                                  {"list", array},
+                                  {"nested", dictionary},
+                                  {"missing", absent}}) {
+    EXPECT_EQ(read.typeOf(key), type) << key;
+  }
+  EXPECT_EQ(read.data("reportCategories"), "[1]");
+  EXPECT_EQ(read.string("name"), "caf\xc3\xa9 & co");
+  // Accessors never convert between kinds; 2^64 - 1 has no double of its own.
+  for (const auto& [key, value] : {std::pair{"timestamp", std::optional(1798761600.25)},
+                                   {"count", 42.0},
+                                   {"negative", -5.0},
+                                   {"huge", std::nullopt},
+                                   {"name", std::nullopt},
+                                   {"flag", std::nullopt}}) {
+    EXPECT_EQ(read.exactDouble(key), value) << key;
+  }
+  EXPECT_EQ(read.data("name"), std::nullopt);
+  EXPECT_EQ(read.string("reportCategories"), std::nullopt);
 }
 
 // Both forms read alike, and a read-modify-write keeps every entry it does not touch.
@@ -110,28 +114,20 @@ TEST(PropertyListTest, ReadsXmlAndBinaryAlikeAndKeepsEntriesNotTouched) {
 }
 
 TEST(PropertyListTest, IntegersCountOnlyWhenADoubleHoldsThemExactly) {
-  const auto dictionary =
-      PropertyListDictionary::fromBytes(xmlDocument("<dict>"
-                                                    "<key>a</key><integer>9007199254740992</integer>"
-                                                    "<key>b</key><integer>9007199254740993</integer>"
-                                                    "<key>c</key><integer>-9223372036854775808</integer>"
-                                                    "<key>d</key><integer>9223372036854775807</integer>"
-                                                    "<key>e</key><integer>9223372036854775808</integer>"
-                                                    "<key>f</key><integer>-1</integer>"
-                                                    "<key>g</key><integer>18446744073709549568</integer>"
-                                                    "<key>h</key><real>nan</real>"
-                                                    "</dict>"));
-  ASSERT_TRUE(dictionary);
-  EXPECT_EQ(dictionary->exactDouble("a"), 9007199254740992.0);
-  EXPECT_EQ(dictionary->exactDouble("b"), std::nullopt);
-  EXPECT_EQ(dictionary->exactDouble("c"), -9223372036854775808.0);
-  EXPECT_EQ(dictionary->exactDouble("d"), std::nullopt);
-  EXPECT_EQ(dictionary->exactDouble("e"), 9223372036854775808.0);
-  EXPECT_EQ(dictionary->exactDouble("f"), -1.0);
-  EXPECT_EQ(dictionary->exactDouble("g"), 18446744073709549568.0);
+  const std::pair<const char*, std::optional<double>> cases[] = {
+      {"9007199254740992", 9007199254740992.0},         {"9007199254740993", std::nullopt},
+      {"-9223372036854775808", -9223372036854775808.0}, {"9223372036854775807", std::nullopt},
+      {"9223372036854775808", 9223372036854775808.0},   {"-1", -1.0},
+      {"18446744073709549568", 18446744073709549568.0}};
+  for (const auto& [text, value] : cases) {
+    const auto dictionary = PropertyListDictionary::fromBytes(
+        xmlDocument(std::string("<dict><key>a</key><integer>") + text + "</integer></dict>"));
+    ASSERT_TRUE(dictionary);
+    EXPECT_EQ(dictionary->exactDouble("a"), value) << text;
+  }
   // A real is a double, whatever its value.
-  ASSERT_TRUE(dictionary->exactDouble("h"));
-  EXPECT_TRUE(std::isnan(*dictionary->exactDouble("h")));
+  const auto nan = PropertyListDictionary::fromBytes(xmlDocument("<dict><key>h</key><real>nan</real></dict>"));
+  EXPECT_TRUE(std::isnan(nan->exactDouble("h").value_or(0)));
 }
 
 TEST(PropertyListTest, WrittenEntriesReadBackAndReplaceOthersOfAnyKind) {
@@ -185,30 +181,36 @@ TEST(PropertyListTest, RefusesMoreThanSixteenMebibytes) {
   EXPECT_FALSE(PropertyListDictionary::fromBytes(padded));
 }
 
-std::string nestedArrays(std::size_t depth) {
-  std::string body;
+std::string nestedArrays(std::size_t depth, std::string_view before = {}, std::string_view after = {}) {
+  std::string body(before);
   for (std::size_t i = 0; i < depth; ++i) body += "<array>";
   for (std::size_t i = 0; i < depth; ++i) body += "</array>";
-  return xmlDocument("<dict><key>deep</key>" + body + "</dict>");
+  return xmlDocument("<dict><key>deep</key>" + body.append(after) + "</dict>");
 }
 
-// Each of these crashed or exhausted memory inside libplist before the bytes
-// were checked first.
-TEST(PropertyListTest, HostileNestingIsRefusedBeforeParsing) {
-  // plist and dict take two levels.
-  EXPECT_TRUE(PropertyListDictionary::fromBytes(nestedArrays(detail::kPropertyListMaximumDepth - 2)));
-  EXPECT_FALSE(PropertyListDictionary::fromBytes(nestedArrays(detail::kPropertyListMaximumDepth - 1)));
-  EXPECT_FALSE(PropertyListDictionary::fromBytes(nestedArrays(200000)));  // overflowed the stack
-  EXPECT_TRUE(PropertyListDictionary::fromBytes(binaryOf(nestedArrays(detail::kPropertyListMaximumDepth - 2))));
-  EXPECT_FALSE(PropertyListDictionary::fromBytes(binaryOf(nestedArrays(1000))));
-
-  // Closing tags or elements hidden where the check does not look.
-  EXPECT_FALSE(
-      PropertyListDictionary::fromBytes(xmlDocument("<dict><key>a</key><string></array></array></string></dict>")));
-  EXPECT_FALSE(PropertyListDictionary::fromBytes(xmlDocument("<dict><!-- <array> --></dict>")));
-  EXPECT_FALSE(PropertyListDictionary::fromBytes(xmlDocument("<dict><![CDATA[<array>]]></dict>")));
-  EXPECT_FALSE(PropertyListDictionary::fromBytes("<?xml <array>?>" + xmlDocument("<dict/>")));
-  EXPECT_TRUE(PropertyListDictionary::fromBytes(xmlDocument("<dict><!-- a comment --></dict>")));
+// Each hostile one crashed or exhausted memory inside libplist before the
+// bytes were checked first; what a host may write by hand still reads.
+TEST(PropertyListTest, HostileNestingIsRefusedBeforeParsingAndHostMarkupIsRead) {
+  constexpr std::size_t kFits = detail::kPropertyListMaximumDepth - 2;  // plist and dict take two levels
+  const std::pair<std::string, bool> cases[] = {
+      {nestedArrays(kFits), true},
+      {nestedArrays(kFits + 1), false},
+      {nestedArrays(200000), false},  // overflowed the stack
+      {binaryOf(nestedArrays(kFits)), true},
+      {binaryOf(nestedArrays(1000)), false},
+      // Closing tags hidden in text; elements hidden behind a terminator in quotes.
+      {xmlDocument("<dict><key>a</key><string></array></array></string></dict>"), false},
+      {nestedArrays(200000, "<?pi \"?><!--\" ?>", "-->"), false},
+      {"<!DOCTYPE plist \"><!--\">" + nestedArrays(200000) + "-->", false},
+      // Comments, CDATA and instructions hold what they like, nesting included.
+      {"<!-- by hand <b>!</b> -->" + nestedArrays(1, "<!--" + nestedArrays(200000) + "-->"), true},
+      {xmlDocument("<dict><?app keep <this>?><key>k</key><string><![CDATA[a<b> & </string>]]></string></dict>"), true},
+  };
+  for (const auto& [bytes, readable] : cases) {
+    EXPECT_EQ(PropertyListDictionary::fromBytes(bytes).has_value(), readable) << bytes.substr(0, 300);
+  }
+  const auto markup = PropertyListDictionary::fromBytes(cases[std::size(cases) - 1].first);
+  EXPECT_EQ(markup->string("k"), "a<b> & </string>");
 }
 
 // A binary list whose objects each hold `fanOut` references to the next one:

@@ -128,6 +128,25 @@ TEST_F(CacheSafetyTest, ALinkAtTheCachePathIsNeitherReadNorWrittenThrough) {
   EXPECT_EQ(namesIn(elsewhere), std::vector<std::string>{"victim.plist"});
 }
 
+TEST_F(CacheSafetyTest, ADirectorySwappedForALinkAfterItsCheckIsNotFollowed) {
+  // Once the kit has checked its directory (it writes the cache path next),
+  // someone moves it away and links its path to a fresh list of their own.
+  const fs::path planted = elsewhere / "planted";
+  const fs::path moved = elsewhere / "moved";
+  fs::create_directories(planted);
+  std::ofstream(planted / kReportCategoryCacheFileName, std::ios::binary) << testing::plantedCache(5).xmlBytes();
+  platform::setConsoleSink([&](std::string_view line) {
+    if (line != cacheFile().string() || fs::exists(moved)) return;
+    fs::rename(cacheDirectory, moved);
+    fs::create_symlink(planted, cacheDirectory);
+  });
+  EXPECT_FALSE(answeredFromDevice(2)) << "answered from the planted list";
+  EXPECT_TRUE(fs::exists(moved / kReportCategoryCacheFileName)) << "created in the directory it checked";
+  EXPECT_EQ(namesIn(planted), std::vector<std::string>{std::string(kReportCategoryCacheFileName)});
+  fs::remove(cacheDirectory);
+  fs::rename(moved, cacheDirectory);
+}
+
 TEST_F(CacheSafetyTest, AFileNamingTheListTwiceIsDamagedAndReplacedWhole) {
   // Read as it stands, one list would answer and a save would replace the
   // other, so that the next reading could hand out a list the service never

@@ -118,7 +118,7 @@ TEST_F(FacadeTest, CallersThatWantNoAnswerMayPassAnEmptyHandler) {
   OrbisgroveFeedbackKit::shared().getReportCategories(nullptr);
   auto category = (*askFacade()->categories())[0];
   OrbisgroveSaveUserDataAPIManager::shared().saveUserData(
-      OrbisgroveSaveUserDataOptions(platform::Coordinate{1, 2}, category, category, "x"), nullptr);
+      OrbisgroveSaveUserDataOptions({52.5, 13.4}, category, category, "x"), nullptr);  // a braced coordinate
   ASSERT_TRUE(service.waitForRequests(3));
   EXPECT_NO_THROW(platform::MainQueue::shared().runUntil([] { return false; }, std::chrono::milliseconds(300)));
 }

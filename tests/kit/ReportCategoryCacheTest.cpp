@@ -113,23 +113,38 @@ TEST_F(ReportCategoryCacheTest, SavedListIsJSONDataWithARealTimeStampAndReadsBac
 }
 
 TEST_F(ReportCategoryCacheTest, OtherEntriesSurviveASaveAndAFileOfAnotherKindIsReplaced) {
-  PropertyListDictionary dictionary;
-  dictionary.setString("hostSetting", "kept");
-  writeDictionary(dictionary);
+  // Written by hand, with the markup a person adds.
+  std::ofstream(cacheFile()) << "<?xml version=\"1.0\"?><!-- the host's <own> notes --><plist version=\"1.0\"><dict>"
+                                "<?app keep?><key>hostSetting</key><string><![CDATA[<kept>]]></string></dict></plist>";
   storeReportCategories(categories(R"([{"reportId":"1"}])"));
   const auto stored = platform::readPropertyListDictionary(cacheFile().string());
-  EXPECT_EQ(stored->string("hostSetting"), "kept");
+  ASSERT_TRUE(stored);
+  EXPECT_EQ(stored->string("hostSetting"), "<kept>");
   EXPECT_EQ(stored->count(), 3u);
 
   std::ofstream(cacheFile()) << "not a property list";
   EXPECT_FALSE(loadReportCategories());
   storeReportCategories(categories(R"([{"reportId":"1"}])"));
-  const auto replaced = platform::readPropertyListDictionary(cacheFile().string());
-  ASSERT_TRUE(replaced);
-  EXPECT_EQ(replaced->count(), 2u);
+  EXPECT_EQ(platform::readPropertyListDictionary(cacheFile().string())->count(), 2u);
 }
 
-TEST_F(ReportCategoryCacheTest, TimeStampMustBeAFiniteNumberAndTheListData) {
+TEST_F(ReportCategoryCacheTest, AgeCountsWholeDaysOfAStampTheCalendarCanPlace) {
+  const double now = platform::Date::now().secondsSince1970;
+  constexpr double day = 86400;
+  for (const auto& [stamp, age] :
+       {std::pair{now - (7 * day + 23 * 3600), 7}, {now - 8 * day - 60, 8}, {now + 30 * 3600, -1}}) {
+    writeDictionary(storedList(stamp));
+    EXPECT_EQ(loadReportCategories().value_or(ReportCategoryCacheEntry{}).age, age) << stamp;
+  }
+  // A stamp without an age would keep the list fresh forever.
+  for (const double bad :
+       {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(), -1e13, 1e13}) {
+    writeDictionary(storedList(bad));
+    EXPECT_FALSE(loadReportCategories()) << bad;
+  }
+}
+
+TEST_F(ReportCategoryCacheTest, TimeStampMustBeANumberAndTheListData) {
   const double now = platform::Date::now().secondsSince1970;
   auto asText = storedList(now);
   asText.setString(kTimestampKey, std::to_string(now));
@@ -138,12 +153,7 @@ TEST_F(ReportCategoryCacheTest, TimeStampMustBeAFiniteNumberAndTheListData) {
   auto asInteger = storedList(now);
   asInteger.setInteger(kTimestampKey, static_cast<std::int64_t>(now));
   writeDictionary(asInteger);
-  ASSERT_TRUE(loadReportCategories());
-  EXPECT_EQ(loadReportCategories()->age, 0);
-  for (const double bad : {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity()}) {
-    writeDictionary(storedList(bad));
-    EXPECT_FALSE(loadReportCategories()) << bad;
-  }
+  EXPECT_EQ(loadReportCategories().value_or(ReportCategoryCacheEntry{}).age, 0);
 
   auto asArray = storedList(now);
   asArray.setEmptyArray(kReportCategoriesKey);
@@ -155,17 +165,6 @@ TEST_F(ReportCategoryCacheTest, TimeStampMustBeAFiniteNumberAndTheListData) {
   ASSERT_TRUE(entry);
   EXPECT_TRUE(entry->categories.empty());
   EXPECT_EQ(entry->age, 0);
-}
-
-TEST_F(ReportCategoryCacheTest, AgeCountsWholeCalendarDaysBothWays) {
-  const double now = platform::Date::now().secondsSince1970;
-  constexpr double day = 86400;
-  writeDictionary(storedList(now - (7 * day + 23 * 3600)));
-  EXPECT_EQ(loadReportCategories()->age, 7);
-  writeDictionary(storedList(now - 8 * day - 60));
-  EXPECT_EQ(loadReportCategories()->age, 8);
-  writeDictionary(storedList(now + 30 * 3600));
-  EXPECT_EQ(loadReportCategories()->age, -1);
 }
 
 TEST_F(ReportCategoryCacheTest, BinaryPropertyListIsRead) {

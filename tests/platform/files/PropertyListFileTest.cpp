@@ -3,11 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -28,10 +30,17 @@ PropertyListDictionary cacheLike(double timestamp, std::size_t payloadSize) {
   return dictionary;
 }
 
-TEST(PropertyListFileTest, WritesAPrivateXmlFileThatReadsBack) {
+TEST(PropertyListFileTest, WritesAPrivateXmlFileThatReadsBackAndClearsWhatCutShortWritesLeft) {
   const ScratchDirectory scratch;
   const std::string path = scratch / "cache.plist";
   EXPECT_FALSE(fileExists(path));
+  // An hour-old new file of a killed writer goes; a running writer's file and the host's own stay.
+  for (const char* name : {".cache.plist.Ab3xYz", ".cache.plist.Running", ".cache.plist.hosts-own"}) {
+    putFile(scratch / name, "partial");
+  }
+  const timespec hourAgo[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, (scratch / ".cache.plist.Ab3xYz").c_str(), hourAgo, 0), 0);
+  ASSERT_EQ(::utimensat(AT_FDCWD, (scratch / ".cache.plist.hosts-own").c_str(), hourAgo, 0), 0);
   ASSERT_TRUE(writePropertyListDictionaryAtomically(cacheLike(1798761600.5, 10), path));
   EXPECT_TRUE(fileExists(path));
   std::ostringstream contents;
@@ -45,11 +54,11 @@ TEST(PropertyListFileTest, WritesAPrivateXmlFileThatReadsBack) {
   ASSERT_TRUE(back);
   EXPECT_EQ(back->exactDouble("timestamp"), 1798761600.5);
   EXPECT_EQ(back->data("reportCategories"), std::string(10, 'x'));
-  std::vector<std::string> names;
+  std::set<std::string> names;
   for (const auto& entry : std::filesystem::directory_iterator(scratch.path())) {
-    names.push_back(entry.path().filename().string());
+    names.insert(entry.path().filename().string());
   }
-  EXPECT_EQ(names, std::vector<std::string>{"cache.plist"});
+  EXPECT_EQ(names, (std::set<std::string>{"cache.plist", ".cache.plist.Running", ".cache.plist.hosts-own"}));
   EXPECT_FALSE(writePropertyListDictionaryAtomically(cacheLike(3, 1), scratch / "missing/cache.plist"));
 }
 

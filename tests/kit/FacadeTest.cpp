@@ -47,19 +47,6 @@ TEST_F(FacadeTest, FirstCallAsksTheServiceAndTheNextIsAnsweredFromTheDevice) {
   EXPECT_EQ(console.front(), cacheFile().string());
 }
 
-TEST_F(FacadeTest, AnswersFromTheCacheOnAnyThreadBeforeReturning) {
-  storeList(7 * kDay);
-  std::optional<OrbisgroveReportCategoriesList> categories;
-  std::thread caller([&] {
-    OrbisgroveFeedbackKit::shared().getReportCategories([&](auto list, auto) { categories = std::move(list); });
-    EXPECT_TRUE(categories) << "answered on the calling thread before returning";
-  });
-  caller.join();
-  ASSERT_TRUE(categories);
-  EXPECT_EQ((*categories)[0]->reportId(), "cached");
-  EXPECT_EQ(service.requestCount(), 0u);
-}
-
 TEST_F(FacadeTest, StaleEmptyOrUnreadableListsAreRefetched) {
   service.setDefaultReply(Reply::json(std::string(kTwoCategories)));
   for (const auto& [secondsAgo, list] : {std::pair{8 * kDay + 60, "[{}]"}, {0.0, "[]"}, {0.0, "not json"}}) {

@@ -20,16 +20,6 @@ namespace {
 using namespace std::chrono_literals;
 using HostDispatcher = std::function<void(std::function<void()> run)>;
 
-// How a host reaches the queue: its own C++ queue, or the shared one through the C interface.
-struct Front {
-  const char* name;
-  MainQueue& (*queue)();
-  void (*install)(HostDispatcher);
-  void (*remove)();
-};
-
-void PrintTo(const Front& front, std::ostream* out) { *out << front.name; }
-
 MainQueue& ownQueue() {
   static MainQueue queue;
   return queue;
@@ -39,6 +29,13 @@ void cDispatch(void* context, orbisgrove_closure* closure) {
   (*static_cast<HostDispatcher*>(context))([closure] { orbisgrove_closure_run(closure); });
 }
 
+// How a host reaches the queue: its own C++ queue, or the shared one through the C interface.
+struct Front {
+  const char* name;
+  MainQueue& (*queue)();
+  void (*install)(HostDispatcher);
+  void (*remove)();
+};
 const Front kFronts[] = {
     {"C++", ownQueue,
      [](HostDispatcher host) {
@@ -53,110 +50,101 @@ const Front kFronts[] = {
      [] { ASSERT_EQ(orbisgrove_main_queue_set_dispatcher(nullptr, nullptr), ORBISGROVE_OK); }},
 };
 
-class MainQueueTest : public ::testing::TestWithParam<Front> {
- protected:
-  void SetUp() override {
+// What the closures and the console saw, on any thread.
+struct Record {
+  std::mutex mutex;
+  std::vector<int> order;
+  std::vector<std::string> console;
+  Record() {
     setConsoleSink([this](std::string_view line) {
       const std::lock_guard lock(mutex);
       console.emplace_back(line);
     });
   }
-  void TearDown() override {
-    GetParam().remove();
-    queue().drain();
-    setConsoleSink(nullptr);
-  }
-  MainQueue& queue() { return GetParam().queue(); }
-  void postRecording(int number) {
-    queue().post([this, number] {
+  ~Record() { setConsoleSink(nullptr); }
+  Record(const Record&) = delete;
+  Record& operator=(const Record&) = delete;
+  void post(MainQueue& queue, int number) {
+    queue.post([this, number] {
       const std::lock_guard lock(mutex);
       order.push_back(number);
     });
   }
-  std::vector<int> recorded() {
-    const std::lock_guard lock(mutex);
-    return order;
-  }
-
-  std::mutex mutex;
-  std::vector<int> order;
-  std::vector<std::string> console;
 };
 
-TEST_P(MainQueueTest, RemovalWaitsForADispatchInFlightButNotForItself) {
-  std::atomic<bool> entered{false};
-  std::atomic<bool> finished{false};
-  GetParam().install([&](const std::function<void()>& run) {
-    entered = true;
-    std::this_thread::sleep_for(50ms);
-    run();
-    finished = true;
-  });
-  std::thread poster([&] { postRecording(1); });
-  while (!entered) std::this_thread::yield();
-  GetParam().remove();
-  EXPECT_TRUE(finished) << "removed while the dispatcher was still running; the host would free its context";
-  poster.join();
+TEST(MainQueueTest, RemovalWaitsForADispatchInFlightButNotForItself) {
+  for (const Front& front : kFronts) {
+    SCOPED_TRACE(front.name);
+    Record record;
+    std::atomic<bool> entered{false};
+    std::atomic<bool> finished{false};
+    front.install([&](const std::function<void()>& run) {
+      entered = true;
+      std::this_thread::sleep_for(50ms);
+      run();
+      finished = true;
+    });
+    std::thread poster([&] { record.post(front.queue(), 1); });
+    while (!entered) std::this_thread::yield();
+    front.remove();
+    EXPECT_TRUE(finished) << "removed while the dispatcher was still running; the host would free its context";
+    poster.join();
 
-  // A dispatcher that removes itself, and a closure it runs that does.
-  for (const bool fromClosure : {false, true}) {
-    GetParam().install([&, fromClosure](const std::function<void()>& run) {
-      if (!fromClosure) GetParam().remove();
+    // A dispatcher that removes itself, and a closure it runs that does.
+    for (const bool fromClosure : {false, true}) {
+      front.install([&, fromClosure](const std::function<void()>& run) {
+        if (!fromClosure) front.remove();
+        run();
+      });
+      front.queue().post([&, fromClosure] {
+        if (fromClosure) front.remove();
+      });
+      record.post(front.queue(), 2);
+      EXPECT_EQ(front.queue().pendingCount(), 1u) << "removed: later closures wait for a drain";
+      front.queue().drain();
+    }
+    EXPECT_EQ(record.order, (std::vector<int>{1, 2, 2}));
+  }
+}
+
+TEST(MainQueueTest, HandOverKeepsOrderAgainstNewerPosts) {
+  for (const Front& front : kFronts) {
+    SCOPED_TRACE(front.name);
+    Record record;
+    record.post(front.queue(), 1);
+    record.post(front.queue(), 2);
+    bool first = true;
+    front.install([&](const std::function<void()>& run) {
+      if (std::exchange(first, false)) std::thread([&] { record.post(front.queue(), 3); }).join();
       run();
     });
-    queue().post([&, fromClosure] {
-      if (fromClosure) GetParam().remove();
-    });
-    postRecording(2);
-    EXPECT_EQ(queue().pendingCount(), 1u) << "removed: later closures wait for a drain";
-    queue().drain();
+    front.remove();
+    EXPECT_EQ(record.order, (std::vector<int>{1, 2, 3}));
   }
-  EXPECT_EQ(recorded(), (std::vector<int>{1, 2, 2}));
 }
-
-TEST_P(MainQueueTest, HandOverKeepsOrderAgainstNewerPosts) {
-  postRecording(1);
-  postRecording(2);
-  bool first = true;
-  GetParam().install([&](const std::function<void()>& run) {
-    if (std::exchange(first, false)) std::thread([&] { postRecording(3); }).join();
-    run();
-  });
-  EXPECT_EQ(recorded(), (std::vector<int>{1, 2, 3}));
-}
-
-std::string frontName(const ::testing::TestParamInfo<Front>& front) {
-  return front.param.name == std::string("C") ? "C" : "Cxx";
-}
-INSTANTIATE_TEST_SUITE_P(Fronts, MainQueueTest, ::testing::ValuesIn(kFronts), frontName);
 
 // A C++ dispatcher may throw; the C one cannot.
-class ThrowingDispatcherTest : public MainQueueTest {};
-
-TEST_P(ThrowingDispatcherTest, RefusedClosuresStayQueuedInOrderAndAFailingOneRunsOnce) {
+TEST(MainQueueTest, RefusedClosuresStayQueuedInOrderAndAFailingOneRunsOnce) {
+  const Front& front = kFronts[0];
   for (const bool closureThrows : {false, true}) {
     SCOPED_TRACE(closureThrows ? "a closure throws" : "the dispatcher throws");
-    order.clear();
-    console.clear();
-    postRecording(1);
-    if (closureThrows) queue().post([] { throw std::runtime_error("closure broke"); });
-    postRecording(2);
+    Record record;
+    record.post(front.queue(), 1);
+    if (closureThrows) front.queue().post([] { throw std::runtime_error("closure broke"); });
+    record.post(front.queue(), 2);
     bool refuse = !closureThrows;
-    EXPECT_NO_THROW(GetParam().install([&](const std::function<void()>& run) {
+    EXPECT_NO_THROW(front.install([&](const std::function<void()>& run) {
       if (std::exchange(refuse, false)) throw std::runtime_error("loop full");
       run();
     }));
-    EXPECT_EQ(recorded().size(), closureThrows ? 2u : 0u);
-    postRecording(3);
-    EXPECT_EQ(recorded(), (std::vector<int>{1, 2, 3}));
-    ASSERT_EQ(console.size(), 1u);
-    EXPECT_NE(console[0].find(closureThrows ? "closure broke" : "loop full"), std::string::npos) << console[0];
-    EXPECT_EQ(queue().pendingCount(), 0u);
-    GetParam().remove();
+    EXPECT_EQ(record.order.size(), closureThrows ? 2u : 0u);
+    record.post(front.queue(), 3);
+    front.remove();
+    EXPECT_EQ(record.order, (std::vector<int>{1, 2, 3}));
+    ASSERT_EQ(record.console.size(), 1u);
+    EXPECT_NE(record.console[0].find(closureThrows ? "closure broke" : "loop full"), std::string::npos);
   }
 }
-
-INSTANTIATE_TEST_SUITE_P(Fronts, ThrowingDispatcherTest, ::testing::Values(kFronts[0]), frontName);
 
 }  // namespace
 }  // namespace orbisgrove::platform

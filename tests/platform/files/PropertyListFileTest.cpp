@@ -90,17 +90,5 @@ TEST(PropertyListFileTest, ReadsNothingFromWhatIsNotOurOwnRegularFile) {
   }
 }
 
-TEST(PropertyListFileTest, ReadsNothingFromAFileOverSixteenMebibytes) {
-  const ScratchDirectory scratch;
-  const std::string path = scratch / "large.plist";
-  std::string contents = PropertyListDictionary().xmlBytes();
-  contents.resize(std::size_t{16} << 20, '\n');
-  putFile(path, contents);
-  EXPECT_TRUE(readPropertyListDictionary(path));
-  contents += '\n';
-  putFile(path, contents);
-  EXPECT_FALSE(readPropertyListDictionary(path));
-}
-
 }  // namespace
 }  // namespace orbisgrove::platform

@@ -87,19 +87,6 @@ TEST_F(FacadeTest, EmptyListIsStoredAndHandedOverThenAskedForAgain) {
   EXPECT_EQ(storedListData(), "[]");
 }
 
-TEST_F(FacadeTest, ReplyOutlivingAHostsOwnFacadeStillArrivesAndIsStored) {
-  service.enqueue(Reply::json(std::string(kTwoCategories)).stalledUntilReleased());
-  bool answered = false;
-  {
-    OrbisgroveFeedbackKit kit;
-    kit.getReportCategories([&](auto list, auto) { answered = list && list->size() == 2; });
-  }
-  ASSERT_TRUE(service.waitForStalled(1));
-  service.releaseStalled();
-  ASSERT_TRUE(runMainQueueUntil([&] { return answered; }));
-  EXPECT_TRUE(storedListData());
-}
-
 TEST_F(FacadeTest, CallersThatWantNoAnswerMayPassAnEmptyHandler) {
   service.setDefaultReply(Reply::json(std::string(kTwoCategories)));
   OrbisgroveFeedbackKit::shared().getReportCategories(nullptr);

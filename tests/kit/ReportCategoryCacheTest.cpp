@@ -120,19 +120,23 @@ TEST_F(ReportCategoryCacheTest, OtherEntriesSurviveASaveAndAFileOfAnotherKindIsR
   EXPECT_EQ(platform::readPropertyListDictionary(cacheFile().string())->count(), 2u);
 }
 
+// No entry for a stamp without an age: it would keep the list fresh forever.
 TEST_F(ReportCategoryCacheTest, AgeCountsWholeDaysOfAStampTheCalendarCanPlace) {
   const double now = platform::Date::now().secondsSince1970;
   constexpr double day = 86400;
-  for (const auto& [stamp, age] :
-       {std::pair{now - (7 * day + 23 * 3600), 7}, {now - 8 * day - 60, 8}, {now + 30 * 3600, -1}}) {
+  const std::pair<double, std::optional<std::int64_t>> cases[] = {
+      {now - (7 * day + 23 * 3600), 7},
+      {now - 8 * day - 60, 8},
+      {now + 30 * 3600, -1},
+      {std::numeric_limits<double>::quiet_NaN(), std::nullopt},
+      {std::numeric_limits<double>::infinity(), std::nullopt},
+      {-1e13, std::nullopt},
+      {1e13, std::nullopt}};
+  for (const auto& [stamp, age] : cases) {
     writeDictionary(storedList(stamp));
-    EXPECT_EQ(loadReportCategories().value_or(ReportCategoryCacheEntry{}).age, age) << stamp;
-  }
-  // A stamp without an age would keep the list fresh forever.
-  for (const double bad :
-       {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(), -1e13, 1e13}) {
-    writeDictionary(storedList(bad));
-    EXPECT_FALSE(loadReportCategories()) << bad;
+    const auto entry = loadReportCategories();
+    EXPECT_EQ(entry.has_value(), age.has_value()) << stamp;
+    EXPECT_EQ(entry ? entry->age : std::nullopt, age) << stamp;
   }
 }
 

@@ -62,8 +62,6 @@ struct Record {
     });
   }
   ~Record() { setConsoleSink(nullptr); }
-  Record(const Record&) = delete;
-  Record& operator=(const Record&) = delete;
   void post(MainQueue& queue, int number) {
     queue.post([this, number] {
       const std::lock_guard lock(mutex);
@@ -72,10 +70,19 @@ struct Record {
   }
 };
 
-TEST(MainQueueTest, RemovalWaitsForADispatchInFlightButNotForItself) {
+TEST(MainQueueTest, HandOverKeepsOrderAndRemovalWaitsForADispatchInFlightButNotForItself) {
   for (const Front& front : kFronts) {
     SCOPED_TRACE(front.name);
     Record record;
+    record.post(front.queue(), 1);
+    record.post(front.queue(), 2);
+    bool first = true;
+    front.install([&](const std::function<void()>& run) {
+      if (std::exchange(first, false)) std::thread([&] { record.post(front.queue(), 3); }).join();
+      run();
+    });
+    EXPECT_EQ(record.order, (std::vector<int>{1, 2, 3})) << "a newer post overtook the hand-over";
+
     std::atomic<bool> entered{false};
     std::atomic<bool> finished{false};
     front.install([&](const std::function<void()>& run) {
@@ -84,7 +91,7 @@ TEST(MainQueueTest, RemovalWaitsForADispatchInFlightButNotForItself) {
       run();
       finished = true;
     });
-    std::thread poster([&] { record.post(front.queue(), 1); });
+    std::thread poster([&] { record.post(front.queue(), 4); });
     while (!entered) std::this_thread::yield();
     front.remove();
     EXPECT_TRUE(finished) << "removed while the dispatcher was still running; the host would free its context";
@@ -99,27 +106,11 @@ TEST(MainQueueTest, RemovalWaitsForADispatchInFlightButNotForItself) {
       front.queue().post([&, fromClosure] {
         if (fromClosure) front.remove();
       });
-      record.post(front.queue(), 2);
+      record.post(front.queue(), 5);
       EXPECT_EQ(front.queue().pendingCount(), 1u) << "removed: later closures wait for a drain";
       front.queue().drain();
     }
-    EXPECT_EQ(record.order, (std::vector<int>{1, 2, 2}));
-  }
-}
-
-TEST(MainQueueTest, HandOverKeepsOrderAgainstNewerPosts) {
-  for (const Front& front : kFronts) {
-    SCOPED_TRACE(front.name);
-    Record record;
-    record.post(front.queue(), 1);
-    record.post(front.queue(), 2);
-    bool first = true;
-    front.install([&](const std::function<void()>& run) {
-      if (std::exchange(first, false)) std::thread([&] { record.post(front.queue(), 3); }).join();
-      run();
-    });
-    front.remove();
-    EXPECT_EQ(record.order, (std::vector<int>{1, 2, 3}));
+    EXPECT_EQ(record.order, (std::vector<int>{1, 2, 3, 4, 5, 5}));
   }
 }
 
@@ -137,7 +128,6 @@ TEST(MainQueueTest, RefusedClosuresStayQueuedInOrderAndAFailingOneRunsOnce) {
       if (std::exchange(refuse, false)) throw std::runtime_error("loop full");
       run();
     }));
-    EXPECT_EQ(record.order.size(), closureThrows ? 2u : 0u);
     record.post(front.queue(), 3);
     front.remove();
     EXPECT_EQ(record.order, (std::vector<int>{1, 2, 3}));

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <tuple>
 
 namespace orbisgrove::platform {
 namespace {
@@ -19,13 +20,7 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
 TEST(CalendarTest, CountsWholeDaysByTheWallClockInBothDirections) {
-  struct Case {
-    double from;
-    double to;
-    const char* zone;
-    std::optional<std::int64_t> days;
-  };
-  const Case cases[] = {
+  const std::tuple<double, double, const char*, std::optional<std::int64_t>> cases[] = {
       {kJanuary10, kJanuary10, "UTC", 0},
       {kJanuary10, kJanuary10 + 7 * kDay + 23 * kHour, "UTC", 7},
       {kJanuary10, kJanuary10 + 8 * kDay, "UTC", 8},
@@ -54,9 +49,9 @@ TEST(CalendarTest, CountsWholeDaysByTheWallClockInBothDirections) {
       {kJanuary10, -1e16, "UTC", std::nullopt},
       {kJanuary10, kJanuary10, "Nowhere/Atlantis", std::nullopt},
   };
-  for (const Case& c : cases) {
-    EXPECT_EQ(wholeDaysBetween(Date::fromSecondsSince1970(c.from), Date::fromSecondsSince1970(c.to), c.zone), c.days)
-        << c.from << " to " << c.to << " in " << c.zone;
+  for (const auto& [from, to, zone, days] : cases) {
+    EXPECT_EQ(wholeDaysBetween(Date::fromSecondsSince1970(from), Date::fromSecondsSince1970(to), zone), days)
+        << from << " to " << to << " in " << zone;
   }
 }
 

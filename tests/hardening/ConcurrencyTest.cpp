@@ -142,18 +142,18 @@ TEST_F(ConcurrencyTest, AHostsOwnFacadeDestroyedOnAnotherThreadBeforeOrWhileItsR
     bool waits;
     bool derived;
   };
-  for (const auto& [when, waits, derived] :
+  for (const Case& c :
        {Case{"before", false, false}, {"while handled", true, false}, {"while a derived facade saves", true, true}}) {
-    SCOPED_TRACE(when);
+    SCOPED_TRACE(c.when);
     std::atomic<bool> answered{false};
-    OrbisgroveFeedbackKit* kit = derived ? new SlowSave : new OrbisgroveFeedbackKit;
+    OrbisgroveFeedbackKit* kit = c.derived ? new SlowSave : new OrbisgroveFeedbackKit;
     std::filesystem::remove(cacheFile());
     kit->getReportCategories([&](auto list, auto) { answered.store(list && list->size() == 2); });
     std::thread destroyer([&] {
-      auto& awaited = derived ? SlowSave::entered : answered;
-      while (waits && !awaited.load(std::memory_order_relaxed)) std::this_thread::yield();
+      auto& awaited = c.derived ? SlowSave::entered : answered;
+      while (c.waits && !awaited.load(std::memory_order_relaxed)) std::this_thread::yield();
       delete kit;
-      EXPECT_EQ(SlowSave::left.load(std::memory_order_relaxed), derived) << "destroyed while its save was running";
+      EXPECT_EQ(SlowSave::left.load(std::memory_order_relaxed), c.derived) << "destroyed while its save was running";
     });
     EXPECT_TRUE(runMainQueueUntil([&] { return answered.load(); }));
     destroyer.join();

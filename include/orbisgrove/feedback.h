@@ -655,7 +655,8 @@ size_t orbisgrove_main_queue_pending_count(void);
 int orbisgrove_is_main_thread(void);
 /**
  * Receives each closure posted to the main queue while it is installed, on
- * the posting thread (any thread). It must see that
+ * a posting thread (any thread), one call at a time, in posting order. It
+ * must see that
  * orbisgrove_closure_run() is called for the closure exactly once, on the
  * host's main thread.
  * @param context The pointer given to orbisgrove_main_queue_set_dispatcher().
@@ -664,10 +665,13 @@ int orbisgrove_is_main_thread(void);
 typedef void (*orbisgrove_dispatcher)(void* context, orbisgrove_closure* closure);
 /**
  * Hands the main queue to the host's own event loop (a GUI or game loop).
- * Closures already pending go to the dispatcher at once.
+ * Closures already pending go to the dispatcher at once, ahead of later ones.
+ * Returns once no other thread is inside the dispatcher it replaces; called
+ * from within that dispatcher, it does not wait for itself.
  * @param dispatcher The dispatcher; NULL removes it (later closures wait to
  *        be drained again).
- * @param context Passed to @p dispatcher; must stay valid while installed.
+ * @param context Passed to @p dispatcher; may be freed once the call that
+ *        removes or replaces @p dispatcher has returned.
  * @return ::ORBISGROVE_OK or ::ORBISGROVE_ERROR_OUT_OF_MEMORY.
  */
 orbisgrove_status orbisgrove_main_queue_set_dispatcher(orbisgrove_dispatcher dispatcher, void* context);

@@ -1,5 +1,6 @@
 #include <orbisgrove/kit/OrbisgroveFeedbackKit.hpp>
 
+#include <mutex>
 #include <utility>
 
 #include "kit/ReportCategoryCache.hpp"
@@ -12,6 +13,23 @@ namespace {
 constexpr std::int64_t kMaximumCacheAgeDays = 8;
 
 }  // namespace
+
+// A reply holds the lock while it saves through the instance, and the
+// instance's end takes it, so neither the check nor the call can meet a
+// destroyed object. Recursive: a save may destroy its own instance.
+struct OrbisgroveFeedbackKit::Liveness {
+  std::recursive_mutex mutex;
+  bool alive = true;
+};
+
+OrbisgroveFeedbackKit::OrbisgroveFeedbackKit() : liveness_(std::make_shared<Liveness>()) {}
+
+OrbisgroveFeedbackKit::~OrbisgroveFeedbackKit() { detachFromReplies(); }
+
+void OrbisgroveFeedbackKit::detachFromReplies() noexcept {
+  const std::lock_guard lock(liveness_->mutex);
+  liveness_->alive = false;
+}
 
 OrbisgroveFeedbackKit& OrbisgroveFeedbackKit::shared() {
   static auto* kit = new OrbisgroveFeedbackKit;  // never destroyed
@@ -39,7 +57,7 @@ void OrbisgroveFeedbackKit::getReportCategories(CategoriesCompletionHandler comp
 void OrbisgroveFeedbackKit::getReportCategoriesFromServer(CategoriesCompletionHandler completion) {
   // The task is not kept: the session owns it until its reply is handled.
   OrbisgroveReportCategoriesAPIManager::shared().getReportCategories(
-      [this, alive = std::weak_ptr<const bool>(alive_), completion = std::move(completion)](
+      [this, liveness = liveness_, completion = std::move(completion)](
           std::optional<OrbisgroveReportCategoriesList> categories, std::shared_ptr<const platform::Error> error) {
         if (error) {
           completion(std::nullopt, std::move(error));
@@ -49,10 +67,14 @@ void OrbisgroveFeedbackKit::getReportCategoriesFromServer(CategoriesCompletionHa
           completion(std::nullopt, nullptr);
           return;
         }
-        if (alive.lock()) {
-          saveReportCategories(categories);
-        } else {
-          storeReportCategories(categories);
+        {
+          std::unique_lock lock(liveness->mutex);
+          if (liveness->alive) {
+            saveReportCategories(categories);
+          } else {
+            lock.unlock();
+            storeReportCategories(categories);
+          }
         }
         completion(std::move(categories), nullptr);
       });

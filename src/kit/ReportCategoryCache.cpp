@@ -2,8 +2,6 @@
 
 #include <orbisgrove/platform/JSONCoding.hpp>
 
-#include <cmath>
-
 #include "platform/core/Console.hpp"
 #include "platform/core/Date.hpp"
 #include "platform/files/PropertyList.hpp"
@@ -12,29 +10,41 @@
 
 namespace orbisgrove {
 
+namespace {
+
+const std::string kFileName(kReportCategoryCacheFileName);
+
+}  // namespace
+
 std::optional<std::string> reportCategoryCachePath() {
   auto directory = platform::temporaryDirectory();
   if (!directory) return std::nullopt;
   // The directory text already ends with "/": joined as it stands.
-  return *directory + std::string(kReportCategoryCacheFileName);
+  return *directory + kFileName;
 }
 
+// Every reading and writing goes through the directory as it was checked,
+// whatever another user does to its path meanwhile.
 std::optional<ReportCategoryCacheEntry> loadReportCategories() {
-  const auto path = reportCategoryCachePath();
-  if (!path) {
+  const auto directory = platform::openTemporaryDirectory();
+  if (!directory) {
     platform::consoleLine("OrbisgroveFeedbackKit: no usable temporary directory, report categories are not cached");
     return std::nullopt;
   }
-  platform::consoleLine(*path);
-  if (!platform::fileExists(*path)) {
-    platform::writePropertyListDictionaryAtomically(platform::PropertyListDictionary{}, *path);
+  platform::consoleLine(directory->path() + kFileName);
+  const int handle = directory->descriptor();
+  if (!platform::fileExists(handle, kFileName)) {
+    platform::writePropertyListDictionaryAtomically(platform::PropertyListDictionary{}, handle, kFileName);
   }
 
-  const auto dictionary = platform::readPropertyListDictionary(*path);
+  const auto dictionary = platform::readPropertyListDictionary(handle, kFileName);
   if (!dictionary) return std::nullopt;
   const auto timestamp = dictionary->exactDouble(kTimestampKey);
-  // A NaN or infinite time stamp has no age and would make a list fresh forever.
-  if (!timestamp || !std::isfinite(*timestamp)) return std::nullopt;
+  // A stamp the calendar cannot place (NaN, infinite, ages beyond its range)
+  // has no age and would make a list fresh forever.
+  if (!timestamp || !platform::isWithinCalendarRange(platform::Date::fromSecondsSince1970(*timestamp))) {
+    return std::nullopt;
+  }
   const auto data = dictionary->data(kReportCategoriesKey);
   if (!data) return std::nullopt;
 
@@ -49,14 +59,16 @@ std::optional<ReportCategoryCacheEntry> loadReportCategories() {
 }
 
 void storeReportCategories(const std::optional<OrbisgroveReportCategoriesList>& categories) {
-  const auto path = reportCategoryCachePath();
-  if (!path) return;
+  const auto directory = platform::openTemporaryDirectory();
+  if (!directory) return;
+  const int handle = directory->descriptor();
 
   platform::PropertyListDictionary working;
-  if (!platform::fileExists(*path)) platform::writePropertyListDictionaryAtomically(working, *path);
-  if (!platform::fileExists(*path)) {
+  if (!platform::fileExists(handle, kFileName))
+    platform::writePropertyListDictionaryAtomically(working, handle, kFileName);
+  if (!platform::fileExists(handle, kFileName)) {
     working.setEmptyArray(kReportCategoriesKey);
-  } else if (auto stored = platform::readPropertyListDictionary(*path)) {
+  } else if (auto stored = platform::readPropertyListDictionary(handle, kFileName)) {
     // Entries other than ours survive the rewrite.
     working = std::move(*stored);
   }
@@ -74,7 +86,7 @@ void storeReportCategories(const std::optional<OrbisgroveReportCategoriesList>& 
     working.setData(kReportCategoriesKey, encoded);
     working.setReal(kTimestampKey, platform::Date::now().secondsSince1970);
   }
-  platform::writePropertyListDictionaryAtomically(working, *path);
+  platform::writePropertyListDictionaryAtomically(working, handle, kFileName);
 }
 
 }  // namespace orbisgrove

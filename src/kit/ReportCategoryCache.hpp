@@ -34,8 +34,8 @@ std::optional<std::string> reportCategoryCachePath();
 
 /// Reads the cache: writes its path to the console and creates the file (as
 /// an empty dictionary) when it is missing. Nothing without a usable time
-/// stamp (missing, not a number, not exactly a double, not finite) or without
-/// list data. Never reports a failure.
+/// stamp (missing, not a number, not exactly a double, outside the calendar's
+/// range) or without list data. Never reports a failure.
 std::optional<ReportCategoryCacheEntry> loadReportCategories();
 
 /// Stores the list with the current time; other entries of the file survive.

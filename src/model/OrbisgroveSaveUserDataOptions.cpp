@@ -11,11 +11,4 @@ OrbisgroveSaveUserDataOptions::OrbisgroveSaveUserDataOptions(platform::Coordinat
       childCategory_(std::move(childCategory)),
       moduleId_(std::move(moduleId)) {}
 
-OrbisgroveSaveUserDataOptions::OrbisgroveSaveUserDataOptions(const platform::Location& location,
-                                                             Category parentCategory, Category childCategory,
-                                                             std::string description,
-                                                             std::optional<std::string> moduleId)
-    : OrbisgroveSaveUserDataOptions(location.coordinate(), std::move(parentCategory), std::move(childCategory),
-                                    std::move(description), std::move(moduleId)) {}
-
 }  // namespace orbisgrove

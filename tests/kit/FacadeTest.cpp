@@ -47,19 +47,6 @@ TEST_F(FacadeTest, FirstCallAsksTheServiceAndTheNextIsAnsweredFromTheDevice) {
   EXPECT_EQ(console.front(), cacheFile().string());
 }
 
-TEST_F(FacadeTest, AnswersFromTheCacheOnAnyThreadBeforeReturning) {
-  storeList(7 * kDay);
-  std::optional<OrbisgroveReportCategoriesList> categories;
-  std::thread caller([&] {
-    OrbisgroveFeedbackKit::shared().getReportCategories([&](auto list, auto) { categories = std::move(list); });
-    EXPECT_TRUE(categories) << "answered on the calling thread before returning";
-  });
-  caller.join();
-  ASSERT_TRUE(categories);
-  EXPECT_EQ((*categories)[0]->reportId(), "cached");
-  EXPECT_EQ(service.requestCount(), 0u);
-}
-
 TEST_F(FacadeTest, StaleEmptyOrUnreadableListsAreRefetched) {
   service.setDefaultReply(Reply::json(std::string(kTwoCategories)));
   for (const auto& [secondsAgo, list] : {std::pair{8 * kDay + 60, "[{}]"}, {0.0, "[]"}, {0.0, "not json"}}) {
@@ -100,25 +87,12 @@ TEST_F(FacadeTest, EmptyListIsStoredAndHandedOverThenAskedForAgain) {
   EXPECT_EQ(storedListData(), "[]");
 }
 
-TEST_F(FacadeTest, ReplyOutlivingAHostsOwnFacadeStillArrivesAndIsStored) {
-  service.enqueue(Reply::json(std::string(kTwoCategories)).stalledUntilReleased());
-  bool answered = false;
-  {
-    OrbisgroveFeedbackKit kit;
-    kit.getReportCategories([&](auto list, auto) { answered = list && list->size() == 2; });
-  }
-  ASSERT_TRUE(service.waitForStalled(1));
-  service.releaseStalled();
-  ASSERT_TRUE(runMainQueueUntil([&] { return answered; }));
-  EXPECT_TRUE(storedListData());
-}
-
 TEST_F(FacadeTest, CallersThatWantNoAnswerMayPassAnEmptyHandler) {
   service.setDefaultReply(Reply::json(std::string(kTwoCategories)));
   OrbisgroveFeedbackKit::shared().getReportCategories(nullptr);
   auto category = (*askFacade()->categories())[0];
   OrbisgroveSaveUserDataAPIManager::shared().saveUserData(
-      OrbisgroveSaveUserDataOptions(platform::Coordinate{1, 2}, category, category, "x"), nullptr);
+      OrbisgroveSaveUserDataOptions({52.5, 13.4}, category, category, "x"), nullptr);  // a braced coordinate
   ASSERT_TRUE(service.waitForRequests(3));
   EXPECT_NO_THROW(platform::MainQueue::shared().runUntil([] { return false; }, std::chrono::milliseconds(300)));
 }

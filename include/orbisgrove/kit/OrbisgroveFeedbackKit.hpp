@@ -26,8 +26,10 @@ class ORBISGROVE_EXPORT OrbisgroveFeedbackKit {
   /// The same instance as shared(), under its exported name.
   static OrbisgroveFeedbackKit& sharedGeocoder() { return shared(); }
 
-  OrbisgroveFeedbackKit() = default;
-  virtual ~OrbisgroveFeedbackKit() = default;
+  OrbisgroveFeedbackKit();
+  /// Waits for a save that a reply is making through this instance on
+  /// another thread; replies that arrive later store their list themselves.
+  virtual ~OrbisgroveFeedbackKit();
   OrbisgroveFeedbackKit(const OrbisgroveFeedbackKit&) = delete;
   OrbisgroveFeedbackKit& operator=(const OrbisgroveFeedbackKit&) = delete;
 
@@ -47,12 +49,18 @@ class ORBISGROVE_EXPORT OrbisgroveFeedbackKit {
   /// Stores the list with the current time in the device cache; failures are
   /// not reported.
   virtual void saveReportCategories(const std::optional<OrbisgroveReportCategoriesList>& categories);
+  /// Ends replies' use of this instance, waiting for a save in progress on
+  /// another thread. The destructor calls it; a derived type that overrides
+  /// saveReportCategories() calls it first in its own destructor, so that no
+  /// reply runs the override while its members are being destroyed.
+  void detachFromReplies() noexcept;
 
  private:
-  // Lets a reply that outlives this instance (a host's own, short-lived
-  // facade) still store the list and reach its handler, without touching a
-  // destroyed object.
-  std::shared_ptr<const bool> alive_ = std::make_shared<const bool>(true);
+  // Shared with every reply of this instance, so that a reply that outlives
+  // it (a host's own, short-lived facade) still stores the list and reaches
+  // its handler without touching a destroyed object.
+  struct Liveness;
+  std::shared_ptr<Liveness> liveness_;
 };
 
 }  // namespace orbisgrove

@@ -5,6 +5,7 @@
 #include <orbisgrove/model/OrbisgroveReportCategories.hpp>
 #include <orbisgrove/platform/Location.hpp>
 
+#include <concepts>
 #include <memory>
 #include <optional>
 #include <string>
@@ -27,9 +28,15 @@ class ORBISGROVE_EXPORT OrbisgroveSaveUserDataOptions {
                                 std::string description, std::optional<std::string> moduleId = std::nullopt);
   /// `init(location:parentCategory:childCategory:description:moduleId:)`: reads
   /// the location's coordinate and delegates to the designated initializer.
-  /// Only the coordinate is kept.
-  OrbisgroveSaveUserDataOptions(const platform::Location& location, Category parentCategory, Category childCategory,
-                                std::string description, std::optional<std::string> moduleId = std::nullopt);
+  /// Only the coordinate is kept. A template only so that a braced pair such
+  /// as `{52.5, 13.4}` means a coordinate, not a location.
+  template <class AnyLocation>
+  requires std::derived_from<AnyLocation, platform::Location> OrbisgroveSaveUserDataOptions(
+      const AnyLocation& location, Category parentCategory, Category childCategory, std::string description,
+      std::optional<std::string> moduleId = std::nullopt)
+      : OrbisgroveSaveUserDataOptions(static_cast<const platform::Location&>(location).coordinate(),
+                                      std::move(parentCategory), std::move(childCategory), std::move(description),
+                                      std::move(moduleId)) {}
   virtual ~OrbisgroveSaveUserDataOptions() = default;
   OrbisgroveSaveUserDataOptions(const OrbisgroveSaveUserDataOptions&) = delete;
   OrbisgroveSaveUserDataOptions& operator=(const OrbisgroveSaveUserDataOptions&) = delete;

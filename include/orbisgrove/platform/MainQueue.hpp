@@ -19,7 +19,10 @@ class ORBISGROVE_EXPORT MainQueue {
   /// One piece of work for the main thread.
   using Closure = std::function<void()>;
   /// Receives each posted closure and must run it, once, on the host's main
-  /// thread. Called on the posting thread.
+  /// thread. Called on a posting thread, one call at a time, in posting
+  /// order. If it throws, the closure it refused and those after it stay
+  /// queued, in order, for the next post, dispatcher or drain, and one
+  /// console line says so.
   using Dispatcher = std::function<void(Closure)>;
 
   /// The process-wide queue; created on first use and never destroyed.
@@ -31,7 +34,8 @@ class ORBISGROVE_EXPORT MainQueue {
   MainQueue& operator=(const MainQueue&) = delete;
 
   /// Adds a closure; callable from any thread. With a dispatcher installed the
-  /// closure goes straight to it.
+  /// closure goes to it on this thread, or on the thread already handing
+  /// older closures to it. Never throws for a failing dispatcher.
   void post(Closure closure);
 
   /// Runs what is pending now on the calling thread, which becomes the main
@@ -44,7 +48,11 @@ class ORBISGROVE_EXPORT MainQueue {
   bool runUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
 
   /// Installs (or, with an empty function, removes) the host's dispatcher.
-  /// Closures already pending are handed to it at once.
+  /// Closures already pending are handed to it at once, ahead of any posted
+  /// later. Returns only once no other thread is inside the dispatcher it
+  /// replaces, so the host may then free what that one used; a dispatcher
+  /// (or a closure it runs) may replace itself without waiting for itself,
+  /// but must not wait for a thread that is replacing it.
   void setDispatcher(Dispatcher dispatcher);
 
   /// Whether the calling thread is the main thread: the one draining the

@@ -9,6 +9,7 @@
 
 #include <plist/plist.h>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,6 +19,9 @@
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
+#include <ctime>
+#include <random>
+#include <string_view>
 
 namespace orbisgrove::platform {
 namespace {
@@ -224,15 +228,112 @@ void PropertyListDictionary::setEmptyArray(std::string_view key) {
   store(storage_->root, key, plist_new_array());
 }
 
+namespace {
+
+// A file is named by the directory it lies in and its name there; a plain
+// path stands for its parent directory (opened as the path names it) and
+// its last component.
+struct Located {
+  int directory = -1;  // owned unless AT_FDCWD
+  std::string name;
+  Located() = default;
+  Located(const Located&) = delete;
+  Located& operator=(const Located&) = delete;
+  ~Located() {
+    if (directory >= 0) ::close(directory);
+  }
+};
+
+bool locate(const std::string& path, Located& located) {
+  if (holdsNul(path)) return false;
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) {
+    located.directory = AT_FDCWD;
+    located.name = path;
+    return !path.empty();
+  }
+  const std::string parent = slash == 0 ? "/" : path.substr(0, slash);
+  located.name = path.substr(slash + 1);
+  located.directory = ::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  return located.directory >= 0 && !located.name.empty();
+}
+
+bool isPlainName(const std::string& name) {
+  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos && !holdsNul(name);
+}
+
+constexpr std::string_view kTemporarySuffixAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+constexpr std::size_t kTemporarySuffixLength = 6;
+// A write takes milliseconds; a new file untouched this long belongs to a
+// writer that was cut short (killed, out of power) and will never rename it.
+constexpr std::time_t kAbandonedAfterSeconds = 60;
+
+std::string temporaryPrefix(const std::string& name) { return "." + name + "."; }
+
+// Removes the new files that cut-short writes of `name` left behind. A live
+// writer's file is at most as old as its write; removing one all the same
+// only makes that write fail, never damages the file it replaces.
+void removeAbandonedTemporaries(int directory, const std::string& name) {
+  const int listing = ::fcntl(directory, F_DUPFD_CLOEXEC, 0);
+  if (listing < 0) return;
+  DIR* entries = ::fdopendir(listing);
+  if (!entries) {
+    ::close(listing);
+    return;
+  }
+  const std::string prefix = temporaryPrefix(name);
+  const std::time_t now = std::time(nullptr);
+  ::rewinddir(entries);
+  while (const dirent* entry = ::readdir(entries)) {
+    const std::string_view candidate(entry->d_name);
+    if (candidate.size() != prefix.size() + kTemporarySuffixLength || !candidate.starts_with(prefix)) continue;
+    struct stat information {};
+    if (::fstatat(directory, entry->d_name, &information, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    if (!S_ISREG(information.st_mode) || information.st_uid != ::geteuid()) continue;
+    if (now - information.st_mtime < kAbandonedAfterSeconds) continue;
+    ::unlinkat(directory, entry->d_name, 0);
+  }
+  ::closedir(entries);
+}
+
+// Creates a new private file beside `name` (O_EXCL: never an existing one,
+// never through a link), filling `temporary` with its name.
+int createTemporary(int directory, const std::string& name, std::string& temporary) {
+  thread_local std::mt19937_64 random{std::random_device{}()};
+  std::uniform_int_distribution<std::size_t> pick(0, kTemporarySuffixAlphabet.size() - 1);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    temporary = temporaryPrefix(name);
+    for (std::size_t i = 0; i < kTemporarySuffixLength; ++i) temporary += kTemporarySuffixAlphabet[pick(random)];
+    const int descriptor =
+        ::openat(directory, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (descriptor >= 0 || errno != EEXIST) return descriptor;
+  }
+  return -1;
+}
+
+}  // namespace
+
 bool fileExists(const std::string& path) {
   struct stat information {};
   return ::lstat(path.c_str(), &information) == 0;
 }
 
+bool fileExists(int directory, const std::string& name) {
+  struct stat information {};
+  return isPlainName(name) && ::fstatat(directory, name.c_str(), &information, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
 std::optional<PropertyListDictionary> readPropertyListDictionary(const std::string& path) {
+  Located located;
+  if (!locate(path, located)) return std::nullopt;
+  return readPropertyListDictionary(located.directory, located.name);
+}
+
+std::optional<PropertyListDictionary> readPropertyListDictionary(int directory, const std::string& name) {
+  if (!isPlainName(name)) return std::nullopt;
   // O_NOFOLLOW refuses a link planted at the path; O_NONBLOCK keeps a FIFO
   // planted there from blocking the open, which fstat then refuses.
-  const int descriptor = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  const int descriptor = ::openat(directory, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (descriptor < 0) return std::nullopt;
   struct Closer {
     int descriptor;
@@ -266,26 +367,30 @@ std::optional<PropertyListDictionary> readPropertyListDictionary(const std::stri
 }
 
 bool writePropertyListDictionaryAtomically(const PropertyListDictionary& dictionary, const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  const std::string directory = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  if (name.empty() || holdsNul(path)) return false;
+  Located located;
+  if (!locate(path, located)) return false;
+  return writePropertyListDictionaryAtomically(dictionary, located.directory, located.name);
+}
+
+bool writePropertyListDictionaryAtomically(const PropertyListDictionary& dictionary, int directory,
+                                           const std::string& name) {
+  if (!isPlainName(name)) return false;
   const std::string xml = dictionary.xmlBytes();
   if (xml.empty()) return false;
+  removeAbandonedTemporaries(directory, name);
 
-  // A new, private file beside the destination (mkostemp opens it with
-  // O_CREAT | O_EXCL and mode 0600), so the rename stays on one file system
-  // and a reader sees the old file or the new one, never a part. The rename
-  // replaces a link at the destination rather than writing through it.
-  // No fsync: the cache can always be fetched again, and after a crash an
-  // empty or missing file only reads as no cache.
-  std::string temporary = directory + "." + name + ".XXXXXX";
-  const int descriptor = ::mkostemp(temporary.data(), O_CLOEXEC);
+  // A new, private file beside the destination, so the rename stays on one
+  // file system and a reader sees the old file or the new one, never a part.
+  // The rename replaces a link at the destination rather than writing
+  // through it. No fsync: the cache can always be fetched again, and after a
+  // crash an empty or missing file only reads as no cache.
+  std::string temporary;
+  const int descriptor = createTemporary(directory, name, temporary);
   if (descriptor < 0) return false;
   bool written = writeAll(descriptor, xml);
   written = ::close(descriptor) == 0 && written;
-  if (written && ::rename(temporary.c_str(), path.c_str()) == 0) return true;
-  ::unlink(temporary.c_str());
+  if (written && ::renameat(directory, temporary.c_str(), directory, name.c_str()) == 0) return true;
+  ::unlinkat(directory, temporary.c_str(), 0);
   return false;
 }
 

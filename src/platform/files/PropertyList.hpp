@@ -52,17 +52,26 @@ class PropertyListDictionary {
 
 /// Whether anything (file, directory, link) exists at `path`.
 bool fileExists(const std::string& path);
+/// The same for `name` inside the open directory `directory`.
+bool fileExists(int directory, const std::string& name);
 
 /// Reads a dictionary from a property-list file (XML or binary). Nothing when
 /// the file is missing, unreadable, larger than 16 MiB, a symlink, not owned
 /// by this user, not a property list, or not a dictionary at its root.
 std::optional<PropertyListDictionary> readPropertyListDictionary(const std::string& path);
+/// The same for `name` inside the open directory `directory`.
+std::optional<PropertyListDictionary> readPropertyListDictionary(int directory, const std::string& name);
 
 /// Writes the dictionary as an XML property list atomically: a new file in the
 /// same directory, then a rename over `path`, so a reader sees the old or the
 /// new content, never a part. A failure leaves the old file untouched. A link
-/// at `path` is replaced, never written through. Not synced to disk: after a
-/// system crash the file may be empty, which reads as no dictionary.
+/// at `path` is replaced, never written through. New files of writes that
+/// were cut short (".<name>.XXXXXX", untouched for a minute) are removed. Not
+/// synced to disk: after a system crash the file may be empty, which reads as
+/// no dictionary.
 bool writePropertyListDictionaryAtomically(const PropertyListDictionary& dictionary, const std::string& path);
+/// The same for `name` inside the open directory `directory`.
+bool writePropertyListDictionaryAtomically(const PropertyListDictionary& dictionary, int directory,
+                                           const std::string& name);
 
 }  // namespace orbisgrove::platform

@@ -11,18 +11,26 @@ namespace {
 
 constexpr std::string_view kBinaryMagic = "bplist00";
 
-// XML: every '<' must be accounted for. A '<' inside a comment, processing
-// instruction, CDATA section, DOCTYPE or attribute value is refused outright
-// (our writer never produces one), so no element can hide where this scan
-// does not look; and since closing tags must match, no stray closing tag can
-// lower the depth counted here below the depth libplist reaches.
+// XML: every '<' must be accounted for, and comments, CDATA sections,
+// processing instructions and the DOCTYPE must end exactly where libplist 2.2
+// ends them, so that no element can hide where this scan does not look. It
+// ends a comment at the first "-->" and a CDATA section at the first "]]>",
+// whatever they hold; an instruction at the first "?>" and the DOCTYPE at the
+// first '>' outside double quotes. For those two the first terminator must
+// not lie within quotes, so that quoting cannot move the end either way. An
+// internal DTD subset and any other "<!" are refused (our writer makes none).
+// Since closing tags must match, no stray closing tag can lower the depth
+// counted here below the depth libplist reaches.
 bool xmlWithinLimits(std::string_view text) {
   std::vector<std::string_view> open;
   std::size_t position = 0;
-  const auto skipPast = [&](std::size_t contentStart, std::string_view terminator) {
+  const auto skipPast = [&](std::size_t contentStart, std::string_view terminator, bool outsideQuotes,
+                            std::string_view refused = {}) {
     const std::size_t end = text.find(terminator, contentStart);
     if (end == std::string_view::npos) return false;
-    if (text.substr(contentStart, end - contentStart).find('<') != std::string_view::npos) return false;
+    const std::string_view content = text.substr(contentStart, end - contentStart);
+    if (content.find_first_of(refused) != std::string_view::npos) return false;
+    if (outsideQuotes && std::count(content.begin(), content.end(), '"') % 2 != 0) return false;
     position = end + terminator.size();
     return true;
   };
@@ -33,20 +41,18 @@ bool xmlWithinLimits(std::string_view text) {
 
   while ((position = text.find('<', position)) != std::string_view::npos) {
     const std::string_view rest = text.substr(position);
-    if (rest.starts_with("<!--")) {
-      if (!skipPast(position + 4, "-->")) return false;
-      continue;
-    }
-    if (rest.starts_with("<![CDATA[")) {
-      if (!skipPast(position + 9, "]]>")) return false;
-      continue;
-    }
-    if (rest.starts_with("<?")) {
-      if (!skipPast(position + 2, "?>")) return false;
-      continue;
-    }
-    if (rest.starts_with("<!")) {  // DOCTYPE; an internal subset would hold '<' and is refused
-      if (!skipPast(position + 2, ">")) return false;
+    if (rest.starts_with("<!") || rest.starts_with("<?")) {
+      bool skipped = false;
+      if (rest.starts_with("<!--")) {
+        skipped = skipPast(position + 4, "-->", false);
+      } else if (rest.starts_with("<![CDATA[")) {
+        skipped = skipPast(position + 9, "]]>", false);
+      } else if (rest.starts_with("<?")) {
+        skipped = skipPast(position + 2, "?>", true);
+      } else if (rest.starts_with("<!DOCTYPE")) {
+        skipped = skipPast(position + 9, ">", true, "[");
+      }
+      if (!skipped) return false;
       continue;
     }
 

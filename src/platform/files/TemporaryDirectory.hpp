@@ -4,14 +4,17 @@
 #include <optional>
 #include <string>
 
+#include "platform/files/PrivateDirectory.hpp"
+
 namespace orbisgrove::platform {
 
-/// The directory's path, ending with "/". Either the host's directory
-/// (setTemporaryDirectory) or ${TMPDIR:-/tmp}/orbisgrove-<uid>/, created with
-/// mode 0700. Nothing when the directory cannot be made or is not safe: not a
-/// real directory (a symlink), not owned by this user, or writable by group or
-/// others. The host's directory must pass the same checks but is never
-/// created here; an empty setting counts as none.
+/// The directory, open: either the host's directory (setTemporaryDirectory)
+/// or ${TMPDIR:-/tmp}/orbisgrove-<uid>/, created with mode 0700. Nothing when
+/// it cannot be made or is not private (see PrivateDirectory). The host's
+/// directory is never created here; an empty setting counts as none.
+std::optional<PrivateDirectory> openTemporaryDirectory();
+
+/// The path of openTemporaryDirectory(), ending with "/".
 std::optional<std::string> temporaryDirectory();
 
 }  // namespace orbisgrove::platform

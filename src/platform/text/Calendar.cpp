@@ -42,14 +42,17 @@ icu::Calendar* calendarFor(const std::string& timeZoneID) {
 
 }  // namespace
 
+bool isWithinCalendarRange(Date moment) {
+  const double milliseconds = moment.secondsSince1970 * 1000.0;
+  return std::isfinite(milliseconds) && std::fabs(milliseconds) <= kLargestMilliseconds;
+}
+
 std::optional<std::int64_t> wholeDaysBetween(Date from, Date to) { return wholeDaysBetween(from, to, std::string()); }
 
 std::optional<std::int64_t> wholeDaysBetween(Date from, Date to, const std::string& timeZoneID) {
+  if (!isWithinCalendarRange(from) || !isWithinCalendarRange(to)) return std::nullopt;
   const double fromMilliseconds = from.secondsSince1970 * 1000.0;
   const double toMilliseconds = to.secondsSince1970 * 1000.0;
-  for (const double milliseconds : {fromMilliseconds, toMilliseconds}) {
-    if (!std::isfinite(milliseconds) || std::fabs(milliseconds) > kLargestMilliseconds) return std::nullopt;
-  }
   icu::Calendar* calendar = calendarFor(timeZoneID);
   if (!calendar) return std::nullopt;
   UErrorCode status = U_ZERO_ERROR;

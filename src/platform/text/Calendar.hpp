@@ -15,6 +15,9 @@ namespace orbisgrove::platform {
 /// calendar cannot count: non-finite moments, moments beyond 2^53
 /// milliseconds from 1970, or a zone name the time-zone data does not know.
 std::optional<std::int64_t> wholeDaysBetween(Date from, Date to);
+/// Whether the calendar counts days for `moment` at all: finite and within
+/// 2^53 milliseconds of 1970. A moment outside has no age, however old it is.
+bool isWithinCalendarRange(Date moment);
 /// The same in a named time zone ("Europe/Berlin").
 std::optional<std::int64_t> wholeDaysBetween(Date from, Date to, const std::string& timeZoneID);
 

@@ -11,6 +11,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -47,73 +48,76 @@ class TemporaryDirectoryTest : public ::testing::Test {
 
 mode_t modeOf(const std::string& path) {
   struct stat information {};
-  if (::lstat(path.c_str(), &information) != 0) return 0;
-  return information.st_mode;
+  return ::lstat(path.c_str(), &information) == 0 ? information.st_mode : 0;
 }
 
-TEST_F(TemporaryDirectoryTest, CreatesAPrivateDirectoryInTmpdir) {
+TEST_F(TemporaryDirectoryTest, CreatesAPrivateDirectoryInTmpdirOrTmp) {
   EXPECT_EQ(temporaryDirectory(), ownPath() + "/");
-  EXPECT_TRUE(S_ISDIR(modeOf(ownPath())));
-  EXPECT_EQ(modeOf(ownPath()) & 0777, 0700U);
-  // Found again as it is; a trailing slash on TMPDIR doubles nothing.
+  EXPECT_EQ(modeOf(ownPath()), S_IFDIR | 0700U);
+  // Found again as it is; a trailing slash on TMPDIR doubles nothing; others may read it.
   ::setenv("TMPDIR", (scratch_.path() + "//").c_str(), 1);
-  EXPECT_EQ(temporaryDirectory(), ownPath() + "/");
-  // A directory of ours that others cannot write is accepted as it is.
   ASSERT_EQ(::chmod(ownPath().c_str(), 0755), 0);
   EXPECT_EQ(temporaryDirectory(), ownPath() + "/");
-}
-
-TEST_F(TemporaryDirectoryTest, WithoutTmpdirUsesTmp) {
   ::unsetenv("TMPDIR");
-  const auto directory = temporaryDirectory();
-  ASSERT_TRUE(directory);
-  EXPECT_EQ(*directory, "/tmp/orbisgrove-" + std::to_string(::geteuid()) + "/");
+  EXPECT_EQ(temporaryDirectory(), "/tmp/orbisgrove-" + std::to_string(::geteuid()) + "/");
+  // The host's directory, which others may read, is used as it is; nothing else is made.
+  std::filesystem::remove(ownPath());
+  const std::string host = scratch_ / "host";
+  ASSERT_EQ(::mkdir(host.c_str(), 0755), 0);
+  for (const std::string& setting : {host, host + "/"}) {
+    setTemporaryDirectory(setting);
+    EXPECT_EQ(temporaryDirectory(), host + "/");
+  }
+  EXPECT_FALSE(std::filesystem::exists(ownPath()));
+  std::filesystem::remove(host);
+  // The reusable form makes missing parents too.
+  const auto nested = PrivateDirectory::open(scratch_ / "a/b/c", PrivateDirectory::Missing::createWithParents);
+  ASSERT_TRUE(nested);
+  EXPECT_EQ(nested->path(), scratch_ / "a/b/c/");
+  EXPECT_EQ(modeOf(scratch_ / "a/b"), S_IFDIR | 0700U);
 }
 
+// The default directory and the host's, spoiled each way; neither is used,
+// and nothing is created through a link.
 TEST_F(TemporaryDirectoryTest, RefusesALinkAFileOrADirectoryOthersCanWrite) {
   const std::string target = scratch_ / "elsewhere";
   ASSERT_EQ(::mkdir(target.c_str(), 0700), 0);
-  ASSERT_EQ(::symlink(target.c_str(), ownPath().c_str()), 0);
-  EXPECT_EQ(temporaryDirectory(), std::nullopt);
-  // A dangling link is not followed to create its target either.
-  ASSERT_EQ(::unlink(ownPath().c_str()), 0);
-  ASSERT_EQ(::symlink((scratch_ / "not-yet").c_str(), ownPath().c_str()), 0);
-  EXPECT_EQ(temporaryDirectory(), std::nullopt);
-  EXPECT_FALSE(std::filesystem::exists(scratch_ / "not-yet"));
-  ASSERT_EQ(::unlink(ownPath().c_str()), 0);
-
-  for (const mode_t mode : {0720U, 0702U}) {
-    ASSERT_EQ(::mkdir(ownPath().c_str(), 0700), 0);
-    ASSERT_EQ(::chmod(ownPath().c_str(), mode), 0);
-    EXPECT_EQ(temporaryDirectory(), std::nullopt) << std::oct << mode;
-    ASSERT_EQ(::rmdir(ownPath().c_str()), 0);
+  const auto withMode = [](mode_t mode) {
+    return [mode](const std::string& at) {
+      ASSERT_TRUE(::mkdir(at.c_str(), 0700) == 0 && ::chmod(at.c_str(), mode) == 0);
+    };
+  };
+  const std::pair<const char*, std::function<void(const std::string&)>> spoilers[] = {
+      {"link", [&](const std::string& at) { ASSERT_EQ(::symlink(target.c_str(), at.c_str()), 0); }},
+      {"dangling link",
+       [&](const std::string& at) { ASSERT_EQ(::symlink((scratch_ / "new").c_str(), at.c_str()), 0); }},
+      {"group-writable", withMode(0720)},
+      {"world-writable", withMode(0702)},
+      {"file", [](const std::string& at) { ASSERT_EQ(::close(::creat(at.c_str(), 0600)), 0); }},
+      {"someone else's",  // only root can give a directory away
+       [&](const std::string& at) {
+         withMode(0700)(at);
+         ASSERT_EQ(::chown(at.c_str(), 65534, 65534), 0);
+       }},
+      {"missing host directory", [](const std::string&) {}},
+  };
+  for (const bool host : {false, true}) {
+    const std::string at = host ? scratch_ / "host" : ownPath();
+    for (const auto& [name, spoil] : spoilers) {
+      if ((!host && name == std::string("missing host directory")) ||
+          (::geteuid() != 0 && name == std::string("someone else's"))) {
+        continue;
+      }
+      SCOPED_TRACE(std::string(name) + (host ? " (the host's)" : " (the default)"));
+      spoil(at);
+      setTemporaryDirectory(host ? at : "");
+      EXPECT_EQ(temporaryDirectory(), std::nullopt);
+      EXPECT_FALSE(std::filesystem::exists(scratch_ / "new"));
+      std::filesystem::remove(at);
+    }
   }
-  ASSERT_EQ(::close(::creat(ownPath().c_str(), 0600)), 0);
-  EXPECT_EQ(temporaryDirectory(), std::nullopt);
-}
-
-TEST_F(TemporaryDirectoryTest, UsesTheHostsDirectoryUnderTheSameChecks) {
-  const std::string host = scratch_ / "host";
-  ASSERT_EQ(::mkdir(host.c_str(), 0755), 0);
-  setTemporaryDirectory(host);
-  EXPECT_EQ(temporaryDirectory(), host + "/");
-  setTemporaryDirectory(host + "/");
-  EXPECT_EQ(temporaryDirectory(), host + "/");
+  EXPECT_FALSE(std::filesystem::exists(scratch_ / "host"));
   EXPECT_FALSE(std::filesystem::exists(ownPath()));
-
-  ASSERT_EQ(::chmod(host.c_str(), 0777), 0);
-  EXPECT_EQ(temporaryDirectory(), std::nullopt);
-
-  const std::string link = scratch_ / "host-link";
-  ASSERT_EQ(::chmod(host.c_str(), 0700), 0);
-  ASSERT_EQ(::symlink(host.c_str(), link.c_str()), 0);
-  setTemporaryDirectory(link);
-  EXPECT_EQ(temporaryDirectory(), std::nullopt);
-
-  // The host's directory is the host's to make.
-  setTemporaryDirectory(scratch_ / "missing");
-  EXPECT_EQ(temporaryDirectory(), std::nullopt);
-  EXPECT_FALSE(std::filesystem::exists(scratch_ / "missing"));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <tuple>
 
 namespace orbisgrove::platform {
 namespace {
@@ -11,56 +12,47 @@ constexpr double kHour = 3600;
 constexpr double kDay = 24 * kHour;
 // 2027-01-10 12:00:00 UTC, far from any daylight-saving change.
 constexpr double kJanuary10 = 1799582400;
+// 2027-03-25 12:00 CET: Berlin moves to summer time on 2027-03-28, a day of 23 hours.
+constexpr double kMarch25 = 1805972400;
+// 2027-11-04 12:00 EDT: New York leaves summer time on 2027-11-07, a day of 25 hours.
+constexpr double kNovember4 = 1825344000;
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
-Date at(double seconds) { return Date::fromSecondsSince1970(seconds); }
-
-TEST(CalendarTest, CountsWholeDaysOnlyInBothDirections) {
-  const Date start = at(kJanuary10);
-  EXPECT_EQ(wholeDaysBetween(start, start, "UTC"), 0);
-  EXPECT_EQ(wholeDaysBetween(start, at(kJanuary10 + 7 * kDay + 23 * kHour), "UTC"), 7);
-  EXPECT_EQ(wholeDaysBetween(start, at(kJanuary10 + 8 * kDay), "UTC"), 8);
-  EXPECT_EQ(wholeDaysBetween(start, at(kJanuary10 + 8 * kDay - 0.001), "UTC"), 7);
-  // From a moment 30 hours ahead back to now: one whole day back.
-  EXPECT_EQ(wholeDaysBetween(at(kJanuary10 + 30 * kHour), start, "UTC"), -1);
-  EXPECT_EQ(wholeDaysBetween(start, at(kJanuary10 + 30 * kHour), "UTC"), 1);
-  EXPECT_EQ(wholeDaysBetween(at(kJanuary10 + 36 * kHour), start, "UTC"), -1);
-  // Crossing midnight is not a day.
-  EXPECT_EQ(wholeDaysBetween(at(kJanuary10 + 11 * kHour), at(kJanuary10 + 13 * kHour), "UTC"), 0);
-}
-
-TEST(CalendarTest, DaysFollowTheWallClockAcrossDaylightSavingChanges) {
-  // Berlin moves to summer time on 2027-03-28, so that day lasts 23 hours.
-  // From 2027-03-25 12:00 CET (11:00 UTC):
-  const double march25 = 1805972400;
-  // to 2027-04-02 11:00 CEST, 7 days 23 hours later by the clock (190 h):
-  EXPECT_EQ(wholeDaysBetween(at(march25), at(march25 + 190 * kHour), "Europe/Berlin"), 7);
-  // to 2027-04-02 12:00 CEST, 8 days by the clock although only 191 h passed:
-  EXPECT_EQ(wholeDaysBetween(at(march25), at(march25 + 191 * kHour), "Europe/Berlin"), 8);
-  EXPECT_EQ(wholeDaysBetween(at(march25 + 191 * kHour), at(march25), "Europe/Berlin"), -8);
-  EXPECT_EQ(wholeDaysBetween(at(march25), at(march25 + 191 * kHour), "UTC"), 7);
-
-  // New York leaves summer time on 2027-11-07, a day of 25 hours. From
-  // 2027-11-04 12:00 EDT (16:00 UTC), 192 hours end at 2027-11-12 11:00 EST,
-  // 7 days 23 hours by the clock.
-  const double november4 = 1825344000;
-  EXPECT_EQ(wholeDaysBetween(at(november4), at(november4 + 192 * kHour), "America/New_York"), 7);
-  EXPECT_EQ(wholeDaysBetween(at(november4), at(november4 + 193 * kHour), "America/New_York"), 8);
-}
-
-TEST(CalendarTest, GivesNothingWhenTheCalendarCannotCount) {
-  const Date start = at(kJanuary10);
-  const double nan = std::numeric_limits<double>::quiet_NaN();
-  const double infinity = std::numeric_limits<double>::infinity();
-  EXPECT_EQ(wholeDaysBetween(at(nan), start, "UTC"), std::nullopt);
-  EXPECT_EQ(wholeDaysBetween(start, at(nan), "UTC"), std::nullopt);
-  EXPECT_EQ(wholeDaysBetween(start, at(infinity), "UTC"), std::nullopt);
-  EXPECT_EQ(wholeDaysBetween(at(-infinity), start), std::nullopt);
-  EXPECT_EQ(wholeDaysBetween(start, at(1e300), "UTC"), std::nullopt);
-  EXPECT_EQ(wholeDaysBetween(start, at(-1e16), "UTC"), std::nullopt);
-  EXPECT_EQ(wholeDaysBetween(start, start, "Nowhere/Atlantis"), std::nullopt);
-  // Far but countable moments still count exactly.
-  EXPECT_EQ(wholeDaysBetween(at(0), at(1e12), "UTC"), 11574074);
-  EXPECT_EQ(wholeDaysBetween(at(1e12), at(0), "UTC"), -11574074);
+TEST(CalendarTest, CountsWholeDaysByTheWallClockInBothDirections) {
+  const std::tuple<double, double, const char*, std::optional<std::int64_t>> cases[] = {
+      {kJanuary10, kJanuary10, "UTC", 0},
+      {kJanuary10, kJanuary10 + 7 * kDay + 23 * kHour, "UTC", 7},
+      {kJanuary10, kJanuary10 + 8 * kDay, "UTC", 8},
+      {kJanuary10, kJanuary10 + 8 * kDay - 0.001, "UTC", 7},
+      {kJanuary10 + 30 * kHour, kJanuary10, "UTC", -1},
+      {kJanuary10, kJanuary10 + 30 * kHour, "UTC", 1},
+      {kJanuary10 + 36 * kHour, kJanuary10, "UTC", -1},
+      {kJanuary10 + 11 * kHour, kJanuary10 + 13 * kHour, "UTC", 0},  // crossing midnight is not a day
+      // 190 hours end at 11:00 the 8th day after, 191 hours at 12:00.
+      {kMarch25, kMarch25 + 190 * kHour, "Europe/Berlin", 7},
+      {kMarch25, kMarch25 + 191 * kHour, "Europe/Berlin", 8},
+      {kMarch25 + 191 * kHour, kMarch25, "Europe/Berlin", -8},
+      {kMarch25, kMarch25 + 191 * kHour, "UTC", 7},
+      // 192 hours end at 11:00 the 8th day after.
+      {kNovember4, kNovember4 + 192 * kHour, "America/New_York", 7},
+      {kNovember4, kNovember4 + 193 * kHour, "America/New_York", 8},
+      // Far but countable moments still count exactly.
+      {0, 1e12, "UTC", 11574074},
+      {1e12, 0, "UTC", -11574074},
+      // The calendar cannot count these.
+      {kNaN, kJanuary10, "UTC", std::nullopt},
+      {kJanuary10, kNaN, "UTC", std::nullopt},
+      {kJanuary10, kInfinity, "UTC", std::nullopt},
+      {-kInfinity, kJanuary10, "", std::nullopt},
+      {kJanuary10, 1e300, "UTC", std::nullopt},
+      {kJanuary10, -1e16, "UTC", std::nullopt},
+      {kJanuary10, kJanuary10, "Nowhere/Atlantis", std::nullopt},
+  };
+  for (const auto& [from, to, zone, days] : cases) {
+    EXPECT_EQ(wholeDaysBetween(Date::fromSecondsSince1970(from), Date::fromSecondsSince1970(to), zone), days)
+        << from << " to " << to << " in " << zone;
+  }
 }
 
 }  // namespace

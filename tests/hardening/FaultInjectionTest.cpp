@@ -2,6 +2,7 @@
 // facade: every request is answered exactly once, on the main queue, with the
 // error value the fault calls for, and the kit lets go of the handler.
 #include <orbisgrove/platform/URLError.hpp>
+#include <orbisgrove/service/OrbisgroveSubmissionFailure.hpp>
 
 #include <cstdlib>
 #include <regex>
@@ -66,19 +67,23 @@ class FaultInjectionTest : public testing::KitServiceFixture {
 };
 
 TEST_F(FaultInjectionTest, ConnectionAndTLSFaultsAnswerOnceWithTheirTransportError) {
+  using enum OrbisgroveSubmissionFailure;
   struct Case {
     const char* name;
     std::optional<FaultyListener::Fault> fault;  // none: nothing listens
     URLErrorCode code;
+    OrbisgroveSubmissionFailure submission;
   };
   const Case cases[] = {
-      {"connection refused", std::nullopt, URLErrorCode::cannotConnectToHost},
-      {"garbage instead of TLS", FaultyListener::Fault::garbageInsteadOfTLS, URLErrorCode::secureConnectionFailed},
-      {"closed during the handshake", FaultyListener::Fault::closeDuringHandshake,
-       URLErrorCode::secureConnectionFailed},
+      {"connection refused", std::nullopt, URLErrorCode::cannotConnectToHost, neverSent},
+      {"garbage instead of TLS", FaultyListener::Fault::garbageInsteadOfTLS, URLErrorCode::secureConnectionFailed,
+       neverSent},
+      {"closed during the handshake", FaultyListener::Fault::closeDuringHandshake, URLErrorCode::secureConnectionFailed,
+       neverSent},
       {"reset before the status line", FaultyListener::Fault::resetBeforeStatusLine,
-       URLErrorCode::networkConnectionLost},
-      {"reset in the middle of the body", FaultyListener::Fault::resetInBody, URLErrorCode::networkConnectionLost},
+       URLErrorCode::networkConnectionLost, noVerdict},
+      {"reset in the middle of the body", FaultyListener::Fault::resetInBody, URLErrorCode::networkConnectionLost,
+       noVerdict},
   };
   for (const Case& fault : cases) {
     SCOPED_TRACE(fault.name);
@@ -91,12 +96,31 @@ TEST_F(FaultInjectionTest, ConnectionAndTLSFaultsAnswerOnceWithTheirTransportErr
       testing::pointSharedClientsAt(testing::LocalHttpsService().hostAndPort(), service.caFile());
     }
     expectOneFailure(viaFacade(), urlCode(fault.code));
-    expectOneFailure(viaSaveClient(), urlCode(fault.code));
+    const auto save = viaSaveClient();
+    expectOneFailure(save, urlCode(fault.code));
+    EXPECT_EQ(classifySubmissionFailure(*save->error()), fault.submission);
     if (listener) {
       EXPECT_EQ(listener->connectionCount(), 2u) << "a failed request was sent again";
     }
   }
   EXPECT_FALSE(cacheHoldsAList());
+}
+
+TEST_F(FaultInjectionTest, SubmissionLostAfterItWentOutIsNotSentAgain) {
+  // The categories request leaves a kept-alive connection, which the save
+  // reuses; the service reads the save and closes without a reply.
+  service.enqueue(Reply::json(std::string(kTwoCategories)));
+  service.enqueue(Reply::closeConnection());
+  auto categories = Answer::make();
+  OrbisgroveReportCategoriesAPIManager::shared().getReportCategories(categories->categoriesHandler());
+  testing::expectAnsweredOnce(categories);
+  const auto save = viaSaveClient();
+  expectOneFailure(save, urlCode(URLErrorCode::networkConnectionLost));
+  EXPECT_EQ(classifySubmissionFailure(*save->error()), OrbisgroveSubmissionFailure::noVerdict);
+  const auto requests = service.requests();
+  ASSERT_EQ(requests.size(), 2u) << "the save was sent again";
+  EXPECT_EQ(requests[1].connection, requests[0].connection);
+  EXPECT_TRUE(requests[1].body.starts_with("q=705"));
 }
 
 TEST_F(FaultInjectionTest, CertificateForAnotherNameIsUntrusted) {

@@ -147,6 +147,8 @@ inline std::shared_ptr<OrbisgroveSaveUserDataOptions> someReport(std::string des
 
 class KitServiceFixture : public ::testing::Test {
  protected:
+  explicit KitServiceFixture(LocalHttpsServiceOptions options = {}) : service(std::move(options)) {}
+
   void SetUp() override {
     pointSharedClientsAt(service.hostAndPort(), service.caFile());
     cacheDirectory =

@@ -144,19 +144,6 @@ TEST_F(FaultInjectionTest, StalledServiceTimesOut) {
   EXPECT_LT(std::chrono::steady_clock::now() - started, 10s);
 }
 
-TEST_F(FaultInjectionTest, RepliesOverSixteenMebibytesAreRefusedAnnouncedOrNot) {
-  // Valid JSON all the way, so that only the size can be the reason.
-  std::string huge = R"({"response":"201","data":[{"reportId":")";
-  huge.append((std::size_t{16} << 20) + 1 - huge.size() - 4, 'x');
-  huge += R"("}]})";
-  ASSERT_GT(huge.size(), std::size_t{16} << 20);
-  service.enqueue(Reply::json(huge));
-  service.enqueue(Reply::json(huge).inChunks());
-  expectOneFailure(viaFacade(), urlCode(URLErrorCode::dataLengthExceedsMaximum));
-  expectOneFailure(viaFacade(), urlCode(URLErrorCode::dataLengthExceedsMaximum));
-  EXPECT_FALSE(cacheHoldsAList());
-}
-
 // A few seconds, sanitizers included; ORBISGROVE_SOAK_REQUESTS=N for a longer soak.
 TEST_F(FaultInjectionTest, TenThousandRequestsInARowKeepOneConnection) {
   const char* configured = std::getenv("ORBISGROVE_SOAK_REQUESTS");
@@ -165,24 +152,19 @@ TEST_F(FaultInjectionTest, TenThousandRequestsInARowKeepOneConnection) {
   service.setDefaultReply(Reply::json(std::string(kTwoCategories)));
   int answered = 0;
   int failures = 0;
-  int calls = 0;
   std::function<void()> next = [&] {
     OrbisgroveReportCategoriesAPIManager::shared().getReportCategories([&](auto list, auto error) {
-      ++calls;
       if (error || !list || list->size() != 2) ++failures;
       if (++answered < total) next();
     });
   };
-  const auto started = std::chrono::steady_clock::now();
   next();
   ASSERT_TRUE(platform::MainQueue::shared().runUntil([&] { return answered == total; }, 300s));
-  const auto elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   platform::MainQueue::shared().runUntil([] { return false; }, 50ms);
-  EXPECT_EQ(calls, total);
+  EXPECT_EQ(answered, total);
   EXPECT_EQ(failures, 0);
   EXPECT_EQ(service.requestCount(), static_cast<std::size_t>(total));
   EXPECT_LE(service.connectionCount(), 2u);
-  std::printf("%d requests in a row in %.2f s (%.0f per second)\n", total, elapsed, total / elapsed);
 }
 
 TEST_F(FaultInjectionTest, FiveHundredInFlightEachGetTheirOwnAnswer) {
@@ -289,28 +271,21 @@ TEST_F(FaultInjectionTest, CancellingInEveryStateAnswersOnce) {
   }
   testing::pointSharedClientsAt(service.hostAndPort(), service.caFile());
   {
-    SCOPED_TRACE("completed");
+    SCOPED_TRACE("racing the reply from another thread, and after completion");
     service.setDefaultReply(Reply::json(std::string(kTwoCategories)));
-    auto answer = Answer::make();
-    const auto task = OrbisgroveReportCategoriesAPIManager::shared().getReportCategories(answer->categoriesHandler());
-    testing::expectAnsweredOnce(answer);
-    task->cancel();
-    testing::expectAnsweredOnce(answer);
-    EXPECT_FALSE(answer->error());
-    EXPECT_EQ(task->state(), platform::DataTask::State::completed);
-  }
-  {
-    SCOPED_TRACE("racing the reply from another thread");
     std::vector<std::shared_ptr<Answer>> answers;
+    std::vector<std::shared_ptr<platform::DataTask>> tasks;
     for (int round = 0; round < 100; ++round) {
       answers.push_back(Answer::make());
-      const auto task =
-          OrbisgroveReportCategoriesAPIManager::shared().getReportCategories(answers.back()->categoriesHandler());
-      std::thread([task, round] {
+      tasks.push_back(
+          OrbisgroveReportCategoriesAPIManager::shared().getReportCategories(answers.back()->categoriesHandler()));
+      std::thread([task = tasks.back(), round] {
         std::this_thread::sleep_for(std::chrono::microseconds(round * 20));
         task->cancel();
       }).join();
     }
+    ASSERT_TRUE(testing::runMainQueueUntilAnswered(answers));
+    for (const auto& task : tasks) task->cancel();
     ASSERT_TRUE(testing::runMainQueueUntilAnswered(answers));
     for (const auto& answer : answers) {
       EXPECT_EQ(answer->calls(), 1);

@@ -177,61 +177,30 @@ std::string shortFieldName(std::size_t index) {
 
 // ---- Reply -----------------------------------------------------------------
 
-Reply Reply::withStatus(int status, std::string body) {
-  Reply reply;
-  reply.status = status;
-  reply.body = std::move(body);
-  return reply;
-}
-
+Reply Reply::withStatus(int status, std::string body) { return Reply{status, {}, std::move(body)}; }
 Reply Reply::json(std::string body, int status) {
   return withStatus(status, std::move(body)).withHeader("Content-Type", "application/json");
 }
-
 Reply Reply::text(std::string body, int status) {
   return withStatus(status, std::move(body)).withHeader("Content-Type", "text/plain; charset=utf-8");
 }
-
 Reply Reply::redirect(std::string location, int status) {
   return withStatus(status).withHeader("Location", std::move(location));
 }
-
-Reply Reply::closeConnection() {
-  Reply reply;
-  reply.misbehaviour = Misbehaviour::closeBeforeAnswering;
-  return reply;
-}
-
+Reply Reply::closeConnection() { return Reply{.misbehaviour = Misbehaviour::closeBeforeAnswering}; }
 Reply Reply::halfBodyThenClose(std::string body, int status) {
-  Reply reply = withStatus(status, std::move(body));
-  reply.misbehaviour = Misbehaviour::halfBodyThenClose;
-  return reply;
+  return Reply{status, {}, std::move(body), Misbehaviour::halfBodyThenClose};
 }
-
 Reply Reply::stalled() { return Reply{}.stalledUntilReleased(); }
-
 Reply Reply::withHeader(std::string name, std::string value) const& {
-  Reply copy = *this;
-  copy.headers.emplace_back(std::move(name), std::move(value));
-  return copy;
+  return Reply(*this).withHeader(std::move(name), std::move(value));
 }
-
 Reply Reply::withHeader(std::string name, std::string value) && {
   headers.emplace_back(std::move(name), std::move(value));
   return std::move(*this);
 }
-
-Reply Reply::stalledUntilReleased() const {
-  Reply copy = *this;
-  copy.stall = true;
-  return copy;
-}
-
-Reply Reply::inChunks() const {
-  Reply copy = *this;
-  copy.chunked = true;
-  return copy;
-}
+Reply Reply::stalledUntilReleased() const { return Reply(*this).with(&Reply::stall); }
+Reply Reply::inChunks() const { return Reply(*this).with(&Reply::chunked); }
 
 // ---- LocalHttpsService -----------------------------------------------------
 

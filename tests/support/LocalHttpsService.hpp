@@ -79,8 +79,8 @@ struct Reply {
   int status = 200;
   /// Sent as given; the service adds Content-Length (and Content-Type
   /// "text/plain" when the body is not empty and no Content-Type is given).
-  HeaderList headers;
-  std::string body;
+  HeaderList headers{};
+  std::string body{};
   Misbehaviour misbehaviour = Misbehaviour::none;
   /// Sends the body in chunks without a Content-Length.
   bool chunked = false;
@@ -104,6 +104,12 @@ struct Reply {
   [[nodiscard]] Reply stalledUntilReleased() const;
   /// A copy whose body is sent in chunks.
   [[nodiscard]] Reply inChunks() const;
+
+ private:
+  Reply&& with(bool Reply::*flag) && {
+    this->*flag = true;
+    return std::move(*this);
+  }
 };
 
 struct LocalHttpsServiceOptions {

@@ -220,48 +220,6 @@ TEST(URLSessionFork, RequestsOfAForkedChildFailAtOnce) {
   EXPECT_EQ(service.requestCount(), 1U);
 }
 
-TEST(URLSessionCancel, CompletesOnceAsCancelledBeforeResumeAndWhileHeldButNotAfterCompletion) {
-  LocalHttpsService service;
-  auto session = sessionTrusting(service);
-  auto never = Completion::make();
-  const auto suspended = session->dataTask(requestFor(service.url("/never")), never->handler(session.get()));
-  suspended->cancel();
-  ASSERT_TRUE(never->wait());
-  suspended->resume();
-  suspended->cancel();
-
-  service.enqueue(Reply::text("late").stalledUntilReleased());
-  auto held = Completion::make();
-  const auto slow = session->dataTask(requestFor(service.url("/slow"), "POST", "x"), held->handler());
-  slow->resume();
-  ASSERT_TRUE(service.waitForStalled(1));
-  std::thread([slow] { slow->cancel(); }).join();
-  ASSERT_TRUE(held->wait());
-  service.releaseStalled();
-
-  service.enqueue(Reply::text("done"));
-  auto finished = Completion::make();
-  const auto completed = session->dataTask(requestFor(service.url("/")), finished->handler());
-  completed->resume();
-  ASSERT_TRUE(finished->wait());
-  completed->cancel();
-  std::this_thread::sleep_for(100ms);
-
-  for (const auto& done : {never, held}) {
-    EXPECT_EQ(done->calls(), 1);
-    EXPECT_EQ(done->urlErrorCode(), code(URLErrorCode::cancelled));
-    EXPECT_FALSE(done->body().has_value());
-    EXPECT_FALSE(done->hasResponse());
-  }
-  EXPECT_EQ(failingURLOf(*never->error()), service.url("/never"));
-  EXPECT_TRUE(never->ranOnDeliveryThread());
-  EXPECT_EQ(finished->calls(), 1);
-  EXPECT_EQ(finished->error(), nullptr);
-  EXPECT_EQ(finished->body(), "done");
-  for (const auto& task : {suspended, slow, completed}) EXPECT_EQ(task->state(), DataTask::State::completed);
-  EXPECT_EQ(service.requestCount(), 2U) << "the task cancelled before resume reached the network";
-}
-
 TEST(URLSessionFailures, TellTheirCauseAndWhetherTheRequestMayHaveReachedTheServer) {
   // A port that was just listened on and has no listener now.
   const std::string refused = LocalHttpsService().url("/explore-api/v1.2/");
@@ -328,24 +286,28 @@ TEST(URLSessionRedirects, FollowsHttpsRedirectsUpToFive) {
     return Reply::withStatus(404);
   });
   auto session = sessionTrusting(service);
-
-  const auto followed = run(*session, requestFor(service.url("/start"), "POST", "x"));
-  EXPECT_EQ(followed->body(), "arrived");
-  ASSERT_NE(followed->response(), nullptr);
-  EXPECT_EQ(followed->response()->url().absoluteString(), service.url("/final"));
-  EXPECT_EQ(service.requestCount(), 2U);
-
-  const auto looping = run(*session, requestFor(service.url("/loop")));
-  EXPECT_EQ(looping->urlErrorCode(), code(URLErrorCode::httpTooManyRedirects));
-  EXPECT_EQ(service.requestCount(), 2U + 6U);
-
-  const auto downgraded = run(*session, requestFor(service.url("/downgrade")));
-  EXPECT_EQ(downgraded->urlErrorCode(), code(URLErrorCode::unsupportedURL));
-
-  const auto plain = run(*session, requestFor("http://127.0.0.1:" + std::to_string(service.port()) + "/"));
-  EXPECT_EQ(plain->urlErrorCode(), code(URLErrorCode::unsupportedURL))
-      << (plain->error() ? plain->error()->description() : "");
-  EXPECT_EQ(service.requestCount(), 9U);
+  const std::string plain = "http://127.0.0.1:" + std::to_string(service.port()) + "/";
+  const struct {
+    std::string url;
+    URLErrorCode code;  // unknown: none
+    std::size_t requests;
+  } cases[] = {
+      // 303 turns the POST into a GET of /final.
+      {service.url("/start"), URLErrorCode::unknown, 2},
+      {service.url("/loop"), URLErrorCode::httpTooManyRedirects, 6},
+      {service.url("/downgrade"), URLErrorCode::unsupportedURL, 1},
+      {plain, URLErrorCode::unsupportedURL, 0},
+  };
+  for (const auto& c : cases) {
+    const std::size_t before = service.requestCount();
+    const auto done = run(*session, requestFor(c.url, "POST", "x"));
+    EXPECT_EQ(done->urlErrorCode(), c.code == URLErrorCode::unknown ? 0 : code(c.code)) << c.url;
+    EXPECT_EQ(service.requestCount() - before, c.requests) << c.url;
+    if (!done->error()) {
+      EXPECT_EQ(done->body(), "arrived");
+      EXPECT_EQ(done->response()->url().absoluteString(), service.url("/final"));
+    }
+  }
 }
 
 TEST(URLSessionTrust, ServerCertificatesAreVerifiedAgainstTheAuthoritiesAddedSoFar) {
@@ -354,7 +316,7 @@ TEST(URLSessionTrust, ServerCertificatesAreVerifiedAgainstTheAuthoritiesAddedSoF
   const auto before = run(*session, requestFor(service.url("/"), "POST", "x"));
   EXPECT_EQ(before->urlErrorCode(), code(URLErrorCode::serverCertificateUntrusted));
   EXPECT_THAT(before->error()->localizedFailureReason().value_or(""), HasSubstr("libcurl"));
-  EXPECT_FALSE(before->hasResponse());
+  EXPECT_EQ(before->response(), nullptr);
   EXPECT_EQ(service.requestCount(), 0U);
 
   session->addTrustedCertificates(service.caFile());

@@ -175,7 +175,7 @@ std::size_t sendBodyOnce(char* buffer, std::size_t size, std::size_t count, void
     return CURL_READFUNC_ABORT;
   }
   const std::size_t length = std::min(size * count, body.size() - transfer->bodyBytesHandedOver);
-  std::memcpy(buffer, body.data() + transfer->bodyBytesHandedOver, length);
+  std::copy_n(body.data() + transfer->bodyBytesHandedOver, length, buffer);
   transfer->bodyBytesHandedOver += length;
   return length;
 }
@@ -846,7 +846,8 @@ Outcome SessionCore::outcomeOf(CurlDataTask& task, CURLcode result) {
     detail = "the body exceeds " + std::to_string(transfer.maximumBodyBytes) + " bytes";
   } else if (transfer.resendRefused) {
     code = URLErrorCode::networkConnectionLost;
-    detail = "the connection ended after the request went out, and it is not sent a second time";
+    // A resend after a lost connection, or a redirect that keeps the body.
+    detail = "libcurl would have sent the request's body a second time, and it goes out at most once";
   } else if (transfer.trustProblem) {
     detail = *transfer.trustProblem;
   } else {

@@ -28,8 +28,8 @@ namespace {
 using namespace orbisgrove;
 using namespace std::chrono_literals;
 
-// Registered before the kit starts libcurl, so it runs after the kit's exit
-// hook: by then no answer may reach the main queue any more.
+// "slow-completion": the exit has begun; the held completion has returned;
+// completions that started after that.
 std::atomic<bool> exitBegun{false};
 std::atomic<bool> heldCompletionReturned{false};
 std::atomic<int> lateCompletions{0};
@@ -50,10 +50,12 @@ void startHeldCompletions(const platform::URL& endpoint, int count) {
                   })
         ->resume();
   }
-  // Runs before the kit's exit hook, registered before this.
+  // Runs before the kit's exit hook, which the session registered above.
   std::atexit([] { exitBegun.store(true); });
 }
 
+// Registered before the kit starts libcurl, so it runs after the kit's exit
+// hook: by then no answer may reach the main queue any more.
 void checkQuietAfterExit() {
   if (lateCompletions.load() != 0) {
     std::fputs("a completion started after the exit hook had begun\n", stderr);

@@ -48,49 +48,30 @@ void blockBrokenPipeSignal() {
 }
 
 // One thread per connection, so that stalled requests and idle keep-alive
-// connections never starve the others (httplib's pool has a fixed size).
+// connections never starve the others (httplib's pool has a fixed size). A
+// service sees few connections in its life: threads are joined when it stops.
 class ThreadPerConnection final : public httplib::TaskQueue {
  public:
   void enqueue(std::function<void()> work) override {
     const std::lock_guard lock(mutex_);
-    reapFinishedLocked();
-    auto done = std::make_shared<std::atomic<bool>>(false);
-    threads_.push_back(Worker{std::thread([work = std::move(work), done] {
-                                blockBrokenPipeSignal();
-                                work();
-                                done->store(true);
-                              }),
-                              done});
+    threads_.emplace_back([work = std::move(work)] {
+      blockBrokenPipeSignal();
+      work();
+    });
   }
 
   void shutdown() override {
-    std::vector<Worker> workers;
+    std::vector<std::thread> threads;
     {
       const std::lock_guard lock(mutex_);
-      workers.swap(threads_);
+      threads.swap(threads_);
     }
-    for (auto& worker : workers) worker.thread.join();
+    for (auto& thread : threads) thread.join();
   }
 
  private:
-  struct Worker {
-    std::thread thread;
-    std::shared_ptr<std::atomic<bool>> done;
-  };
-
-  void reapFinishedLocked() {
-    for (auto it = threads_.begin(); it != threads_.end();) {
-      if (it->done->load()) {
-        it->thread.join();
-        it = threads_.erase(it);
-      } else {
-        ++it;
-      }
-    }
-  }
-
   std::mutex mutex_;
-  std::vector<Worker> threads_;
+  std::vector<std::thread> threads_;
 };
 
 // httplib reports the peer's address as pseudo header fields; they were not sent.

@@ -1,14 +1,34 @@
 # The platform layer's libraries, all from the system's packages. The minimum
 # versions are also written into the installed package configuration.
-set(ORBISGROVE_CURL_MINIMUM 7.68)
+# libcurl 7.87 is the oldest with every interface the session uses
+# (CURL_WRITEFUNC_ERROR; CURLOPT_PROTOCOLS_STR 7.85; CURLOPT_PREREQFUNCTION 7.80).
+set(ORBISGROVE_CURL_MINIMUM 7.87)
 set(ORBISGROVE_OPENSSL_MINIMUM 3)
 set(ORBISGROVE_ICU_MINIMUM 70)
 
 find_package(PkgConfig REQUIRED)
 find_package(Threads REQUIRED)
 find_package(CURL ${ORBISGROVE_CURL_MINIMUM} REQUIRED)
-# libcurl here is built on OpenSSL; the session adds trusted authorities to its context.
+# The session adds trusted authorities to OpenSSL's store of each connection:
+# libcurl must be built on OpenSSL (the session checks again at run time).
 find_package(OpenSSL ${ORBISGROVE_OPENSSL_MINIMUM} REQUIRED)
+if(NOT CMAKE_CROSSCOMPILING AND NOT DEFINED ORBISGROVE_CURL_TLS)
+  file(WRITE ${CMAKE_BINARY_DIR}/curl_tls_check.c
+       "#include <curl/curl.h>\n#include <stdio.h>\n"
+       "int main(void) { puts(curl_version_info(CURLVERSION_NOW)->ssl_version); return 0; }\n")
+  try_run(_curl_tls_ran _curl_tls_built ${CMAKE_BINARY_DIR} ${CMAKE_BINARY_DIR}/curl_tls_check.c
+          LINK_LIBRARIES CURL::libcurl RUN_OUTPUT_VARIABLE _curl_tls)
+  if(_curl_tls_built AND _curl_tls_ran EQUAL 0)
+    string(STRIP "${_curl_tls}" _curl_tls)
+    set(ORBISGROVE_CURL_TLS "${_curl_tls}" CACHE INTERNAL "libcurl's TLS library")
+  else()
+    message(WARNING "Could not run a libcurl program to learn its TLS library; the session checks it at run time")
+  endif()
+endif()
+if(DEFINED ORBISGROVE_CURL_TLS AND NOT ORBISGROVE_CURL_TLS MATCHES "^OpenSSL/")
+  message(FATAL_ERROR "libcurl uses the TLS library \"${ORBISGROVE_CURL_TLS}\"; the kit needs libcurl built on "
+                      "OpenSSL (Debian: libcurl4-openssl-dev)")
+endif()
 find_package(nlohmann_json 3.10 REQUIRED)
 find_package(ICU ${ORBISGROVE_ICU_MINIMUM} REQUIRED COMPONENTS uc i18n)
 pkg_check_modules(PLIST REQUIRED IMPORTED_TARGET libplist-2.0)

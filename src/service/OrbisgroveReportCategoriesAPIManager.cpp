@@ -58,7 +58,9 @@ std::shared_ptr<platform::DataTask> OrbisgroveReportCategoriesAPIManager::getRep
 
 std::shared_ptr<platform::DataTask> OrbisgroveReportCategoriesAPIManager::dataTaskWithURL(
     const platform::URL& url, ServiceDocumentHandler completionHandler, ServiceErrorHandler errorHandler) {
-  return makeServiceDataTask(url, categoriesFormBody(), std::move(completionHandler), std::move(errorHandler));
+  // Asking for the list changes nothing on the service: a resend is harmless.
+  return makeServiceDataTask(url, categoriesFormBody(), std::move(completionHandler), std::move(errorHandler),
+                             ServiceResend::allowed);
 }
 
 }  // namespace orbisgrove

@@ -55,7 +55,10 @@ std::shared_ptr<platform::DataTask> OrbisgroveSaveUserDataAPIManager::dataTaskWi
     std::function<void(std::shared_ptr<const platform::Error> error)> errorHandler) {
   // Everything the request needs is read here, on the caller's thread.
   std::string body = saveUserDataFormBody(options, platform::mainBundleIdentifier());
-  return makeServiceDataTask(url, std::move(body), std::move(completionHandler), std::move(errorHandler));
+  // A submission reaches the service at most once: the transport must fail
+  // rather than send it again.
+  return makeServiceDataTask(url, std::move(body), std::move(completionHandler), std::move(errorHandler),
+                             ServiceResend::never);
 }
 
 }  // namespace orbisgrove

@@ -50,20 +50,21 @@ std::string serviceFormPrefix(std::string_view operation) {
 
 namespace {
 
-platform::URLRequest serviceRequest(const platform::URL& url, std::string body) {
+platform::URLRequest serviceRequest(const platform::URL& url, std::string body, ServiceResend resend) {
   platform::URLRequest request(url, platform::URLRequestCachePolicy::useProtocolCachePolicy, kServiceRequestTimeout);
   request.httpMethod = "POST";
   request.allHTTPHeaderFields = {{"Content-Type", "application/x-www-form-urlencoded"}};
   request.httpBody = std::move(body);
+  request.allowsTransportResend = resend == ServiceResend::allowed;
   return request;
 }
 
 template <class SuccessHandler>
 std::shared_ptr<platform::DataTask> serviceDataTask(const platform::URL& url, std::string body,
-                                                    SuccessHandler completionHandler,
-                                                    ServiceErrorHandler errorHandler) {
+                                                    SuccessHandler completionHandler, ServiceErrorHandler errorHandler,
+                                                    ServiceResend resend) {
   return platform::URLSession::shared().dataTask(
-      serviceRequest(url, std::move(body)),
+      serviceRequest(url, std::move(body), resend),
       [completionHandler = std::move(completionHandler), errorHandler = std::move(errorHandler)](
           std::optional<std::string> replyBody, std::shared_ptr<const platform::URLResponse> response,
           std::shared_ptr<const platform::Error> error) mutable {
@@ -76,14 +77,14 @@ std::shared_ptr<platform::DataTask> serviceDataTask(const platform::URL& url, st
 
 std::shared_ptr<platform::DataTask> makeServiceDataTask(const platform::URL& url, std::string body,
                                                         ServiceBodyHandler completionHandler,
-                                                        ServiceErrorHandler errorHandler) {
-  return serviceDataTask(url, std::move(body), std::move(completionHandler), std::move(errorHandler));
+                                                        ServiceErrorHandler errorHandler, ServiceResend resend) {
+  return serviceDataTask(url, std::move(body), std::move(completionHandler), std::move(errorHandler), resend);
 }
 
 std::shared_ptr<platform::DataTask> makeServiceDataTask(const platform::URL& url, std::string body,
                                                         ServiceDocumentHandler completionHandler,
-                                                        ServiceErrorHandler errorHandler) {
-  return serviceDataTask(url, std::move(body), std::move(completionHandler), std::move(errorHandler));
+                                                        ServiceErrorHandler errorHandler, ServiceResend resend) {
+  return serviceDataTask(url, std::move(body), std::move(completionHandler), std::move(errorHandler), resend);
 }
 
 }  // namespace orbisgrove

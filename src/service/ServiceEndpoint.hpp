@@ -49,6 +49,10 @@ using ServiceErrorHandler = std::function<void(std::shared_ptr<const platform::E
 /// parse it a second time.
 using ServiceDocumentHandler = std::function<void(const platform::JSONDocument& reply)>;
 
+/// Whether the transport may send a request again on its own: only one that
+/// changes nothing on the service (the categories operation) may be.
+enum class ServiceResend { never, allowed };
+
 /// A suspended data task of the shared session: POST `body` to `url` with the
 /// one header "Content-Type: application/x-www-form-urlencoded", the
 /// protocol's cache policy and a 60-second timeout. Its reply is judged by
@@ -56,10 +60,12 @@ using ServiceDocumentHandler = std::function<void(const platform::JSONDocument& 
 /// queue once the task ends (also when it is cancelled).
 std::shared_ptr<platform::DataTask> makeServiceDataTask(const platform::URL& url, std::string body,
                                                         ServiceBodyHandler completionHandler,
-                                                        ServiceErrorHandler errorHandler);
+                                                        ServiceErrorHandler errorHandler,
+                                                        ServiceResend resend = ServiceResend::never);
 /// The same, handing a success over as its parsed document.
 std::shared_ptr<platform::DataTask> makeServiceDataTask(const platform::URL& url, std::string body,
                                                         ServiceDocumentHandler completionHandler,
-                                                        ServiceErrorHandler errorHandler);
+                                                        ServiceErrorHandler errorHandler,
+                                                        ServiceResend resend = ServiceResend::never);
 
 }  // namespace orbisgrove

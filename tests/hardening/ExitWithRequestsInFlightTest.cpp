@@ -90,6 +90,22 @@ TEST(ExitWithRequestsInFlight, ReturningFromMainOrExitingFromAnotherThread) {
   }
 }
 
+TEST(ExitWithRequestsInFlight, NoCompletionStartsOnceTheExitHookHasBegun) {
+  LocalHttpsService service;
+  service.setDefaultReply(Reply::stalled());
+  for (int round = 0; round < 3; ++round) {
+    const std::size_t before = service.requestCount();
+    // All six replies leave at once, so that several transfers end together
+    // while the first completion is still held.
+    expectPromptCleanExit(service, "slow-completion", 6, [&] {
+      const bool held = service.waitForStalled(6);
+      service.releaseStalled();
+      std::this_thread::sleep_for(100ms);
+      return held && service.requestCount() == before + 6;
+    });
+  }
+}
+
 TEST(ExitWithRequestsInFlight, WhileAnswersKeepStartingNewRequests) {
   LocalHttpsService service;
   // Not a list: the facade never answers from the device, so each answer

@@ -10,6 +10,9 @@ using testing::Answer;
 
 class CategoriesClientTest : public testing::KitServiceFixture {
  protected:
+  explicit CategoriesClientTest(testing::LocalHttpsServiceOptions options = {})
+      : KitServiceFixture(std::move(options)) {}
+
   std::shared_ptr<Answer> fetch() {
     auto answer = Answer::make();
     OrbisgroveReportCategoriesAPIManager::shared().getReportCategories(answer->categoriesHandler());
@@ -41,7 +44,15 @@ TEST_F(CategoriesClientTest, SendsTheFixedFormWithOneHeader) {
   }
 }
 
-TEST_F(CategoriesClientTest, RepliesAreJudgedByTheirEnvelopeAndReachTheCallerOnce) {
+// HTTP/2 sends field names in lower case; the rate-limit fields must still be found.
+class CategoriesOverEachProtocol : public CategoriesClientTest, public ::testing::WithParamInterface<bool> {
+ protected:
+  CategoriesOverEachProtocol() : CategoriesClientTest({.http2 = GetParam()}) {}
+};
+INSTANTIATE_TEST_SUITE_P(HTTP, CategoriesOverEachProtocol, ::testing::Values(false, true),
+                         [](const auto& version) { return version.param ? "Version2" : "Version1"; });
+
+TEST_P(CategoriesOverEachProtocol, RepliesAreJudgedByTheirEnvelopeAndReachTheCallerOnce) {
   service.enqueue(
       Reply::json(R"({"response":"201","data":[{"reportId":"1","reportName":"Road"},{"reportId":"2"}]})", 500));
   const auto listed = fetch();

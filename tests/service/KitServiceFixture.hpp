@@ -49,27 +49,18 @@ class Answer : public std::enable_shared_from_this<Answer> {
 
   int calls() const { return calls_.load(); }
   bool onMainThread() const { return onMainThread_.load(); }
-  std::optional<OrbisgroveReportCategoriesList> categories() const {
-    const std::lock_guard lock(mutex_);
-    return categories_;
-  }
-  std::shared_ptr<OrbisgroveUserDataInfo> userData() const {
-    const std::lock_guard lock(mutex_);
-    return userData_;
-  }
+  std::optional<OrbisgroveReportCategoriesList> categories() const { return read(categories_); }
+  std::shared_ptr<OrbisgroveUserDataInfo> userData() const { return read(userData_); }
+  std::shared_ptr<const platform::Error> error() const { return read(error_); }
   /// How many categories (or 1 for a record) arrived; nothing when none did.
   std::optional<std::size_t> delivered() const {
-    const std::lock_guard lock(mutex_);
-    if (userData_) return 1;
-    return categories_ ? std::optional<std::size_t>(categories_->size()) : std::nullopt;
+    if (userData()) return 1;
+    const auto list = categories();
+    return list ? std::optional<std::size_t>(list->size()) : std::nullopt;
   }
   std::optional<std::string> recordName() const {
-    const std::lock_guard lock(mutex_);
-    return userData_ ? userData_->name() : std::nullopt;
-  }
-  std::shared_ptr<const platform::Error> error() const {
-    const std::lock_guard lock(mutex_);
-    return error_;
+    const auto data = userData();
+    return data ? data->name() : std::nullopt;
   }
   /// Whether nothing but the caller holds this recording any more, within 5 s
   /// (the delivery thread drops its copy of the handler just after posting).
@@ -83,6 +74,12 @@ class Answer : public std::enable_shared_from_this<Answer> {
   }
 
  private:
+  template <class T>
+  T read(const T& field) const {
+    const std::lock_guard lock(mutex_);
+    return field;
+  }
+
   void record(std::optional<OrbisgroveReportCategoriesList> categories, std::shared_ptr<OrbisgroveUserDataInfo> data,
               std::shared_ptr<const platform::Error> error) {
     onMainThread_.store(platform::MainQueue::shared().isMainThread());
@@ -147,6 +144,8 @@ inline std::shared_ptr<OrbisgroveSaveUserDataOptions> someReport(std::string des
 
 class KitServiceFixture : public ::testing::Test {
  protected:
+  explicit KitServiceFixture(LocalHttpsServiceOptions options = {}) : service(std::move(options)) {}
+
   void SetUp() override {
     pointSharedClientsAt(service.hostAndPort(), service.caFile());
     cacheDirectory =

@@ -2,12 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <orbisgrove/platform/JSONCoding.hpp>
-#include <orbisgrove/platform/MainQueue.hpp>
 #include <orbisgrove/platform/URLError.hpp>
 #include <orbisgrove/service/OrbisgroveFeedbackErrorDomain.hpp>
-
-#include <atomic>
-#include <thread>
 
 #include "service/ReplyRoutine.hpp"
 
@@ -59,33 +55,6 @@ TEST(JudgeReply, BodiesThatAreNotTheEnvelopesGiveTheCodersError) {
     ASSERT_TRUE(error) << body;
     EXPECT_EQ(error->domain(), platform::JSONCodingErrorDomain) << body;
   }
-}
-
-TEST(DeliverReply, PostsExactlyOneHandlerCallToTheMainQueue) {
-  auto& queue = platform::MainQueue::shared();
-  queue.drain();
-  std::atomic<int> successes = 0;
-  std::atomic<int> failures = 0;
-  std::atomic<bool> ranOnMain = true;
-  auto onBody = [&](std::string) {
-    ranOnMain = ranOnMain && queue.isMainThread();
-    ++successes;
-  };
-  auto onError = [&](std::shared_ptr<const platform::Error>) {
-    ranOnMain = ranOnMain && queue.isMainThread();
-    ++failures;
-  };
-  std::thread deliveryThread([&] {
-    deliverReply(std::string(R"({"response":"201"})"), http(200), nullptr, onBody, onError);
-    deliverReply(std::string("not json"), http(200), nullptr, onBody, onError);
-    deliverReply(std::nullopt, nullptr, nullptr, onBody, onError);
-  });
-  deliveryThread.join();
-  EXPECT_EQ(successes + failures, 0) << "handlers must wait for the main queue";
-  EXPECT_EQ(queue.drain(), 3u);
-  EXPECT_EQ(successes, 1);
-  EXPECT_EQ(failures, 2);
-  EXPECT_TRUE(ranOnMain);
 }
 
 }  // namespace

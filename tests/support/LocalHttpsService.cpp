@@ -18,9 +18,15 @@
 #include <thread>
 #include <unordered_set>
 
+#include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
 
 namespace orbisgrove::testing {
 namespace {
@@ -42,49 +48,30 @@ void blockBrokenPipeSignal() {
 }
 
 // One thread per connection, so that stalled requests and idle keep-alive
-// connections never starve the others (httplib's pool has a fixed size).
+// connections never starve the others (httplib's pool has a fixed size). A
+// service sees few connections in its life: threads are joined when it stops.
 class ThreadPerConnection final : public httplib::TaskQueue {
  public:
   void enqueue(std::function<void()> work) override {
     const std::lock_guard lock(mutex_);
-    reapFinishedLocked();
-    auto done = std::make_shared<std::atomic<bool>>(false);
-    threads_.push_back(Worker{std::thread([work = std::move(work), done] {
-                                blockBrokenPipeSignal();
-                                work();
-                                done->store(true);
-                              }),
-                              done});
+    threads_.emplace_back([work = std::move(work)] {
+      blockBrokenPipeSignal();
+      work();
+    });
   }
 
   void shutdown() override {
-    std::vector<Worker> workers;
+    std::vector<std::thread> threads;
     {
       const std::lock_guard lock(mutex_);
-      workers.swap(threads_);
+      threads.swap(threads_);
     }
-    for (auto& worker : workers) worker.thread.join();
+    for (auto& thread : threads) thread.join();
   }
 
  private:
-  struct Worker {
-    std::thread thread;
-    std::shared_ptr<std::atomic<bool>> done;
-  };
-
-  void reapFinishedLocked() {
-    for (auto it = threads_.begin(); it != threads_.end();) {
-      if (it->done->load()) {
-        it->thread.join();
-        it = threads_.erase(it);
-      } else {
-        ++it;
-      }
-    }
-  }
-
   std::mutex mutex_;
-  std::vector<Worker> threads_;
+  std::vector<std::thread> threads_;
 };
 
 // httplib reports the peer's address as pseudo header fields; they were not sent.
@@ -98,6 +85,53 @@ std::string makeTemporaryDirectory() {
   if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("LocalHttpsService: cannot make " + pattern);
   return pattern;
 }
+
+// The HTTP/2 front (http2_front.py) in front of the service on `backend`.
+struct Http2Front {
+  pid_t pid = -1;
+  int input = -1;  // the front ends when this closes
+  int port = -1;
+
+  void start(const tools::LoopbackCertificates& certificates, int backend) {
+    int in[2];
+    int out[2];
+    if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("HTTP/2 front: no pipe");
+    const std::string backendPort = std::to_string(backend);
+    const char* argv[] = {ORBISGROVE_HTTP2_PYTHON,
+                          ORBISGROVE_HTTP2_FRONT,
+                          certificates.serverCertificateFile.c_str(),
+                          certificates.serverPrivateKeyFile.c_str(),
+                          certificates.caCertificateFile.c_str(),
+                          backendPort.c_str(),
+                          nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    const int spawned = ::posix_spawn(&pid, argv[0], &actions, nullptr, const_cast<char* const*>(argv), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(in[0]);
+    ::close(out[1]);
+    input = in[1];
+    std::string line;
+    char c = 0;
+    while (spawned == 0 && ::read(out[0], &c, 1) == 1 && c != '\n') line += c;
+    ::close(out[0]);
+    port = line.empty() ? -1 : std::atoi(line.c_str());
+    if (port <= 0) {
+      stop();
+      throw std::runtime_error("HTTP/2 front did not start (needs python3-h2; scripts/bootstrap.sh installs it)");
+    }
+  }
+
+  void stop() {
+    if (input >= 0) ::close(std::exchange(input, -1));
+    if (pid > 0) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(std::exchange(pid, -1), nullptr, 0);
+    }
+  }
+};
 
 }  // namespace
 
@@ -117,63 +151,37 @@ std::vector<std::string> RecordedRequest::headerNames() const {
   return names;
 }
 
-// ---- Reply -----------------------------------------------------------------
-
-Reply Reply::withStatus(int status, std::string body) {
-  Reply reply;
-  reply.status = status;
-  reply.body = std::move(body);
-  return reply;
+std::string shortFieldName(std::size_t index) {
+  static constexpr std::string_view digits = "0123456789abcdefghijklmnopqrstuvwxyz";
+  return {digits[index / (36 * 36) % 36], digits[index / 36 % 36], digits[index % 36]};
 }
 
+// ---- Reply -----------------------------------------------------------------
+
+Reply Reply::withStatus(int status, std::string body) { return Reply{status, {}, std::move(body)}; }
 Reply Reply::json(std::string body, int status) {
   return withStatus(status, std::move(body)).withHeader("Content-Type", "application/json");
 }
-
 Reply Reply::text(std::string body, int status) {
   return withStatus(status, std::move(body)).withHeader("Content-Type", "text/plain; charset=utf-8");
 }
-
 Reply Reply::redirect(std::string location, int status) {
   return withStatus(status).withHeader("Location", std::move(location));
 }
-
-Reply Reply::closeConnection() {
-  Reply reply;
-  reply.misbehaviour = Misbehaviour::closeBeforeAnswering;
-  return reply;
-}
-
+Reply Reply::closeConnection() { return Reply{.misbehaviour = Misbehaviour::closeBeforeAnswering}; }
 Reply Reply::halfBodyThenClose(std::string body, int status) {
-  Reply reply = withStatus(status, std::move(body));
-  reply.misbehaviour = Misbehaviour::halfBodyThenClose;
-  return reply;
+  return Reply{status, {}, std::move(body), Misbehaviour::halfBodyThenClose};
 }
-
 Reply Reply::stalled() { return Reply{}.stalledUntilReleased(); }
-
 Reply Reply::withHeader(std::string name, std::string value) const& {
-  Reply copy = *this;
-  copy.headers.emplace_back(std::move(name), std::move(value));
-  return copy;
+  return Reply(*this).withHeader(std::move(name), std::move(value));
 }
-
 Reply Reply::withHeader(std::string name, std::string value) && {
   headers.emplace_back(std::move(name), std::move(value));
   return std::move(*this);
 }
-
-Reply Reply::stalledUntilReleased() const {
-  Reply copy = *this;
-  copy.stall = true;
-  return copy;
-}
-
-Reply Reply::inChunks() const {
-  Reply copy = *this;
-  copy.chunked = true;
-  return copy;
-}
+Reply Reply::stalledUntilReleased() const { return Reply(*this).with(&Reply::stall); }
+Reply Reply::inChunks() const { return Reply(*this).with(&Reply::chunked); }
 
 // ---- LocalHttpsService -----------------------------------------------------
 
@@ -203,6 +211,7 @@ struct LocalHttpsService::State {
   std::unique_ptr<httplib::SSLServer> server;
   std::thread listener;
   int port = -1;
+  Http2Front front;
 
   static int connectionIndex() {
     static const int index = SSL_get_ex_new_index(0, nullptr, nullptr, nullptr, &State::freeConnection);
@@ -369,6 +378,7 @@ struct LocalHttpsService::State {
       // the client closed them.
       for (const int socket : openSockets) ::shutdown(socket, SHUT_RDWR);
     }
+    front.stop();
     changed.notify_all();
     if (server) server->stop();
     if (listener.joinable()) listener.join();
@@ -424,6 +434,7 @@ LocalHttpsService::LocalHttpsService(LocalHttpsServiceOptions options) : state_(
       if (std::chrono::steady_clock::now() > deadline) throw std::runtime_error("LocalHttpsService: did not start");
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
+    if (options.http2) state.front.start(state.certificates, state.port);
   } catch (...) {
     state.stop();
     throw;
@@ -432,9 +443,9 @@ LocalHttpsService::LocalHttpsService(LocalHttpsServiceOptions options) : state_(
 
 LocalHttpsService::~LocalHttpsService() { state_->stop(); }
 
-int LocalHttpsService::port() const { return state_->port; }
+int LocalHttpsService::port() const { return state_->front.port > 0 ? state_->front.port : state_->port; }
 
-std::string LocalHttpsService::hostAndPort() const { return "127.0.0.1:" + std::to_string(state_->port); }
+std::string LocalHttpsService::hostAndPort() const { return "127.0.0.1:" + std::to_string(port()); }
 
 std::string LocalHttpsService::url(std::string_view path) const {
   return "https://" + hostAndPort() + std::string(path);

@@ -22,9 +22,8 @@
 //
 // Good to know when scripting misbehaviour: a client (libcurl among them)
 // that sent a request on a reused connection which then closes without any
-// answer sends the request again on a new connection, so that second request
-// takes the next reply. Misbehave on a client's first request, or enqueue the
-// misbehaviour twice, when the client must see it.
+// answer may send it again on a new connection (the kit's session does so only
+// for requests with allowsTransportResend), and the second takes the next reply.
 #pragma once
 
 #include <chrono>
@@ -62,6 +61,10 @@ struct RecordedRequest {
   [[nodiscard]] std::vector<std::string> headerNames() const;
 };
 
+/// A header field name of three characters, different for each `index` below
+/// 36^3 in any letter case.
+std::string shortFieldName(std::size_t index);
+
 /// What the service does with one request.
 struct Reply {
   enum class Misbehaviour {
@@ -76,8 +79,8 @@ struct Reply {
   int status = 200;
   /// Sent as given; the service adds Content-Length (and Content-Type
   /// "text/plain" when the body is not empty and no Content-Type is given).
-  HeaderList headers;
-  std::string body;
+  HeaderList headers{};
+  std::string body{};
   Misbehaviour misbehaviour = Misbehaviour::none;
   /// Sends the body in chunks without a Content-Length.
   bool chunked = false;
@@ -101,12 +104,24 @@ struct Reply {
   [[nodiscard]] Reply stalledUntilReleased() const;
   /// A copy whose body is sent in chunks.
   [[nodiscard]] Reply inChunks() const;
+
+ private:
+  Reply&& with(bool Reply::*flag) && {
+    this->*flag = true;
+    return std::move(*this);
+  }
 };
 
 struct LocalHttpsServiceOptions {
   /// Names the server certificate is made for; a client that connects by
   /// any other name fails host verification.
   std::vector<std::string> certificateNames{"localhost", "127.0.0.1", "::1"};
+  /// Clients talk HTTP/2 (and only that) to a front process (python3-h2) that
+  /// hands each request to the service and sends its reply back with lower-case
+  /// field names. Requests are recorded as the service received them from the
+  /// front (connection numbers are the front's); a misbehaving reply resets
+  /// its stream.
+  bool http2 = false;
 };
 
 class LocalHttpsService {

@@ -40,6 +40,12 @@ struct URLRequest {
   HTTPHeaderFields allHTTPHeaderFields;
   /// Body bytes, sent exactly as they stand.
   std::string httpBody;
+  /// Whether the session may send the body again on its own, as HTTP clients
+  /// do when a kept-alive connection dies before the reply. Off unless the
+  /// request changes nothing on the server: a resend the caller never asked
+  /// for can store a second copy, while a request held to one sending merely
+  /// fails (connection lost) where a resend would have been needed.
+  bool allowsTransportResend = false;
 };
 
 }  // namespace orbisgrove::platform

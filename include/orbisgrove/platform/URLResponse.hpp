@@ -30,9 +30,10 @@ class ORBISGROVE_EXPORT URLResponse {
   URL url_;
 };
 
-/// An HTTP reply: status code and header fields with their names exactly as
-/// the server sent them (a field sent several times holds its values joined by
-/// ", ").
+/// An HTTP reply: status code and header fields with their names as the server
+/// sent them over HTTP/1.x, and with each dash-separated word capitalised over
+/// HTTP/2 and HTTP/3, which send names in lower case ("X-Rate-Limit-Reset"). A
+/// field sent several times holds its values joined by ", ".
 class ORBISGROVE_EXPORT HTTPURLResponse : public URLResponse {
  public:
   /// A reply for `url` with its status code and header fields.

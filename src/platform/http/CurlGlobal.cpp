@@ -4,11 +4,18 @@
 
 #include <cstdlib>
 #include <mutex>
+#include <optional>
+#include <string_view>
 #include <utility>
 #include <vector>
 
+#include <pthread.h>
+
 namespace orbisgrove::platform::http {
 namespace {
+
+// The oldest libcurl whose interfaces the session uses (CURL_WRITEFUNC_ERROR).
+constexpr unsigned kOldestLibcurl = 0x075700;
 
 // How long the exit hook waits, in all, for delivery threads that are busy
 // (a completion handler still running, say). Past it the process exits anyway.
@@ -20,8 +27,30 @@ struct ExitRegistry {
 };
 
 ExitRegistry& exitRegistry() {
-  static auto* registry = new ExitRegistry;  // never destroyed: read by the exit hook
+  static auto* registry = [] {
+    auto* made = new ExitRegistry;  // never destroyed: read by the exit hook
+    // A fork() while another thread holds the lock would leave the child's
+    // exit hook waiting for ever.
+    pthread_atfork([] { exitRegistry().mutex.lock(); }, [] { exitRegistry().mutex.unlock(); },
+                   [] { exitRegistry().mutex.unlock(); });
+    return made;
+  }();
   return *registry;
+}
+
+std::optional<std::string> checkLibcurl(CURLcode initialised) {
+  if (initialised != CURLE_OK)
+    return std::string("libcurl could not be initialised: ") + curl_easy_strerror(initialised);
+  const curl_version_info_data* info = curl_version_info(CURLVERSION_NOW);
+  if (info->version_num < kOldestLibcurl) {
+    return std::string("libcurl ") + info->version + " is older than 7.87.0, the oldest the URL session works with";
+  }
+  const std::string_view tls = info->ssl_version != nullptr ? info->ssl_version : "";
+  if (!tls.starts_with("OpenSSL/")) {
+    return "libcurl uses the TLS library \"" + std::string(tls) +
+           "\", but the URL session needs libcurl built on OpenSSL (it adds trusted authorities to OpenSSL's store)";
+  }
+  return std::nullopt;
 }
 
 void stopParticipantsAtExit() {
@@ -39,16 +68,31 @@ void stopParticipantsAtExit() {
   for (const auto& participant : alive) participant->finishExitStop(deadline);
 }
 
-}  // namespace
-
-void ensureCurlGlobalInit() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    curl_global_init(CURL_GLOBAL_DEFAULT);
+// libcurl initialised once, thread-safely, and what keeps the session from
+// working with it.
+const std::optional<std::string>& initialisedLibcurl() {
+  static const std::optional<std::string> problem = [] {
+    (void)exitRegistry();
+    // Of a libcurl built with several TLS libraries, OpenSSL is the one
+    // wanted; too late when the host initialised libcurl first, which the
+    // check then tells.
+    (void)curl_global_sslset(CURLSSLBACKEND_OPENSSL, nullptr, nullptr);
+    auto found = checkLibcurl(curl_global_init(CURL_GLOBAL_DEFAULT));
     // atexit hooks run in reverse order of registration: registered after
     // curl_global_init (which registers OpenSSL's cleanup), this one runs first.
     std::atexit(stopParticipantsAtExit);
-  });
+    return found;
+  }();
+  return problem;
+}
+
+}  // namespace
+
+void ensureCurlGlobalInit() { (void)initialisedLibcurl(); }
+
+const std::string* curlSetUpProblem() {
+  const auto& problem = initialisedLibcurl();
+  return problem ? &*problem : nullptr;
 }
 
 void stopAtExit(std::weak_ptr<ExitParticipant> participant) {

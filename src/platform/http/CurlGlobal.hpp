@@ -4,12 +4,19 @@
 
 #include <chrono>
 #include <memory>
+#include <string>
 
 namespace orbisgrove::platform::http {
 
 /// Runs curl_global_init exactly once per process. libcurl is never cleaned
 /// up: a host may still be inside the kit while the process exits.
 void ensureCurlGlobalInit();
+
+/// Why the session cannot work with the libcurl it runs on (not initialised,
+/// older than the kit needs, or on a TLS library other than OpenSSL, which
+/// the trust code hands certificates to); null when it can. Initialises
+/// libcurl first.
+const std::string* curlSetUpProblem();
 
 /// Something with a thread that must be stopped before the process's
 /// exit-time cleanup (OpenSSL's above all) pulls the ground from under it.

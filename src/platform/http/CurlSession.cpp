@@ -3,6 +3,7 @@
 // queue work under the session's mutex and wake the thread.
 #include "platform/http/URLSession.hpp"
 
+#include "platform/core/Console.hpp"
 #include "platform/http/CurlGlobal.hpp"
 #include "platform/http/TransportError.hpp"
 #include "platform/http/TrustedCertificates.hpp"
@@ -25,6 +26,7 @@
 
 #include <pthread.h>
 #include <signal.h>
+#include <unistd.h>
 
 namespace orbisgrove::platform {
 namespace http {
@@ -93,6 +95,26 @@ bool isManagedByProtocol(std::string_view name) noexcept {
   return false;
 }
 
+std::string lowerCased(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return lower;
+}
+
+// HTTP/2 and HTTP/3 send field names in lower case; hosts look them up as the
+// services spell them, each dash-separated word capitalised.
+std::string canonicalFieldName(std::string_view name) {
+  std::string canonical(name);
+  bool wordStart = true;
+  for (char& c : canonical) {
+    if (wordStart && c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    wordStart = c == '-';
+  }
+  return canonical;
+}
+
 // Everything that belongs to one transfer on the wire. Only the delivery thread
 // touches it; it stays at one address because libcurl holds pointers into it.
 struct Transfer {
@@ -104,9 +126,20 @@ struct Transfer {
   // The header fields of the latest status line; interim (1xx) and redirect
   // replies are replaced by the one after them.
   HTTPHeaderFields headers;
+  // Lower-cased name -> the name the field is filed under: one lookup per
+  // line, however many fields came before.
+  std::unordered_map<std::string, std::string> fieldIndex;
   std::string lastFieldName;
   bool sawStatusLine = false;
   bool headersComplete = false;
+  bool canonicalNames = false;
+  // A body that must not go out twice is handed to libcurl from here; null
+  // when libcurl sends (and may resend) the body itself.
+  const std::string* bodyOnce = nullptr;
+  std::size_t bodyBytesHandedOver = 0;
+  bool resendRefused = false;
+  // libcurl was about to write the request (CURLOPT_PREREQFUNCTION ran).
+  bool requestStarted = false;
   std::shared_ptr<const TrustedCertificates> trust;
   std::optional<std::string> trustProblem;
   char errorBuffer[CURL_ERROR_SIZE] = {};
@@ -131,19 +164,47 @@ std::size_t receiveBody(char* data, std::size_t size, std::size_t count, void* c
   return length;
 }
 
-// Returns the name under which the value was filed.
-std::string addHeaderField(HTTPHeaderFields& fields, std::string_view name, std::string_view value) {
-  // Names compare without case on the wire; the first spelling the server
-  // used is the one kept.
-  for (auto& [existing, existingValue] : fields) {
-    if (equalsIgnoringCase(existing, name)) {
-      existingValue += ", ";
-      existingValue += value;
-      return existing;
-    }
+// Hands libcurl the body of a request that must reach the server at most
+// once. libcurl stops asking once it holds a body of the announced size, so
+// being asked again means it is about to send the request a second time.
+std::size_t sendBodyOnce(char* buffer, std::size_t size, std::size_t count, void* context) {
+  auto* transfer = static_cast<Transfer*>(context);
+  const std::string& body = *transfer->bodyOnce;
+  if (transfer->bodyBytesHandedOver == body.size() && !body.empty()) {
+    transfer->resendRefused = true;
+    return CURL_READFUNC_ABORT;
   }
-  fields.emplace(std::string(name), std::string(value));
-  return std::string(name);
+  const std::size_t length = std::min(size * count, body.size() - transfer->bodyBytesHandedOver);
+  std::copy_n(body.data() + transfer->bodyBytesHandedOver, length, buffer);
+  transfer->bodyBytesHandedOver += length;
+  return length;
+}
+
+// libcurl rewinds a body only to send it again (on a new connection, or to
+// follow a redirect that keeps the method): refused, so it fails instead.
+int refuseRewind(void* context, curl_off_t /*offset*/, int /*origin*/) {
+  static_cast<Transfer*>(context)->resendRefused = true;
+  return CURL_SEEKFUNC_CANTSEEK;
+}
+
+int noteRequestStart(void* context, char* /*primaryIP*/, char* /*localIP*/, int /*primaryPort*/, int /*localPort*/) {
+  static_cast<Transfer*>(context)->requestStarted = true;
+  return CURL_PREREQFUNC_OK;
+}
+
+// Names compare without case on the wire; the first spelling the server used
+// is the one kept, and a repeated field's values are joined.
+void fileHeaderField(Transfer& transfer, std::string_view name, std::string_view value) {
+  std::string spelling = transfer.canonicalNames ? canonicalFieldName(name) : std::string(name);
+  const auto [entry, isNew] = transfer.fieldIndex.try_emplace(lowerCased(name), std::move(spelling));
+  if (isNew) {
+    transfer.headers.emplace(entry->second, std::string(value));
+  } else {
+    std::string& joined = transfer.headers[entry->second];
+    joined += ", ";
+    joined += value;
+  }
+  transfer.lastFieldName = entry->second;
 }
 
 std::size_t receiveHeaderLine(char* data, std::size_t size, std::size_t count, void* context) {
@@ -153,6 +214,8 @@ std::size_t receiveHeaderLine(char* data, std::size_t size, std::size_t count, v
   const std::string_view line = trimmed(raw);
   if (raw.starts_with("HTTP/")) {
     transfer->headers.clear();
+    transfer->fieldIndex.clear();
+    transfer->canonicalNames = !raw.starts_with("HTTP/1.");
     transfer->lastFieldName.clear();
     transfer->body.clear();
     transfer->sawStatusLine = true;
@@ -175,7 +238,7 @@ std::size_t receiveHeaderLine(char* data, std::size_t size, std::size_t count, v
   }
   const auto colon = line.find(':');
   if (colon == std::string_view::npos || colon == 0) return length;
-  transfer->lastFieldName = addHeaderField(transfer->headers, line.substr(0, colon), trimmed(line.substr(colon + 1)));
+  fileHeaderField(*transfer, line.substr(0, colon), trimmed(line.substr(colon + 1)));
   return length;
 }
 
@@ -196,8 +259,19 @@ struct Outcome {
   std::shared_ptr<const Error> error;
 };
 
-Outcome cancelledOutcome(const URLRequest& request) {
-  return Outcome{std::nullopt, nullptr, makeTransportError(URLErrorCode::cancelled, {}, request.url.absoluteString())};
+// Whether any of the request can have reached the server: libcurl was about
+// to write it, took body bytes, or an answer came.
+bool mayHaveReachedServer(const Transfer* transfer) {
+  return transfer != nullptr &&
+         (transfer->requestStarted || transfer->bodyBytesHandedOver > 0 || transfer->sawStatusLine);
+}
+
+Outcome failedOutcome(const URLRequest& request, URLErrorCode code, std::string_view detail, bool reached) {
+  return Outcome{std::nullopt, nullptr, makeTransportError(code, detail, request.url.absoluteString(), reached)};
+}
+
+Outcome cancelledOutcome(const URLRequest& request, bool reached = false) {
+  return failedOutcome(request, URLErrorCode::cancelled, {}, reached);
 }
 
 class SessionCore;
@@ -222,11 +296,14 @@ class CurlDataTask final : public DataTask, public std::enable_shared_from_this<
     auto completion = std::move(completion_);
     completion_ = nullptr;
     if (!completion) return;
+    // A throwing handler must not take the delivery thread (and with it
+    // every other task of the session) down; the developer hears of it.
     try {
       completion(std::move(outcome.body), std::move(outcome.response), std::move(outcome.error));
+    } catch (const std::exception& failure) {
+      consoleLine(std::string("A completion handler of the URL session threw: ") + failure.what());
     } catch (...) {
-      // A throwing handler must not take the delivery thread (and with it
-      // every other task of the session) down; there is no one to tell.
+      consoleLine("A completion handler of the URL session threw an exception that is not a std::exception.");
     }
     // `completion` goes out of scope here, releasing what it captured before
     // the next task's completion runs.
@@ -254,6 +331,7 @@ class SessionCore final : public ExitParticipant, public std::enable_shared_from
   }
 
   void addTrustedCertificates(const std::string& pemFile) {
+    if (inForkedChild()) return;
     // Read outside the lock: it touches the file system.
     std::shared_ptr<const TrustedCertificates> current;
     {
@@ -271,6 +349,17 @@ class SessionCore final : public ExitParticipant, public std::enable_shared_from
   void setTimeoutCap(std::optional<double> seconds) { testTimeoutCap_.store(seconds.value_or(0)); }
 
   void resume(CurlDataTask& task) {
+    if (inForkedChild()) {
+      endInForkedChild(task, URLErrorCode::cannotLoadFromNetwork,
+                       "the URL session belongs to the process that made it; a process made by fork() cannot use it");
+      return;
+    }
+    if (const std::string* problem = curlSetUpProblem()) {
+      auto expected = DataTask::State::suspended;
+      if (!task.state_.compare_exchange_strong(expected, DataTask::State::completed)) return;
+      task.complete(failedOutcome(task.request_, URLErrorCode::cannotLoadFromNetwork, *problem, false));
+      return;
+    }
     std::unique_lock lock(mutex_);
     // While the process exits nothing starts and no handler runs any more:
     // a handler that starts a new task on failure would otherwise recurse
@@ -287,10 +376,8 @@ class SessionCore final : public ExitParticipant, public std::enable_shared_from
     if (!startThreadLocked()) {
       task.state_.store(DataTask::State::completed);
       lock.unlock();
-      task.complete(
-          Outcome{std::nullopt, nullptr,
-                  makeTransportError(URLErrorCode::cannotLoadFromNetwork, "no delivery thread could be started",
-                                     task.request_.url.absoluteString())});
+      task.complete(failedOutcome(task.request_, URLErrorCode::cannotLoadFromNetwork,
+                                  "no delivery thread could be started", false));
       return;
     }
     pendingStarts_.push_back(task.shared_from_this());
@@ -298,6 +385,10 @@ class SessionCore final : public ExitParticipant, public std::enable_shared_from
   }
 
   void cancel(CurlDataTask& task) {
+    if (inForkedChild()) {
+      endInForkedChild(task, URLErrorCode::cancelled, {});
+      return;
+    }
     std::unique_lock lock(mutex_);
     const auto state = task.state_.load();
     if (stop_ == Stop::exitNow || state == DataTask::State::completed || state == DataTask::State::canceling) return;
@@ -315,6 +406,8 @@ class SessionCore final : public ExitParticipant, public std::enable_shared_from
   /// Stops the session for good: what is in flight completes as cancelled on
   /// the delivery thread, which then ends. Joins it unless called on it.
   void close() {
+    // A forked child has neither the delivery thread nor a lock it can trust.
+    if (inForkedChild()) return;
     std::thread thread;
     {
       const std::lock_guard lock(mutex_);
@@ -336,6 +429,10 @@ class SessionCore final : public ExitParticipant, public std::enable_shared_from
   }
 
   void beginExitStop() override {
+    if (inForkedChild()) return;
+    // From here on the delivery thread claims no completion and makes no
+    // libcurl call: OpenSSL's own exit-time cleanup follows this hook.
+    exiting_.store(true);
     const std::lock_guard lock(mutex_);
     closed_ = true;
     stop_ = Stop::exitNow;
@@ -343,6 +440,7 @@ class SessionCore final : public ExitParticipant, public std::enable_shared_from
   }
 
   void finishExitStop(std::chrono::steady_clock::time_point deadline) override {
+    if (inForkedChild()) return;
     std::unique_lock lock(mutex_);
     if (!thread_.joinable() || thread_.get_id() == std::this_thread::get_id()) return;
     const bool ended = threadEnded_.wait_until(lock, deadline, [this] { return !threadRunning_; });
@@ -363,6 +461,24 @@ class SessionCore final : public ExitParticipant, public std::enable_shared_from
 
  private:
   enum class Stop { none, cancelEverything, exitNow };
+
+  // fork() copies the session without its delivery thread, and with its lock
+  // in whatever state another thread held it.
+  [[nodiscard]] bool inForkedChild() const { return ::getpid() != owner_; }
+
+  // Ends a task in a forked child at once, on the calling thread, without the
+  // session's lock.
+  static void endInForkedChild(CurlDataTask& task, URLErrorCode code, std::string_view detail) {
+    auto state = task.state_.load();
+    while (state != DataTask::State::completed) {
+      if (task.state_.compare_exchange_weak(state, DataTask::State::completed)) {
+        task.complete(failedOutcome(task.request_, code, detail, false));
+        return;
+      }
+    }
+  }
+
+  [[nodiscard]] bool exiting() const { return exiting_.load(); }
 
   bool startThreadLocked() {
     if (threadStarted_) return multi_ != nullptr;
@@ -397,7 +513,7 @@ class SessionCore final : public ExitParticipant, public std::enable_shared_from
   bool claimCompletion(CurlDataTask& task, bool& wasCancelled) {
     const std::lock_guard lock(mutex_);
     const auto state = task.state_.load();
-    if (state == DataTask::State::completed) return false;
+    if (state == DataTask::State::completed || stop_ == Stop::exitNow) return false;
     wasCancelled = state == DataTask::State::canceling;
     task.state_.store(DataTask::State::completed);
     return true;
@@ -406,6 +522,12 @@ class SessionCore final : public ExitParticipant, public std::enable_shared_from
   // `reusable`: the transfer ended cleanly, so its easy handle may serve the
   // next one (a handle that failed can keep state that refuses options).
   void finish(const std::shared_ptr<CurlDataTask>& task, Outcome outcome, bool reusable = false) {
+    if (exiting()) {
+      // Kept, untouched: cleaning the handle up is a libcurl call.
+      abandoned_.push_back(task);
+      return;
+    }
+    const bool reached = mayHaveReachedServer(task->transfer.get());
     if (reusable && task->transfer && task->transfer->easy != nullptr && idleHandles_.size() < idleHandleLimit) {
       curl_easy_reset(task->transfer->easy);
       idleHandles_.push_back(std::exchange(task->transfer->easy, nullptr));
@@ -413,7 +535,7 @@ class SessionCore final : public ExitParticipant, public std::enable_shared_from
     task->transfer.reset();
     bool wasCancelled = false;
     if (!claimCompletion(*task, wasCancelled)) return;
-    task->complete(wasCancelled ? cancelledOutcome(task->request_) : std::move(outcome));
+    task->complete(wasCancelled ? cancelledOutcome(task->request_, reached) : std::move(outcome));
   }
 
   void run();
@@ -425,6 +547,8 @@ class SessionCore final : public ExitParticipant, public std::enable_shared_from
   std::optional<std::string> configure(CurlDataTask& task);
 
   const URLSessionConfiguration configuration_;
+  const pid_t owner_ = ::getpid();
+  std::atomic<bool> exiting_{false};
 
   mutable std::mutex mutex_;
   std::condition_variable threadEnded_;
@@ -447,6 +571,8 @@ class SessionCore final : public ExitParticipant, public std::enable_shared_from
   std::unordered_map<CURL*, std::shared_ptr<CurlDataTask>> running_;
   // Delivery thread only: reset easy handles ready for the next transfers.
   std::vector<CURL*> idleHandles_;
+  // Delivery thread only: tasks that ended after the exit hook had begun.
+  std::vector<std::shared_ptr<CurlDataTask>> abandoned_;
 };
 
 void CurlDataTask::resume() { core_->resume(*this); }
@@ -480,19 +606,24 @@ void SessionCore::run() {
       running_.clear();
       for (auto& [easy, task] : running) {
         curl_multi_remove_handle(multi_, easy);
-        finish(task, cancelledOutcome(task->request_));
+        finish(task, cancelledOutcome(task->request_, mayHaveReachedServer(task->transfer.get())));
       }
       break;
     }
     for (const auto& task : starts) startTransfer(task);
+    // A completion handler may still be running when the exit hook begins:
+    // once it returns, libcurl is not touched again.
+    if (exiting()) break;
     int stillRunning = 0;
     curl_multi_perform(multi_, &stillRunning);
     // A finished transfer frees its connection for one that waits: let libcurl
     // start it at once instead of after the next event.
     const bool finishedAny = collectFinishedTransfers() > 0;
+    if (exiting()) break;
     const int wait = finishedAny ? 0 : (running_.empty() ? idlePollMilliseconds : busyPollMilliseconds);
     curl_multi_poll(multi_, nullptr, 0, wait, nullptr);
   }
+  if (exiting()) stop = Stop::exitNow;
 
   CURLM* multi = nullptr;
   {
@@ -515,6 +646,7 @@ void SessionCore::run() {
 }
 
 void SessionCore::cancelTransfer(const std::shared_ptr<CurlDataTask>& task) {
+  if (exiting()) return;
   if (task->transfer) {
     curl_multi_remove_handle(multi_, task->transfer->easy);
     running_.erase(task->transfer->easy);
@@ -523,20 +655,17 @@ void SessionCore::cancelTransfer(const std::shared_ptr<CurlDataTask>& task) {
 }
 
 void SessionCore::startTransfer(const std::shared_ptr<CurlDataTask>& task) {
-  if (task->state() != DataTask::State::running) {
+  if (task->state() != DataTask::State::running || exiting()) {
     // Cancelled before the thread got to it: the queued cancel completes it.
     return;
   }
   if (auto problem = configure(*task)) {
-    finish(task, Outcome{std::nullopt, nullptr,
-                         makeTransportError(URLErrorCode::unknown, *problem, task->request_.url.absoluteString())});
+    finish(task, failedOutcome(task->request_, URLErrorCode::unknown, *problem, false));
     return;
   }
   CURL* easy = task->transfer->easy;
   if (curl_multi_add_handle(multi_, easy) != CURLM_OK) {
-    finish(task, Outcome{std::nullopt, nullptr,
-                         makeTransportError(URLErrorCode::unknown, "libcurl did not accept the transfer",
-                                            task->request_.url.absoluteString())});
+    finish(task, failedOutcome(task->request_, URLErrorCode::unknown, "libcurl did not accept the transfer", false));
     return;
   }
   running_.emplace(easy, task);
@@ -611,6 +740,8 @@ std::optional<std::string> SessionCore::configure(CurlDataTask& task) {
   set(curl_easy_setopt(easy, CURLOPT_WRITEDATA, static_cast<void*>(transfer.get())));
   set(curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, receiveHeaderLine));
   set(curl_easy_setopt(easy, CURLOPT_HEADERDATA, static_cast<void*>(transfer.get())));
+  set(curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, noteRequestStart));
+  set(curl_easy_setopt(easy, CURLOPT_PREREQDATA, static_cast<void*>(transfer.get())));
   // libcurl refuses a reply whose Content-Length is too large before any of
   // it arrives; receiveBody covers replies without one.
   constexpr auto largestOffset = static_cast<std::size_t>(std::numeric_limits<curl_off_t>::max());
@@ -631,11 +762,22 @@ std::optional<std::string> SessionCore::configure(CurlDataTask& task) {
 
   // The body goes out from the task's own request, which outlives the
   // transfer, so libcurl need not copy it. POST by its own option, so that a
-  // 301/302/303 redirect turns it into a GET as browsers do.
+  // 301/302/303 redirect turns it into a GET as browsers do. A body that may
+  // go out only once is handed over through a callback that cannot rewind:
+  // libcurl then fails where it would send the request again.
   const std::string& method = request.httpMethod;
   const auto sendBody = [&] {
     set(curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.httpBody.size())));
-    set(curl_easy_setopt(easy, CURLOPT_POSTFIELDS, request.httpBody.data()));
+    if (request.allowsTransportResend) {
+      set(curl_easy_setopt(easy, CURLOPT_POSTFIELDS, request.httpBody.data()));
+      return;
+    }
+    transfer->bodyOnce = &request.httpBody;
+    set(curl_easy_setopt(easy, CURLOPT_POST, 1L));
+    set(curl_easy_setopt(easy, CURLOPT_READFUNCTION, sendBodyOnce));
+    set(curl_easy_setopt(easy, CURLOPT_READDATA, static_cast<void*>(transfer.get())));
+    set(curl_easy_setopt(easy, CURLOPT_SEEKFUNCTION, refuseRewind));
+    set(curl_easy_setopt(easy, CURLOPT_SEEKDATA, static_cast<void*>(transfer.get())));
   };
   if (method == "GET") {
     set(curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L));
@@ -657,7 +799,7 @@ std::optional<std::string> SessionCore::configure(CurlDataTask& task) {
 std::size_t SessionCore::collectFinishedTransfers() {
   std::size_t finished = 0;
   int queued = 0;
-  while (CURLMsg* message = curl_multi_info_read(multi_, &queued)) {
+  while (CURLMsg* message = exiting() ? nullptr : curl_multi_info_read(multi_, &queued)) {
     if (message->msg != CURLMSG_DONE) continue;
     CURL* easy = message->easy_handle;
     const CURLcode result = message->data.result;
@@ -687,7 +829,11 @@ Outcome SessionCore::outcomeOf(CurlDataTask& task, CURLcode result) {
     // Without a redirect the reply's URL is the request's, already parsed.
     URL url = effective == task.request_.url.absoluteString() ? task.request_.url
                                                               : URL::fromString(effective).value_or(task.request_.url);
-    response = std::make_shared<const HTTPURLResponse>(std::move(url), status, std::move(transfer.headers));
+    long version = CURL_HTTP_VERSION_NONE;
+    curl_easy_getinfo(transfer.easy, CURLINFO_HTTP_VERSION, &version);
+    const int major = version == CURL_HTTP_VERSION_3 ? 3 : version == CURL_HTTP_VERSION_2_0 ? 2 : 1;
+    response =
+        std::make_shared<const SessionHTTPURLResponse>(std::move(url), status, std::move(transfer.headers), major);
   }
   if (result == CURLE_OK) return Outcome{std::move(transfer.body), std::move(response), nullptr};
 
@@ -698,6 +844,10 @@ Outcome SessionCore::outcomeOf(CurlDataTask& task, CURLcode result) {
   if (transfer.bodyTooLarge) {
     code = URLErrorCode::dataLengthExceedsMaximum;
     detail = "the body exceeds " + std::to_string(transfer.maximumBodyBytes) + " bytes";
+  } else if (transfer.resendRefused) {
+    code = URLErrorCode::networkConnectionLost;
+    // A resend after a lost connection, or a redirect that keeps the body.
+    detail = "libcurl would have sent the request's body a second time, and it goes out at most once";
   } else if (transfer.trustProblem) {
     detail = *transfer.trustProblem;
   } else {
@@ -706,7 +856,8 @@ Outcome SessionCore::outcomeOf(CurlDataTask& task, CURLcode result) {
   }
   // A reply whose head arrived stays useful to the caller (its status and
   // rate-limit fields) even when its body was cut short or refused.
-  return Outcome{std::nullopt, std::move(response), makeTransportError(code, detail, effective)};
+  return Outcome{std::nullopt, std::move(response),
+                 makeTransportError(code, detail, effective, mayHaveReachedServer(&transfer))};
 }
 
 class CurlSession final : public URLSession {

@@ -115,7 +115,7 @@ URLErrorCode urlErrorCodeFor(CURLcode result, long verifyResult) noexcept {
 }
 
 std::shared_ptr<const Error> makeTransportError(URLErrorCode code, std::string_view detail,
-                                                const std::string& failingURL) {
+                                                const std::string& failingURL, bool mayHaveReachedServer) {
   std::string reason(wordsFor(code));
   if (!detail.empty()) {
     reason += " (";
@@ -125,7 +125,9 @@ std::shared_ptr<const Error> makeTransportError(URLErrorCode code, std::string_v
   UserInfo userInfo;
   userInfo.emplace(NSLocalizedFailureReasonErrorKey, std::move(reason));
   userInfo.emplace(NSURLErrorFailingURLStringErrorKey, failingURL);
-  return Error::make(std::string(URLErrorDomain), static_cast<std::int64_t>(code), std::move(userInfo));
+  return Error::make(
+      std::string(URLErrorDomain), static_cast<std::int64_t>(code), std::move(userInfo),
+      DeliveryFacts{.requestMayHaveReachedServer = mayHaveReachedServer, .httpStatusCode = std::nullopt});
 }
 
 }  // namespace orbisgrove::platform::http

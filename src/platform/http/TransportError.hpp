@@ -19,8 +19,9 @@ URLErrorCode urlErrorCodeFor(CURLcode result, long verifyResult) noexcept;
 
 /// An error of the URL-loading domain whose failure reason says in words
 /// what failed, followed by `detail` (libcurl's own message) when there is
-/// one, and which names the failing URL.
+/// one, and which names the failing URL. `mayHaveReachedServer` is false only
+/// when nothing of the request can have left the device.
 std::shared_ptr<const Error> makeTransportError(URLErrorCode code, std::string_view detail,
-                                                const std::string& failingURL);
+                                                const std::string& failingURL, bool mayHaveReachedServer);
 
 }  // namespace orbisgrove::platform::http

@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace orbisgrove::platform {
@@ -25,10 +26,29 @@ struct URLSessionConfiguration {
   std::vector<std::string> additionalTrustedCertificateFiles;
 };
 
+/// An HTTP reply as the platform session delivers it, which also tells the
+/// HTTP version that carried it.
+class SessionHTTPURLResponse final : public HTTPURLResponse {
+ public:
+  SessionHTTPURLResponse(URL url, std::int64_t statusCode, HTTPHeaderFields headerFields, int httpMajorVersion)
+      : HTTPURLResponse(std::move(url), statusCode, std::move(headerFields)), httpMajorVersion_(httpMajorVersion) {}
+  /// 1 for HTTP/1.x, 2 for HTTP/2, 3 for HTTP/3, as libcurl negotiated it.
+  [[nodiscard]] int httpMajorVersion() const noexcept { return httpMajorVersion_; }
+
+ private:
+  int httpMajorVersion_;
+};
+
 /// Makes data tasks. Every completion runs exactly once, on the session's
 /// delivery thread, with (body or none, reply or none, transport error or
 /// none): a reply that arrived whole has a body (possibly empty) and no error;
-/// a failed transfer has no body and an error of the URL-loading domain.
+/// a failed transfer has no body and an error of the URL-loading domain whose
+/// DeliveryFacts say whether any of the request may have reached the server.
+/// Reply field names over HTTP/1.x are as the server sent them; over HTTP/2
+/// and HTTP/3, which send them in lower case, each dash-separated word is
+/// capitalised ("x-rate-limit-reset" becomes "X-Rate-Limit-Reset"). A request
+/// whose allowsTransportResend is false has its body sent at most once. After
+/// fork() the child's requests fail at once (cannotLoadFromNetwork).
 class URLSession {
  public:
   using CompletionHandler =

@@ -33,7 +33,7 @@ class Completion : public std::enable_shared_from_this<Completion> {
         const std::lock_guard lock(self->mutex_);
         ++self->calls_;
         self->body_ = std::move(body);
-        self->response_ = std::move(response);
+        self->response_ = std::dynamic_pointer_cast<const HTTPURLResponse>(response);
         self->error_ = std::move(error);
         self->onDeliveryThread_ = session != nullptr && session->isDeliveryThread();
       }
@@ -46,43 +46,29 @@ class Completion : public std::enable_shared_from_this<Completion> {
     return arrived_.wait_for(lock, timeout, [this] { return calls_ > 0; });
   }
 
-  int calls() const {
-    const std::lock_guard lock(mutex_);
-    return calls_;
-  }
-  std::optional<std::string> body() const {
-    const std::lock_guard lock(mutex_);
-    return body_;
-  }
-  std::shared_ptr<const HTTPURLResponse> response() const {
-    const std::lock_guard lock(mutex_);
-    return std::dynamic_pointer_cast<const HTTPURLResponse>(response_);
-  }
-  bool hasResponse() const {
-    const std::lock_guard lock(mutex_);
-    return response_ != nullptr;
-  }
-  std::shared_ptr<const Error> error() const {
-    const std::lock_guard lock(mutex_);
-    return error_;
-  }
+  int calls() const { return read(calls_); }
+  std::optional<std::string> body() const { return read(body_); }
+  std::shared_ptr<const HTTPURLResponse> response() const { return read(response_); }
+  std::shared_ptr<const Error> error() const { return read(error_); }
+  bool ranOnDeliveryThread() const { return read(onDeliveryThread_); }
   /// The error's code in the URL-loading domain; 0 when there is no error.
   std::int64_t urlErrorCode() const {
     const auto e = error();
-    if (!e) return 0;
-    return e->domain() == URLErrorDomain ? e->code() : -424242;
-  }
-  bool ranOnDeliveryThread() const {
-    const std::lock_guard lock(mutex_);
-    return onDeliveryThread_;
+    return !e ? 0 : e->domain() == URLErrorDomain ? e->code() : -424242;
   }
 
  private:
+  template <class T>
+  T read(const T& field) const {
+    const std::lock_guard lock(mutex_);
+    return field;
+  }
+
   mutable std::mutex mutex_;
   std::condition_variable arrived_;
   int calls_ = 0;
   std::optional<std::string> body_;
-  std::shared_ptr<const URLResponse> response_;
+  std::shared_ptr<const HTTPURLResponse> response_;
   std::shared_ptr<const Error> error_;
   bool onDeliveryThread_ = false;
 };

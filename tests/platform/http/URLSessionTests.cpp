@@ -5,7 +5,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <orbisgrove/platform/Settings.hpp>
+
+#include <atomic>
+#include <stdexcept>
 #include <thread>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace orbisgrove::platform::testing {
 namespace {
@@ -15,123 +22,127 @@ using orbisgrove::testing::LocalHttpsServiceOptions;
 using orbisgrove::testing::RecordedRequest;
 using orbisgrove::testing::Reply;
 using ::testing::HasSubstr;
-using ::testing::UnorderedElementsAre;
+using ::testing::UnorderedElementsAreArray;
 using namespace std::chrono_literals;
 
 std::string failingURLOf(const Error& error) {
   return error.textForKey(NSURLErrorFailingURLStringErrorKey).value_or("<none>");
 }
 
-TEST(URLSessionRequests, PostCarriesExactlyTheGivenHeadersAndBodyBytes) {
-  LocalHttpsService service;
-  service.enqueue(Reply::json(R"({"response":"201"})", 201)
-                      .withHeader("X-Rate-Limit-Limit", "100")
-                      .withHeader("x-lower-case", "kept")
-                      .withHeader("X-Repeated", "one")
-                      .withHeader("X-Repeated", "two"));
-  auto session = sessionTrusting(service);
-
-  const std::string body("q=712&key=tV3nQe8LpZk2RwXa0MfYc7HsJd9=&val=401*401*401\0\r\n\xff", 57);
-  auto request = requestFor(service.url("/explore-api/v1.2/"), "POST", body);
-  request.allHTTPHeaderFields = {{"Content-Type", "application/x-www-form-urlencoded"}, {"X-Client-Trace", "abc"}};
-  auto done = Completion::make();
-  const auto task = session->dataTask(request, done->handler(session.get()));
-  EXPECT_EQ(task->state(), DataTask::State::suspended);
-  std::this_thread::sleep_for(50ms);
-  EXPECT_EQ(service.requestCount(), 0U) << "a task must not start before resume()";
-
-  task->resume();
-  ASSERT_TRUE(done->wait());
-  EXPECT_EQ(task->state(), DataTask::State::completed);
-  ASSERT_EQ(service.requestCount(), 1U);
-  const RecordedRequest recorded = service.requests().front();
-  EXPECT_EQ(recorded.method, "POST");
-  EXPECT_EQ(recorded.target, "/explore-api/v1.2/");
-  EXPECT_EQ(recorded.body, body);
-  EXPECT_THAT(recorded.headerNames(), UnorderedElementsAre("Host", "Content-Length", "Content-Type", "X-Client-Trace"));
-  EXPECT_EQ(recorded.header("Content-Length"), std::to_string(body.size()));
-  EXPECT_EQ(recorded.header("Content-Type"), "application/x-www-form-urlencoded");
-  EXPECT_EQ(recorded.header("Host"), service.hostAndPort());
-
-  EXPECT_EQ(done->error(), nullptr);
-  EXPECT_EQ(done->body(), R"({"response":"201"})");
-  const auto response = done->response();
-  ASSERT_NE(response, nullptr);
-  EXPECT_EQ(response->statusCode(), 201);
-  EXPECT_EQ(response->url().absoluteString(), service.url("/explore-api/v1.2/"));
-  EXPECT_EQ(response->valueForHeaderField("X-Rate-Limit-Limit"), "100");
-  EXPECT_EQ(response->valueForHeaderField("x-lower-case"), "kept");
-  EXPECT_FALSE(response->valueForHeaderField("X-Lower-Case").has_value());
-  EXPECT_EQ(response->valueForHeaderField("X-Repeated"), "one, two");
-  EXPECT_EQ(response->valueForHeaderField("Content-Type"), "application/json");
-  EXPECT_TRUE(done->ranOnDeliveryThread());
-  EXPECT_FALSE(session->isDeliveryThread());
-  EXPECT_EQ(done->calls(), 1);
-}
-
-TEST(URLSessionRequests, BodiesOfAnySizeGoOutWholeWithoutExpectContinue) {
+TEST(URLSessionRequests, CarryExactlyTheGivenHeadersAndBodyBytesWithoutExpectContinue) {
   LocalHttpsService service;
   auto session = sessionTrusting(service);
   // Large enough that libcurl would otherwise ask for 100-continue first.
   std::string large(2 * 1024 * 1024 + 7, '\0');
   for (std::size_t i = 0; i < large.size(); ++i) large[i] = static_cast<char>(i * 7 % 251);
-  for (const auto& request : {requestFor(service.url("/empty"), "POST", ""), requestFor(service.url("/plain?x=1")),
-                              requestFor(service.url("/large"), "PUT", large)}) {
-    const auto done = run(*session, request);
+  const std::string binary("q=712&key=tV3nQe8LpZk2RwXa0MfYc7HsJd9=&val=401*401*401\0\r\n\xff", 57);
+  const struct {
+    const char* method;
+    std::string body;
+    bool resend;
+    HTTPHeaderFields fields;
+    std::vector<std::string> sent;
+  } cases[] = {
+      {"POST",
+       binary,
+       false,
+       {{"Content-Type", "application/x-www-form-urlencoded"}, {"X-Trace", "abc"}},
+       {"Host", "Content-Length", "Content-Type", "X-Trace"}},
+      {"POST", binary, true, {}, {"Host", "Content-Length"}},
+      {"POST", "", false, {}, {"Host", "Content-Length"}},
+      {"GET", "", false, {}, {"Host"}},
+      {"PUT", large, false, {}, {"Host", "Content-Length"}},
+      {"PUT", large, true, {}, {"Host", "Content-Length"}},
+      // Fields the session itself owns are not taken from the caller.
+      {"POST",
+       "body",
+       false,
+       {{"Content-Length", "9"}, {"Expect", "100-continue"}, {"Accept", "application/json"}},
+       {"Host", "Content-Length", "Accept"}},
+  };
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    const auto& c = cases[i];
+    SCOPED_TRACE(i);
+    const std::string target = "/r?i=" + std::to_string(i);
+    auto request = requestFor(service.url(target), c.method, c.body);
+    request.allHTTPHeaderFields = c.fields;
+    request.allowsTransportResend = c.resend;
+    auto done = Completion::make();
+    const auto task = session->dataTask(request, done->handler(session.get()));
+    std::this_thread::sleep_for(i == 0 ? 50ms : 0ms);
+    EXPECT_EQ(service.requestCount(), i) << "a task must not start before resume()";
+    EXPECT_EQ(task->state(), DataTask::State::suspended);
+    task->resume();
+    ASSERT_TRUE(done->wait());
+    EXPECT_EQ(task->state(), DataTask::State::completed);
+    EXPECT_EQ(done->calls(), 1);
+    EXPECT_TRUE(done->ranOnDeliveryThread());
     EXPECT_EQ(done->error(), nullptr);
+    EXPECT_EQ(done->response()->url().absoluteString(), service.url(target));
     // The service's default reply is a 200 without body: "", never "no body".
     EXPECT_EQ(done->body(), std::optional<std::string>(""));
+    const auto recorded = service.requests().at(i);
+    EXPECT_EQ(recorded.method, c.method);
+    EXPECT_EQ(recorded.target, target);
+    EXPECT_TRUE(recorded.body == c.body) << "the body arrived altered (" << recorded.body.size() << " bytes)";
+    EXPECT_THAT(recorded.headerNames(), UnorderedElementsAreArray(c.sent));
+    EXPECT_EQ(recorded.header("Content-Length").value_or("0"), std::to_string(c.body.size()));
+    for (const auto& [name, value] : c.fields) {
+      if (name != "Content-Length" && name != "Expect") {
+        EXPECT_EQ(recorded.header(name), value);
+      }
+    }
   }
-  const auto requests = service.requests();
-  ASSERT_EQ(requests.size(), 3U);
-  EXPECT_THAT(requests[0].headerNames(), UnorderedElementsAre("Host", "Content-Length"));
-  EXPECT_EQ(requests[0].header("Content-Length"), "0");
-  EXPECT_EQ(requests[1].method, "GET");
-  EXPECT_EQ(requests[1].target, "/plain?x=1");
-  EXPECT_THAT(requests[1].headerNames(), UnorderedElementsAre("Host"));
-  EXPECT_EQ(requests[2].method, "PUT");
-  EXPECT_THAT(requests[2].headerNames(), UnorderedElementsAre("Host", "Content-Length"));
-  EXPECT_TRUE(requests[2].body == large) << "the large body arrived altered (" << requests[2].body.size() << " bytes)";
-}
-
-TEST(URLSessionRequests, HeaderFieldsThatWouldCorruptTheRequestAreRefused) {
-  LocalHttpsService service;
-  auto session = sessionTrusting(service);
+  // Values that would smuggle a field or a request onto the wire are refused.
   for (const auto& [name, value] : std::vector<std::pair<std::string, std::string>>{
            {"X-Injected", "a\r\nX-Evil: 1"}, {"Bad Name", "v"}, {"X-Null", std::string("a\0b", 3)}}) {
-    SCOPED_TRACE(name);
     auto request = requestFor(service.url("/"), "POST", "body");
     request.allHTTPHeaderFields = {{name, value}};
     const auto done = run(*session, request);
-    EXPECT_EQ(done->urlErrorCode(), code(URLErrorCode::unknown));
-    EXPECT_FALSE(done->body().has_value());
+    EXPECT_EQ(done->urlErrorCode(), code(URLErrorCode::unknown)) << name;
+    EXPECT_EQ(done->error()->deliveryFacts().requestMayHaveReachedServer, false) << name;
   }
-  // Fields the session itself owns are not taken from the caller.
-  auto request = requestFor(service.url("/"), "POST", "body");
-  request.allHTTPHeaderFields = {{"Content-Length", "999"}, {"Expect", "100-continue"}, {"Accept", "application/json"}};
-  const auto done = run(*session, request);
-  EXPECT_EQ(done->error(), nullptr);
-  ASSERT_EQ(service.requestCount(), 1U);
-  const auto recorded = service.requests().front();
-  EXPECT_THAT(recorded.headerNames(), UnorderedElementsAre("Host", "Content-Length", "Accept"));
-  EXPECT_EQ(recorded.header("Content-Length"), "4");
-  EXPECT_EQ(recorded.body, "body");
+  EXPECT_EQ(service.requestCount(), std::size(cases));
+  EXPECT_FALSE(session->isDeliveryThread());
 }
 
-TEST(URLSessionConnections, SequentialRequestsReuseOneConnection) {
-  LocalHttpsService service;
-  auto session = sessionTrusting(service);
-  for (int i = 0; i < 6; ++i) {
-    EXPECT_EQ(run(*session, requestFor(service.url("/" + std::to_string(i)), "POST", "n"))->error(), nullptr);
+TEST(URLSessionReplies, FieldNamesStayAsSentOverHTTP1AndAreCapitalisedOverHTTP2) {
+  for (const bool http2 : {false, true}) {
+    SCOPED_TRACE(http2 ? "HTTP/2" : "HTTP/1.1");
+    LocalHttpsService service(LocalHttpsServiceOptions{.http2 = http2});
+    Reply reply = Reply::json("{}", 429)
+                      .withHeader("X-Rate-Limit-Reset", "9")
+                      .withHeader("x-lower-case", "kept")
+                      .withHeader("X-Repeated", "one")
+                      .withHeader("x-repeated", "two");
+    // Each of many distinct fields is filed with one lookup, not a scan of
+    // the ones before (bench/ measures it). Names of three characters keep
+    // the head under libcurl's 300 KiB limit.
+    const std::size_t many = http2 ? 0 : 40000;
+    for (std::size_t i = 0; i < many; ++i)
+      reply = std::move(reply).withHeader(orbisgrove::testing::shortFieldName(i), "");
+    service.enqueue(std::move(reply));
+    auto session = sessionTrusting(service);
+    const auto done = run(*session, requestFor(service.url("/"), "POST", "q=705"));
+    const auto response = std::dynamic_pointer_cast<const SessionHTTPURLResponse>(done->response());
+    ASSERT_NE(response, nullptr) << (done->error() ? done->error()->description() : "");
+    EXPECT_EQ(response->httpMajorVersion(), http2 ? 2 : 1);
+    EXPECT_EQ(response->statusCode(), 429);
+    EXPECT_EQ(response->valueForHeaderField("X-Rate-Limit-Reset"), "9");
+    EXPECT_EQ(response->valueForHeaderField("X-Lower-Case").has_value(), http2);
+    EXPECT_EQ(response->valueForHeaderField("x-lower-case").has_value(), !http2);
+    EXPECT_EQ(response->valueForHeaderField("X-Repeated"), "one, two");
+    EXPECT_GE(response->allHeaderFields().size(), many + 4);
+    EXPECT_EQ(service.requests().at(0).body, "q=705");
   }
-  EXPECT_EQ(service.requestCount(), 6U);
-  EXPECT_EQ(service.connectionCount(), 1U);
 }
 
-TEST(URLSessionConnections, HundredsOfConcurrentTasksEachCompleteOnceWithTheirOwnReply) {
+TEST(URLSessionConnections, ManyTasksShareFewConnectionsAndEachCompletesOnceWithItsOwnReply) {
   LocalHttpsService service;
   service.setHandler([](const RecordedRequest& request) { return Reply::text("reply to " + request.target); });
   auto session = sessionTrusting(service);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(run(*session, requestFor(service.url("/"), "POST", "n"))->error(), nullptr);
+  EXPECT_EQ(service.connectionCount(), 1U) << "sequential requests did not reuse their connection";
   constexpr std::size_t count = 300;
   std::vector<std::shared_ptr<Completion>> done;
   std::vector<std::shared_ptr<DataTask>> tasks;
@@ -153,86 +164,86 @@ TEST(URLSessionConnections, HundredsOfConcurrentTasksEachCompleteOnceWithTheirOw
     EXPECT_EQ(done[i]->calls(), 1) << "task " << i;
     EXPECT_EQ(done[i]->body(), "reply to /task/" + std::to_string(i));
   }
-  EXPECT_EQ(service.requestCount(), count);
-  // Transfers share a few kept-alive connections instead of one each.
+  EXPECT_EQ(service.requestCount(), count + 3);
   EXPECT_LE(service.connectionCount(), 6U);
 }
 
-TEST(URLSessionCancel, CompletesOnceAsCancelledBeforeResumeAndWhileHeldButNotAfterCompletion) {
+TEST(URLSessionCompletions, OneThatThrowsIsToldOnTheConsoleAndTheSessionGoesOn) {
   LocalHttpsService service;
   auto session = sessionTrusting(service);
-  auto never = Completion::make();
-  const auto suspended = session->dataTask(requestFor(service.url("/never")), never->handler(session.get()));
-  suspended->cancel();
-  ASSERT_TRUE(never->wait());
-  suspended->resume();
-  suspended->cancel();
+  std::mutex mutex;
+  std::vector<std::string> lines;
+  setConsoleSink([&](std::string_view line) {
+    const std::lock_guard lock(mutex);
+    lines.emplace_back(line);
+  });
+  std::atomic<bool> thrown = false;
+  session
+      ->dataTask(requestFor(service.url("/")),
+                 [&](auto, auto, auto) {
+                   thrown = true;
+                   throw std::runtime_error("handler broke");
+                 })
+      ->resume();
+  for (int i = 0; i < 1000 && !thrown; ++i) std::this_thread::sleep_for(10ms);
+  EXPECT_EQ(run(*session, requestFor(service.url("/")))->error(), nullptr);
+  setConsoleSink(nullptr);
+  ASSERT_EQ(lines.size(), 1U);
+  EXPECT_THAT(lines[0], HasSubstr("handler broke"));
+}
 
-  service.enqueue(Reply::text("late").stalledUntilReleased());
-  auto held = Completion::make();
-  const auto slow = session->dataTask(requestFor(service.url("/slow"), "POST", "x"), held->handler());
-  slow->resume();
-  ASSERT_TRUE(service.waitForStalled(1));
-  std::thread([slow] { slow->cancel(); }).join();
-  ASSERT_TRUE(held->wait());
-  service.releaseStalled();
-
-  service.enqueue(Reply::text("done"));
-  auto finished = Completion::make();
-  const auto completed = session->dataTask(requestFor(service.url("/")), finished->handler());
-  completed->resume();
-  ASSERT_TRUE(finished->wait());
-  completed->cancel();
-  std::this_thread::sleep_for(100ms);
-
-  for (const auto& done : {never, held}) {
-    EXPECT_EQ(done->calls(), 1);
-    EXPECT_EQ(done->urlErrorCode(), code(URLErrorCode::cancelled));
-    EXPECT_FALSE(done->body().has_value());
-    EXPECT_FALSE(done->hasResponse());
+TEST(URLSessionFork, RequestsOfAForkedChildFailAtOnce) {
+  LocalHttpsService service;
+  auto session = sessionTrusting(service);
+  ASSERT_EQ(run(*session, requestFor(service.url("/")))->error(), nullptr);  // the delivery thread runs
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    auto done = Completion::make();
+    session->dataTask(requestFor(service.url("/child")), done->handler())->resume();
+    const bool failed = done->wait(5s) && done->urlErrorCode() == code(URLErrorCode::cannotLoadFromNetwork) &&
+                        done->error()->deliveryFacts().requestMayHaveReachedServer == false;
+    ::_exit(failed ? 0 : 1);
   }
-  EXPECT_EQ(failingURLOf(*never->error()), service.url("/never"));
-  EXPECT_TRUE(never->ranOnDeliveryThread());
-  EXPECT_EQ(finished->calls(), 1);
-  EXPECT_EQ(finished->error(), nullptr);
-  EXPECT_EQ(finished->body(), "done");
-  for (const auto& task : {suspended, slow, completed}) EXPECT_EQ(task->state(), DataTask::State::completed);
-  EXPECT_EQ(service.requestCount(), 2U) << "the task cancelled before resume reached the network";
+  int status = -1;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child's request did not fail at once";
+  EXPECT_EQ(service.requestCount(), 1U);
 }
 
-TEST(URLSessionFailures, RefusedConnectionIsCannotConnect) {
+TEST(URLSessionFailures, TellTheirCauseAndWhetherTheRequestMayHaveReachedTheServer) {
   // A port that was just listened on and has no listener now.
-  auto stopped = std::make_unique<LocalHttpsService>();
-  const std::string url = stopped->url("/explore-api/v1.2/");
-  stopped.reset();
-  auto session = URLSession::make({});
-  const auto done = run(*session, requestFor(url, "POST", "q=712"));
-  EXPECT_EQ(done->calls(), 1);
-  EXPECT_EQ(done->urlErrorCode(), code(URLErrorCode::cannotConnectToHost));
-  EXPECT_FALSE(done->body().has_value());
-  EXPECT_FALSE(done->hasResponse());
-  EXPECT_EQ(failingURLOf(*done->error()), url);
-  EXPECT_THAT(done->error()->localizedFailureReason().value_or(""), HasSubstr("libcurl"));
-}
-
-TEST(URLSessionFailures, DroppedConnectionsAreConnectionLost) {
+  const std::string refused = LocalHttpsService().url("/explore-api/v1.2/");
   LocalHttpsService service;
   service.enqueue(Reply::closeConnection());
-  auto session = sessionTrusting(service);
-  const auto dropped = run(*session, requestFor(service.url("/drop"), "POST", "a"));
-  EXPECT_EQ(dropped->urlErrorCode(), code(URLErrorCode::networkConnectionLost));
-  EXPECT_FALSE(dropped->body().has_value());
-  EXPECT_FALSE(dropped->hasResponse());
-
-  // Half a body: no body is delivered, but the head that did arrive is.
   service.enqueue(Reply::halfBodyThenClose(std::string(4000, 'x'), 503).withHeader("X-Rate-Limit-Reset", "9"));
-  const auto cut = run(*session, requestFor(service.url("/cut"), "POST", "b"));
-  EXPECT_EQ(cut->urlErrorCode(), code(URLErrorCode::networkConnectionLost));
-  EXPECT_FALSE(cut->body().has_value());
-  ASSERT_NE(cut->response(), nullptr);
-  EXPECT_EQ(cut->response()->statusCode(), 503);
-  EXPECT_EQ(cut->response()->valueForHeaderField("X-Rate-Limit-Reset"), "9");
-  EXPECT_EQ(dropped->calls() + cut->calls(), 2);
+  auto session = sessionTrusting(service);
+  const struct {
+    std::string url;
+    URLErrorCode code;
+    bool reached;
+    std::int64_t status;  // of the head that arrived; 0 for none
+  } cases[] = {
+      {refused, URLErrorCode::cannotConnectToHost, false, 0},
+      {service.url("/drop"), URLErrorCode::networkConnectionLost, true, 0},
+      // Half a body: no body is delivered, but the head that did arrive is.
+      {service.url("/cut"), URLErrorCode::networkConnectionLost, true, 503},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.url);
+    const auto done = run(*session, requestFor(c.url, "POST", "a"));
+    EXPECT_EQ(done->calls(), 1);
+    EXPECT_EQ(done->urlErrorCode(), code(c.code));
+    EXPECT_FALSE(done->body().has_value());
+    EXPECT_EQ(failingURLOf(*done->error()), c.url);
+    EXPECT_THAT(done->error()->localizedFailureReason().value_or(""), HasSubstr("libcurl"));
+    EXPECT_EQ(done->error()->deliveryFacts().requestMayHaveReachedServer, c.reached);
+    const auto response = done->response();
+    EXPECT_EQ(response ? response->statusCode() : 0, c.status);
+    if (response) {
+      EXPECT_EQ(response->valueForHeaderField("X-Rate-Limit-Reset"), "9");
+    }
+  }
 }
 
 TEST(URLSessionFailures, OversizedRepliesAreRefusedWhetherAnnouncedOrStreamed) {
@@ -266,24 +277,28 @@ TEST(URLSessionRedirects, FollowsHttpsRedirectsUpToFive) {
     return Reply::withStatus(404);
   });
   auto session = sessionTrusting(service);
-
-  const auto followed = run(*session, requestFor(service.url("/start"), "POST", "x"));
-  EXPECT_EQ(followed->body(), "arrived");
-  ASSERT_NE(followed->response(), nullptr);
-  EXPECT_EQ(followed->response()->url().absoluteString(), service.url("/final"));
-  EXPECT_EQ(service.requestCount(), 2U);
-
-  const auto looping = run(*session, requestFor(service.url("/loop")));
-  EXPECT_EQ(looping->urlErrorCode(), code(URLErrorCode::httpTooManyRedirects));
-  EXPECT_EQ(service.requestCount(), 2U + 6U);
-
-  const auto downgraded = run(*session, requestFor(service.url("/downgrade")));
-  EXPECT_EQ(downgraded->urlErrorCode(), code(URLErrorCode::unsupportedURL));
-
-  const auto plain = run(*session, requestFor("http://127.0.0.1:" + std::to_string(service.port()) + "/"));
-  EXPECT_EQ(plain->urlErrorCode(), code(URLErrorCode::unsupportedURL))
-      << (plain->error() ? plain->error()->description() : "");
-  EXPECT_EQ(service.requestCount(), 9U);
+  const std::string plain = "http://127.0.0.1:" + std::to_string(service.port()) + "/";
+  const struct {
+    std::string url;
+    URLErrorCode code;  // unknown: none
+    std::size_t requests;
+  } cases[] = {
+      // 303 turns the POST into a GET of /final.
+      {service.url("/start"), URLErrorCode::unknown, 2},
+      {service.url("/loop"), URLErrorCode::httpTooManyRedirects, 6},
+      {service.url("/downgrade"), URLErrorCode::unsupportedURL, 1},
+      {plain, URLErrorCode::unsupportedURL, 0},
+  };
+  for (const auto& c : cases) {
+    const std::size_t before = service.requestCount();
+    const auto done = run(*session, requestFor(c.url, "POST", "x"));
+    EXPECT_EQ(done->urlErrorCode(), c.code == URLErrorCode::unknown ? 0 : code(c.code)) << c.url;
+    EXPECT_EQ(service.requestCount() - before, c.requests) << c.url;
+    if (!done->error()) {
+      EXPECT_EQ(done->body(), "arrived");
+      EXPECT_EQ(done->response()->url().absoluteString(), service.url("/final"));
+    }
+  }
 }
 
 TEST(URLSessionTrust, ServerCertificatesAreVerifiedAgainstTheAuthoritiesAddedSoFar) {
@@ -292,7 +307,7 @@ TEST(URLSessionTrust, ServerCertificatesAreVerifiedAgainstTheAuthoritiesAddedSoF
   const auto before = run(*session, requestFor(service.url("/"), "POST", "x"));
   EXPECT_EQ(before->urlErrorCode(), code(URLErrorCode::serverCertificateUntrusted));
   EXPECT_THAT(before->error()->localizedFailureReason().value_or(""), HasSubstr("libcurl"));
-  EXPECT_FALSE(before->hasResponse());
+  EXPECT_EQ(before->response(), nullptr);
   EXPECT_EQ(service.requestCount(), 0U);
 
   session->addTrustedCertificates(service.caFile());

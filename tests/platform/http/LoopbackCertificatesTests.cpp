@@ -1,7 +1,4 @@
-// The test service and its certificates: other suites rely on both, so their
-// own promises are checked here.
-#include "SessionTestSupport.hpp"
-
+// The loopback certificates that the tool's service and the tests' use.
 #include <loopback_tls/LoopbackCertificates.hpp>
 
 #include <gtest/gtest.h>
@@ -10,7 +7,6 @@
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
-#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -18,12 +14,8 @@
 
 #include <sys/stat.h>
 
-namespace orbisgrove::platform::testing {
+namespace orbisgrove::tools {
 namespace {
-
-using orbisgrove::testing::LocalHttpsService;
-using orbisgrove::testing::Reply;
-using namespace std::chrono_literals;
 
 struct X509Deleter {
   void operator()(X509* certificate) const { X509_free(certificate); }
@@ -49,7 +41,7 @@ long secondsFromNow(const ASN1_TIME* time) {
 TEST(LoopbackCertificates, ServerCertificateVerifiesForItsNamesOnlyAndForThirtyDays) {
   const auto directory = std::filesystem::temp_directory_path() / ("orbisgrove-certs-" + std::to_string(::getpid()));
   std::filesystem::create_directories(directory);
-  const auto files = tools::generateLoopbackCertificates(directory.string());
+  const auto files = generateLoopbackCertificates(directory.string());
 
   const auto authority = readCertificate(files.caCertificateFile);
   const auto server = readCertificate(files.serverCertificateFile);
@@ -84,32 +76,5 @@ TEST(LoopbackCertificates, ServerCertificateVerifiesForItsNamesOnlyAndForThirtyD
   std::filesystem::remove_all(directory);
 }
 
-TEST(LocalHttpsService, NumbersConnectionsAndStopsPromptlyWhileRequestsAreHeld) {
-  auto service = std::make_unique<LocalHttpsService>();
-  auto session = sessionTrusting(*service);
-  const auto first = run(*session, requestFor(service->url("/a")));
-  // A second session cannot share the first one's connection.
-  auto other = sessionTrusting(*service);
-  const auto second = run(*other, requestFor(service->url("/b")));
-  const auto requests = service->requests();
-  ASSERT_EQ(requests.size(), 2U);
-  EXPECT_NE(requests[0].connection, requests[1].connection);
-  EXPECT_EQ(service->connectionCount(), 2U);
-
-  // One request held, two kept-alive connections idle: stopping waits for
-  // none of them. (The held request has a connection of its own: libcurl
-  // retries a request whose reused connection closes without an answer.)
-  service->setDefaultReply(Reply::stalled());
-  auto third = sessionTrusting(*service);
-  auto held = Completion::make();
-  third->dataTask(requestFor(service->url("/held")), held->handler())->resume();
-  ASSERT_TRUE(service->waitForStalled(1));
-  const auto started = std::chrono::steady_clock::now();
-  service.reset();
-  EXPECT_LT(std::chrono::steady_clock::now() - started, 2s);
-  ASSERT_TRUE(held->wait());
-  EXPECT_EQ(held->urlErrorCode(), code(URLErrorCode::networkConnectionLost)) << held->error()->description();
-}
-
 }  // namespace
-}  // namespace orbisgrove::platform::testing
+}  // namespace orbisgrove::tools

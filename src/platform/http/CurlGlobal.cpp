@@ -2,9 +2,13 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdlib>
+#include <filesystem>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -89,6 +93,26 @@ const std::optional<std::string>& initialisedLibcurl() {
 }  // namespace
 
 void ensureCurlGlobalInit() { (void)initialisedLibcurl(); }
+
+const char* hashedSystemAuthorities() {
+  static const std::optional<std::string> directory = []() -> std::optional<std::string> {
+    ensureCurlGlobalInit();
+    const curl_version_info_data* info = curl_version_info(CURLVERSION_NOW);
+    if (info->capath == nullptr) return std::nullopt;
+    // OpenSSL's links are named <8 hex digits>.<digit>.
+    std::error_code failed;
+    for (const auto& entry : std::filesystem::directory_iterator(info->capath, failed)) {
+      const std::string name = entry.path().filename().string();
+      if (name.size() == 10 && name[8] == '.' && std::isdigit(static_cast<unsigned char>(name[9])) != 0 &&
+          std::all_of(name.begin(), name.begin() + 8,
+                      [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); })) {
+        return std::string(info->capath);
+      }
+    }
+    return std::nullopt;
+  }();
+  return directory ? directory->c_str() : nullptr;
+}
 
 const std::string* curlSetUpProblem() {
   const auto& problem = initialisedLibcurl();

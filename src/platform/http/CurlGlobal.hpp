@@ -18,6 +18,13 @@ void ensureCurlGlobalInit();
 /// libcurl first.
 const std::string* curlSetUpProblem();
 
+/// libcurl's built-in directory of system certificate authorities when it
+/// holds OpenSSL's hashed links (one file per subject hash); null otherwise.
+/// Looked up there, a connection reads only the authorities its chain names,
+/// where the built-in bundle file has OpenSSL parse every authority the
+/// system trusts first (most of a short-lived process's time).
+const char* hashedSystemAuthorities();
+
 /// Something with a thread that must be stopped before the process's
 /// exit-time cleanup (OpenSSL's above all) pulls the ground from under it.
 class ExitParticipant {

@@ -725,6 +725,12 @@ std::optional<std::string> SessionCore::configure(CurlDataTask& task) {
   set(curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L));
   set(curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L));
   set(curl_easy_setopt(easy, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2)));
+  if (const char* authorities = hashedSystemAuthorities()) {
+    // The same system authorities, found by subject hash as the chain needs
+    // them instead of all parsed from the bundle for each new connection.
+    set(curl_easy_setopt(easy, CURLOPT_CAINFO, nullptr));
+    set(curl_easy_setopt(easy, CURLOPT_CAPATH, authorities));
+  }
   // HTTP/2 when the server offers it in ALPN; several requests then share
   // one connection, and PIPEWAIT lets them wait for it rather than open more.
   curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_2TLS));

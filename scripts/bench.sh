@@ -22,7 +22,7 @@ while [ $# -gt 0 ]; do
   esac
 done
 
-./scripts/bootstrap.sh
+./scripts/bootstrap.sh hyperfine curl
 jobs=$(($(nproc) < 2 ? $(nproc) : 2))
 build=build/bench
 results=$build/results
@@ -30,12 +30,29 @@ mkdir -p "$results"
 rm -f "$results"/*.json "$results"/bench.log
 
 configure() {
-  cmake -S . -B "$1" -DORBISGROVE_BUILD_BENCHMARKS=ON -DORBISGROVE_BUILD_TESTS=OFF -DORBISGROVE_BUILD_TOOLS=OFF \
+  cmake -S . -B "$1" -DORBISGROVE_BUILD_BENCHMARKS=ON -DORBISGROVE_BUILD_TESTS=OFF -DORBISGROVE_BUILD_TOOLS=ON \
     -DORBISGROVE_BUILD_EXAMPLES=OFF "${@:2}" >"$1.configure.log"
 }
 
 configure $build -DCMAKE_BUILD_TYPE=Release
-cmake --build $build -j"$jobs" --target orbisgrove_bench OrbisgroveFeedbackKit
+cmake --build $build -j"$jobs" --target orbisgrove_bench OrbisgroveFeedbackKit orbisgrove-feedback
+
+# Cold start: a fresh process making its first categories request against the
+# reference service (nothing cached), against curl making the same POST.
+tool=$build/tools/cli/orbisgrove-feedback
+cold=$(mktemp -d)
+"$tool" serve --port 0 >"$cold/serve.out" 2>&1 &
+serve=$!
+trap 'kill $serve 2>/dev/null || true; rm -rf "$cold"' EXIT
+for _ in $(seq 50); do grep -q '^trust this CA' "$cold/serve.out" 2>/dev/null && break; sleep 0.1; done
+host=$(sed -n 's|^listening on https://\([^/]*\)/.*|\1|p' "$cold/serve.out")
+ca=$(sed -n 's|^trust this CA: ||p' "$cold/serve.out")
+form='q=712&layer=explore&client=104&key=tV3nQe8LpZk2RwXa0MfYc7HsJd9=&apptype=native&val=401*401*401'
+hyperfine -N --warmup 5 --runs 60 --export-json "$results/cold-start.json" \
+  --prepare "sh -c 'rm -rf $cold/tmp; mkdir $cold/tmp'" \
+  "env TMPDIR=$cold/tmp $tool categories --host $host --cacert $ca --json" \
+  "curl -s --cacert $ca -H 'Content-Type: application/x-www-form-urlencoded' -d $form https://$host/explore-api/v1.2/" \
+  >/dev/null 2>>"$results/bench.log"
 
 bench=$build/bench/orbisgrove_bench
 "$bench" --benchmark_filter='^(CacheHit|Request|Concurrent500)/' --benchmark_repetitions="$repetitions" \
@@ -147,6 +164,10 @@ for side, label in (("kit", "kit"), ("raw_curl_multi", "raw multi")):
     row("  RSS after malloc_trim", f"{mib(r[0])} / {mib(r[1])} / {mib(r[2])}; {(r[1] - r[0]) / 1024:+.0f}, "
         f"{(r[2] - r[1]) / 1024:+.0f} KiB")
 row("Leaks after 20,000 submissions", leaks, "none", leaks.startswith("clean") if "not run" not in leaks else None)
+
+cold = [r["median"] * 1e3 for r in json.load(open(os.path.join(results, "cold-start.json")))["results"]]
+row("Cold start, first categories request (kit tool / curl)", f"{cold[0]:.1f} / {cold[1]:.1f} ms; {cold[0] / cold[1]:.2f}x",
+    "<= 1.3x", cold[0] / cold[1] <= 1.3)
 
 size = os.path.getsize(os.path.join(results, "libOrbisgroveFeedbackKit.stripped.so"))
 row("Stripped libOrbisgroveFeedbackKit.so", kib(size), "< 1 MiB", size < 1048576)

@@ -65,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::shared_ptr<const platform::Error> transportError;
   if (flags & 4) {
     transportError = platform::http::makeTransportError(platform::URLErrorCode::networkConnectionLost, "cut short",
-                                                        replyURL().absoluteString());
+                                                        replyURL().absoluteString(), (flags & 8) != 0);
   }
 
   const ReplyVerdict verdict = judgeReply(body, response, transportError);

@@ -9,6 +9,11 @@ find_package(Threads REQUIRED)
 find_package(CURL ${ORBISGROVE_CURL_MINIMUM} REQUIRED)
 # libcurl here is built on OpenSSL; the session adds trusted authorities to its context.
 find_package(OpenSSL ${ORBISGROVE_OPENSSL_MINIMUM} REQUIRED)
+# nlohmann/json: the tests' reference reader, the tools and the benchmarks; the kit itself does not use it.
 find_package(nlohmann_json 3.10 REQUIRED)
 find_package(ICU ${ORBISGROVE_ICU_MINIMUM} REQUIRED COMPONENTS uc i18n)
 pkg_check_modules(PLIST REQUIRED IMPORTED_TARGET libplist-2.0)
+
+# simdjson reads every JSON text the kit decodes (src/platform/json).
+set(ORBISGROVE_SIMDJSON_MINIMUM 3.0)
+find_package(simdjson ${ORBISGROVE_SIMDJSON_MINIMUM} CONFIG REQUIRED)

@@ -1,7 +1,7 @@
-// The document reader has a fast path for well-formed input and falls back to
-// the general parser for everything else. Both must agree on what is JSON and
-// on what it holds: checked against the general parser's own DOM, over edge
-// cases and many mutations of them.
+// The document reader (simdjson, with the kit's own number, string and end
+// rules on top) must agree with an independent parser, nlohmann's, on what
+// is JSON and on what it holds: checked against that parser's DOM, over edge
+// cases and many mutations of them. fuzz/fuzz_json_document.cpp goes on.
 #include "JSONCodingTestSupport.hpp"
 
 #include <nlohmann/json.hpp>
@@ -80,7 +80,8 @@ void expectSameValue(const Decoder& decoder, const nlohmann::json& expected, con
 
 // Accepts exactly what the general parser accepts, and reads the same values.
 void expectAgreement(const std::string& bytes) {
-  const bool accepted = nlohmann::json::accept(bytes);
+  // nlohmann's reader takes a NUL byte for the end of the text; ours refuses it.
+  const bool accepted = bytes.find('\0') == std::string::npos && nlohmann::json::accept(bytes);
   try {
     const JSONDocument document(bytes);
     ASSERT_TRUE(accepted) << "accepted what is not JSON: " << ::testing::PrintToString(bytes);
@@ -96,7 +97,7 @@ const std::vector<std::string>& seeds() {
       R"({"reportId":"101","reportName":"Caf\u00e9 \"Zur Post\" \\ \/ \b\f\n\r\t","parentId":null,"created":-7}]})",
       "\"\\ud83d\\ude00 \xF0\x9F\x97\xBA \xE2\x82\xAC \xC3\xA9 a\\u0000b \x7F\"",
       "[-0, 0, 1E+2, 1e-2, 7.0, -1.5e3, 18446744073709551615, 18446744073709551616, -9223372036854775808]",
-      "[-9223372036854775809, 9223372036854775807, 9223372036854775808, 1e400, 1e-400, 0.1e1]",
+      "[-9223372036854775809, 9223372036854775807, 9223372036854775808, 1e400, 1e-400, 0.1e1, 0e99999999999999999999]",
       " {\"a\" : [ true , false , null , { } , [ ] ] , \"a\" : { \"b\" : [ [ [ ] ] ] } } \r\n\t",
       "\xEF\xBB\xBF{\"bom\":1}",
       "[01] [1.] [-] [.5] [+1] tru nulll \"\\x\" \"\\ud800\" \"\\udc00\\ud800\" {\"a\"} {\"a\":1,} [1,]",

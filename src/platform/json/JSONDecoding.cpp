@@ -77,6 +77,7 @@ constexpr std::size_t maximumDepth = 512;
 // Distances within the block are held in 32 bits, and the block is up to
 // three times the text.
 constexpr std::size_t maximumDocumentSize = std::size_t{512} << 20U;
+static_assert(maximumDocumentSize <= JSONNode::maximumKeyLength + 1, "every key's length fits its node");
 
 // The densest JSON takes two bytes per value ("0,"), which would let a reply
 // cost eight times its size in nodes. The kit's records take ten bytes or more
@@ -154,7 +155,6 @@ class DocumentBuilder {
           ondemand::field& field = entry.value_unsafe();
           std::string_view key = plainKey(field);
           if (key.data() == nullptr) check(field.unescaped_key().get(key));
-          if (key.size() > JSONNode::maximumKeyLength) throwNotJSON("a key is longer than 512 MiB.");
           keyOffset_ = store(key);
           keyLength_ = static_cast<std::uint32_t>(key.size());
           read(field.value(), depth + 1);
@@ -301,8 +301,12 @@ class DocumentBuilder {
   // for a container, the block index of its first child).
   JSONNode& push(JSONKind kind) {
     if (++created_ > budget_) {
-      throwNotJSON("the document holds more values than " + std::to_string(budget_) +
-                   ", more than its size allows (one value per " + std::to_string(bytesPerNode) + " bytes).");
+      throw CodingError(detail::makeCodingError(
+          JSONCodingErrorCode::dataCorrupted,
+          "The data holds more values than its size allows: over " + std::to_string(budget_) + " in " +
+              std::to_string(size_ + skipped_) + " bytes (at most one per " + std::to_string(bytesPerNode) +
+              " bytes beyond the first " + std::to_string(budgetBase) + ").",
+          std::string()));
     }
     JSONNode& node = pending_.emplace_back();
     node.keyDistance = keyOffset_;

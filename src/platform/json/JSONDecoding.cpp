@@ -238,10 +238,11 @@ class DocumentBuilder {
   // Exact integers are kept as their value; every other number as its
   // literal, whose exact value decides whether it is an integer after all
   // (7.0, 1e2). simdjson's double rounds (2^63 + 0.5 and 2^63 are the same
-  // double), so it only checks that the literal is a finite JSON number; an
-  // exponent of many digits it refuses outright, and that is judged here
-  // (0e99999999999999999999 is zero). A number left unread is skipped by the
-  // containers, and the top level is checked for its end in finish().
+  // double), so it only checks that the literal is a finite JSON number. A
+  // literal it refuses outright (an exponent of many digits, a top-level
+  // number longer than its buffer) is judged here: 0e99999999999999999999 is
+  // zero. A number left unread is skipped by the containers, and the top
+  // level is checked for its end in finish().
   template <class Value>
   void readNumber(Value& value) {
     ondemand::number_type type{};
@@ -254,7 +255,7 @@ class DocumentBuilder {
     const std::string_view literal = token(value);
     double rounded = 0;
     if (const simdjson::error_code error = value.get_double().get(rounded);
-        error != simdjson::SUCCESS && !(error == simdjson::NUMBER_ERROR && detail::isFiniteJSONNumber(literal))) {
+        error != simdjson::SUCCESS && !detail::isFiniteJSONNumber(literal)) {
       fail(error);
     }
     if (const std::optional<std::int64_t> exact = detail::exactInt64FromNumberLiteral(literal)) {
@@ -455,8 +456,15 @@ JSONDocument::JSONDocument(std::string_view bytes) : storage_(std::make_unique<S
   // A byte-order mark may open a JSON text; simdjson does not expect one.
   std::size_t markLength = 0;
   if (bytes.substr(0, 3) == "\xEF\xBB\xBF") markLength = 3;
+  // Space after the value means nothing, and simdjson would count it into a
+  // top-level scalar's length, refusing "false " as too long for "false".
+  std::size_t end = bytes.size();
+  while (end > markLength &&
+         (bytes[end - 1] == ' ' || bytes[end - 1] == '\n' || bytes[end - 1] == '\r' || bytes[end - 1] == '\t')) {
+    --end;
+  }
   // simdjson reads in blocks and needs readable padding after the text.
-  const simdjson::padded_string padded(bytes.data() + markLength, bytes.size() - markLength);
+  const simdjson::padded_string padded(bytes.data() + markLength, end - markLength);
   ondemand::parser parser;
   ondemand::document document;
   if (const simdjson::error_code error = parser.iterate(padded).get(document); error != simdjson::SUCCESS) {

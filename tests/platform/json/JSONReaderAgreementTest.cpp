@@ -116,6 +116,10 @@ const std::vector<std::string>& seeds() {
 
 TEST(JSONReaderAgreement, EdgeCases) {
   for (const char* blank : {"", " \n"}) expectAgreement(blank);
+  // Top-level scalars with space after them, past any buffer for their kind.
+  for (const char* scalar : {"false", "true", "null", "-12", "1.5", "\"a\"", "1e-99999999999999999999"}) {
+    expectAgreement(std::string(" ") + scalar + std::string(40, ' '));
+  }
   for (const std::string& seed : seeds()) {
     expectAgreement(seed);
     // Each space-separated piece on its own too.

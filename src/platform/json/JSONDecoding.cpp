@@ -174,8 +174,20 @@ class DocumentBuilder {
         return;
       }
       case ondemand::json_type::string: {
-        std::string_view text = plainString(value);
-        if (text.data() == nullptr) check(value.get_string().get(text));
+        // simdjson lets a top-level string run into what follows it ("a"x);
+        // the token must end where the string does.
+        const std::string_view raw = token(value);
+        if (!isOneString(raw)) fail(simdjson::TAPE_ERROR);
+        std::string_view text = raw.substr(1, raw.size() - 2);
+        if (text.find('\\') == std::string_view::npos) {
+          // Most strings hold no escape, and simdjson has checked their bytes
+          // (UTF-8, no control character): they are taken as written, and
+          // passed over without unescaping.
+          ondemand::raw_json_string unused;
+          check(value.get_raw_json_string().get(unused));
+        } else {
+          check(value.get_string().get(text));
+        }
         push(JSONKind::string).value.span = {store(text), static_cast<std::uint32_t>(text.size())};
         return;
       }
@@ -183,15 +195,17 @@ class DocumentBuilder {
         readNumber(value);
         return;
       case ondemand::json_type::boolean: {
+        // simdjson takes "falsex" at the top level for false; the token decides.
         bool truth = false;
         check(value.get_bool().get(truth));
+        if (token(value) != (truth ? "true" : "false")) fail(truth ? simdjson::T_ATOM_ERROR : simdjson::F_ATOM_ERROR);
         push(truth ? JSONKind::trueValue : JSONKind::falseValue);
         return;
       }
       case ondemand::json_type::null: {
         bool isNull = false;
         check(value.is_null().get(isNull));
-        if (!isNull) fail(simdjson::N_ATOM_ERROR);
+        if (!isNull || token(value) != "null") fail(simdjson::N_ATOM_ERROR);
         push(JSONKind::null);
         return;
       }
@@ -265,18 +279,17 @@ class DocumentBuilder {
     push(JSONKind::otherNumber).value.span = {store(literal), static_cast<std::uint32_t>(literal.size())};
   }
 
-  // Most strings hold no escape, and simdjson has checked their bytes (UTF-8,
-  // no control character) and found their end: they are taken as written.
-  // The others, and only they, are unescaped. Null when there is an escape.
-  template <class Value>
-  std::string_view plainString(Value& value) {
-    const std::string_view raw = token(value);
-    if (raw.size() < 2 || raw.back() != '"' || raw.find('\\') != std::string_view::npos) return {};
-    // Moves past the string without unescaping it.
-    ondemand::raw_json_string unused;
-    check(value.get_raw_json_string().get(unused));
-    return raw.substr(1, raw.size() - 2);
+  // Whether `raw` is exactly one string token: its closing quote is its last byte.
+  static bool isOneString(std::string_view raw) noexcept {
+    if (raw.size() < 2 || raw.front() != '"') return false;
+    std::size_t at = raw.find('"', 1);
+    if (raw.substr(1, at == std::string_view::npos ? raw.size() : at - 1).find('\\') != std::string_view::npos) {
+      at = 1;
+      while (at < raw.size() && raw[at] != '"') at += raw[at] == '\\' ? std::size_t{2} : std::size_t{1};
+    }
+    return at == raw.size() - 1;
   }
+  // A key without escapes, as written; null when it has one.
   std::string_view plainKey(ondemand::field& field) const noexcept {
     const char* const start = field.key().raw();
     const auto left = static_cast<std::size_t>(text_ + size_ - start);

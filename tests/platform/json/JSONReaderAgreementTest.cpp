@@ -119,6 +119,8 @@ TEST(JSONReaderAgreement, EdgeCases) {
   // Top-level scalars with space after them, past any buffer for their kind.
   for (const char* scalar : {"false", "true", "null", "-12", "1.5", "\"a\"", "1e-99999999999999999999"}) {
     expectAgreement(std::string(" ") + scalar + std::string(40, ' '));
+    expectAgreement(scalar + std::string("/"));
+    expectAgreement(scalar + std::string("x "));
   }
   for (const std::string& seed : seeds()) {
     expectAgreement(seed);

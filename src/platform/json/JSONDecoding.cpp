@@ -174,12 +174,13 @@ class DocumentBuilder {
         return;
       }
       case ondemand::json_type::string: {
-        // simdjson lets a top-level string run into what follows it ("a"x);
-        // the token must end where the string does.
+        // At the top level simdjson lets a string run into what follows it
+        // ("a"x), so there the token must end where the string does; inside
+        // a container the next token is checked by the container.
         const std::string_view raw = token(value);
-        if (!isOneString(raw)) fail(simdjson::TAPE_ERROR);
+        if (raw.size() < 2 || (depth == 0 && !isOneString(raw))) fail(simdjson::TAPE_ERROR);
         std::string_view text = raw.substr(1, raw.size() - 2);
-        if (text.find('\\') == std::string_view::npos) {
+        if (raw.back() == '"' && text.find('\\') == std::string_view::npos) {
           // Most strings hold no escape, and simdjson has checked their bytes
           // (UTF-8, no control character): they are taken as written, and
           // passed over without unescaping.
@@ -198,14 +199,16 @@ class DocumentBuilder {
         // simdjson takes "falsex" at the top level for false; the token decides.
         bool truth = false;
         check(value.get_bool().get(truth));
-        if (token(value) != (truth ? "true" : "false")) fail(truth ? simdjson::T_ATOM_ERROR : simdjson::F_ATOM_ERROR);
+        if (depth == 0 && token(value) != (truth ? "true" : "false")) {
+          fail(truth ? simdjson::T_ATOM_ERROR : simdjson::F_ATOM_ERROR);
+        }
         push(truth ? JSONKind::trueValue : JSONKind::falseValue);
         return;
       }
       case ondemand::json_type::null: {
         bool isNull = false;
         check(value.is_null().get(isNull));
-        if (!isNull || token(value) != "null") fail(simdjson::N_ATOM_ERROR);
+        if (!isNull || (depth == 0 && token(value) != "null")) fail(simdjson::N_ATOM_ERROR);
         push(JSONKind::null);
         return;
       }

@@ -23,17 +23,20 @@ T decode(std::string_view json) {
   return JSONDecoder().decode<T>(json);
 }
 
-// The coder's error of a decoding that must fail.
+// The code of the coder's error of a decoding that must fail; 0 when it succeeds.
 template <class T>
-std::shared_ptr<const platform::Error> decodingFailure(std::string_view json) {
+std::int64_t failureCode(std::string_view json) {
   try {
     (void)decode<T>(json);
   } catch (const CodingError& failure) {
-    return failure.error();
+    EXPECT_EQ(failure.error()->domain(), platform::JSONCodingErrorDomain) << json;
+    return failure.error()->code();
   }
-  ADD_FAILURE() << "decoding succeeded: " << json;
-  return nullptr;
+  return 0;
 }
+constexpr auto typeMismatch = static_cast<std::int64_t>(JSONCodingErrorCode::typeMismatch);
+constexpr auto dataCorrupted = static_cast<std::int64_t>(JSONCodingErrorCode::dataCorrupted);
+constexpr auto valueNotFound = static_cast<std::int64_t>(JSONCodingErrorCode::valueNotFound);
 
 std::optional<std::int64_t> exact(const std::shared_ptr<const platform::Number>& number) {
   return number ? number->int64ValueIfExact() : std::nullopt;
@@ -55,19 +58,14 @@ TEST(ReportCategoryRecord, DecodesByTheJSONRulesAndIgnoresUnknownKeys) {
   EXPECT_EQ(exact(decode<Category>(R"({"created":7.0})")->created()), 7);
 
   // Each field by its own kind; the full rules are the JSON coder's.
-  const std::vector<std::pair<const char*, JSONCodingErrorCode>> failures = {
-      {R"({"created":7.5})", JSONCodingErrorCode::dataCorrupted},
-      {R"({"created":"7"})", JSONCodingErrorCode::typeMismatch},
-      {R"({"reportId":5})", JSONCodingErrorCode::typeMismatch},
-      {R"({"reportName":true})", JSONCodingErrorCode::typeMismatch},
-      {R"({"parentId":0})", JSONCodingErrorCode::typeMismatch},
-      {R"([])", JSONCodingErrorCode::typeMismatch},
-  };
-  for (const auto& [json, code] : failures) {
-    const auto error = decodingFailure<Category>(json);
-    ASSERT_TRUE(error) << json;
-    EXPECT_EQ(error->domain(), platform::JSONCodingErrorDomain) << json;
-    EXPECT_EQ(error->code(), static_cast<std::int64_t>(code)) << json;
+  for (const auto& [json, code] :
+       std::vector<std::pair<const char*, std::int64_t>>{{R"({"created":7.5})", dataCorrupted},
+                                                         {R"({"created":"7"})", typeMismatch},
+                                                         {R"({"reportId":5})", typeMismatch},
+                                                         {R"({"reportName":true})", typeMismatch},
+                                                         {R"({"parentId":0})", typeMismatch},
+                                                         {R"([])", typeMismatch}}) {
+    EXPECT_EQ(failureCode<Category>(json), code) << json;
   }
 }
 
@@ -82,14 +80,15 @@ TEST(ReportCategoriesReply, ListsKeepTheirOrderAndOneBadElementFailsTheWholeRepl
   EXPECT_EQ((*two.categories())[0]->reportId(), "b");
   EXPECT_EQ((*two.categories())[1]->reportId(), "a");
 
-  const auto error = decodingFailure<OrbisgroveReportCategoriesResponse>(
-      R"({"response":"201","data":[{"reportId":"1"},{"reportId":"2","created":"x"}]})");
-  ASSERT_TRUE(error);
-  EXPECT_EQ(error->textForKey(platform::JSONCodingPathErrorKey), "data[1].created");
-  const auto nullElement = decodingFailure<OrbisgroveReportCategoriesResponse>(R"({"data":[{"reportId":"1"},null]})");
-  ASSERT_TRUE(nullElement);
-  EXPECT_EQ(nullElement->code(), static_cast<std::int64_t>(JSONCodingErrorCode::valueNotFound));
-  EXPECT_TRUE(decodingFailure<OrbisgroveReportCategoriesResponse>(R"({"data":{}})"));
+  try {
+    (void)decode<OrbisgroveReportCategoriesResponse>(
+        R"({"response":"201","data":[{"reportId":"1"},{"reportId":"2","created":"x"}]})");
+    ADD_FAILURE() << "a bad element was accepted";
+  } catch (const CodingError& failure) {
+    EXPECT_EQ(failure.error()->textForKey(platform::JSONCodingPathErrorKey), "data[1].created");
+  }
+  EXPECT_EQ(failureCode<OrbisgroveReportCategoriesResponse>(R"({"data":[{"reportId":"1"},null]})"), valueNotFound);
+  EXPECT_EQ(failureCode<OrbisgroveReportCategoriesResponse>(R"({"data":{}})"), typeMismatch);
 }
 
 TEST(ReportCategoryRecord, EncodesAllFourKeysAndRoundTrips) {
@@ -131,7 +130,7 @@ TEST(UserDataRecord, DataMustBeOneObjectOrNothingAndFieldsFollowTheJSONRules) {
   EXPECT_FALSE(empty->id() || empty->dataCount());
   for (const char* json :
        {R"({"data":[{"id":"1"}]})", R"({"data":"1"})", R"({"data":{"exist":true}})", R"({"data":{"listId":"12"}})"}) {
-    EXPECT_TRUE(decodingFailure<OrbisgroveUserDataInfoResponse>(json)) << json;
+    EXPECT_EQ(failureCode<OrbisgroveUserDataInfoResponse>(json), typeMismatch) << json;
   }
   EXPECT_EQ(decode<OrbisgroveUserDataInfoResponse>(R"({"data":{"id":"12"}})").dataInfo()->id(), "12");
 }
@@ -139,13 +138,13 @@ TEST(UserDataRecord, DataMustBeOneObjectOrNothingAndFieldsFollowTheJSONRules) {
 TEST(ServiceEnvelopes, ResultAndErrorEnvelopesReadTheirOwnKeys) {
   EXPECT_FALSE(decode<OrbisgroveExploreAPIResult>("{}").response);
   EXPECT_EQ(decode<OrbisgroveExploreAPIResult>(R"({"response":" 201 ","data":5})").response, " 201 ");
-  EXPECT_TRUE(decodingFailure<OrbisgroveExploreAPIResult>(R"({"response":201})"));
+  EXPECT_EQ(failureCode<OrbisgroveExploreAPIResult>(R"({"response":201})"), typeMismatch);
 
   EXPECT_EQ(decode<OrbisgroveExploreAPIError>("{}").joinedMessage(), "");
   EXPECT_EQ(decode<OrbisgroveExploreAPIError>(R"({"data":[{},{"error":["later"]}]})").joinedMessage(), "");
-  EXPECT_TRUE(decodingFailure<OrbisgroveExploreAPIError>(R"({"data":"oops"})"));
-  EXPECT_TRUE(decodingFailure<OrbisgroveExploreAPIError>(R"({"data":[{"error":["a",1]}]})"));
-  EXPECT_TRUE(decodingFailure<OrbisgroveExploreAPIError>(R"({"data":[null]})"));
+  EXPECT_EQ(failureCode<OrbisgroveExploreAPIError>(R"({"data":"oops"})"), typeMismatch);
+  EXPECT_EQ(failureCode<OrbisgroveExploreAPIError>(R"({"data":[{"error":["a",1]}]})"), typeMismatch);
+  EXPECT_EQ(failureCode<OrbisgroveExploreAPIError>(R"({"data":[null]})"), valueNotFound);
 }
 
 // A derived type that replaces the designated initializer sees records built

@@ -22,7 +22,8 @@ inline constexpr std::string_view JSONCodingErrorDomain = "OrbisgroveJSONCodingE
 
 /// Codes of the JSON coding domain.
 enum class JSONCodingErrorCode : std::int64_t {
-  /// The bytes are not JSON (or not UTF-8), or a number does not fit.
+  /// The bytes are not JSON (or not UTF-8), hold more values than their size
+  /// allows, or a number does not fit.
   dataCorrupted = 1,
   /// A value of another JSON type than the one expected.
   typeMismatch = 2,
@@ -190,8 +191,10 @@ std::optional<T> KeyedDecodingContainer::decodeIfPresent(std::string_view key) c
 }
 
 /// A parsed JSON document. Throws CodingError (dataCorrupted) when the bytes
-/// are not a JSON text in UTF-8, or when arrays and objects nest more than 512
-/// levels deep.
+/// are not a JSON text in UTF-8, when arrays and objects nest more than 512
+/// levels deep, or when the text holds more values than one per eight bytes
+/// beyond the first 1,024 (which keeps a document's memory within a few times
+/// its text).
 class ORBISGROVE_EXPORT JSONDocument {
  public:
   /// Parses `bytes`; throws CodingError.

@@ -1,17 +1,18 @@
-// Decoding: the bytes are parsed once into a compact, read-only tree that the
-// decoders walk. The tree is built through the parser's event interface so
-// that numbers are judged by their literal text, nesting is bounded, and a
-// document costs a few large allocations instead of one per value.
+// Decoding: simdjson reads the bytes once, and every value goes into a
+// compact, read-only tree that the decoders walk. Numbers are judged by their
+// literal text, nesting is bounded, and the tree is one allocation whose size
+// is bounded by the size of the text.
 #include <orbisgrove/platform/JSONCoding.hpp>
 
 #include "platform/json/JSONCodingErrors.hpp"
 #include "platform/json/JSONText.hpp"
 
-#include <nlohmann/json.hpp>
+#include <simdjson.h>
 
-#include <charconv>
-#include <cmath>
+#include <algorithm>
+#include <cstring>
 #include <limits>
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -19,533 +20,405 @@ namespace orbisgrove::platform {
 
 namespace detail {
 
-enum class JSONKind : std::uint8_t { null, boolean, number, string, array, object };
+enum class JSONKind : std::uint8_t { null, falseValue, trueValue, integer, otherNumber, string, array, object };
 
-// How a number node holds its value.
-enum class JSONNumberForm : std::uint8_t {
-  exactInteger,   // `integer`: the literal is exactly this signed 64-bit integer
-  largeUnsigned,  // `largeUnsigned`: an integer literal past the signed range
-  otherLiteral,   // `text`: anything else, kept as written for messages
-};
-
-// One value of a parsed document. While the document is built, `keyOffset`
-// and `offset` index the text arena and the node array; once both stop
-// growing they are turned into the pointers that readers use.
+// One value of a document: 16 bytes. Its key, text and children are found by
+// distances back from the node itself, so a node needs no pointer to the
+// document that holds it, and the block may move while it is built. The tree
+// is one block: first the text of every string, key and kept number literal,
+// then the nodes, each container's children side by side and before it.
 struct JSONNode {
-  union {
-    std::size_t keyOffset;
-    const char* key;
+  struct Span {
+    std::uint32_t distance;  // bytes back to the text, or nodes back to the first child
+    std::uint32_t size;      // text length, or number of children
   };
-  union {
+  union Value {
     std::int64_t integer;
-    std::uint64_t largeUnsigned;
-    std::size_t offset;
-    const char* text;
-    const JSONNode* children;
+    Span span;
   };
-  std::uint32_t keyLength;  // 0 outside objects
-  std::uint32_t size;       // text length, or number of children
-  JSONKind kind;
-  std::uint8_t flag;  // the boolean's value, or the number's JSONNumberForm
 
-  [[nodiscard]] std::string_view keyText() const noexcept { return {key, keyLength}; }
-  [[nodiscard]] std::string_view textValue() const noexcept { return {text, size}; }
-  [[nodiscard]] JSONNumberForm numberForm() const noexcept { return static_cast<JSONNumberForm>(flag); }
+  std::uint32_t keyDistance;  // bytes back to the key; 0 outside objects
+  std::uint32_t kindAndKeyLength;
+  Value value;
+
+  static constexpr unsigned kindBits = 3;
+  static constexpr std::uint32_t maximumKeyLength = (std::uint32_t{1} << (32 - kindBits)) - 1;
+
+  [[nodiscard]] JSONKind kind() const noexcept { return static_cast<JSONKind>(kindAndKeyLength >> (32 - kindBits)); }
+  [[nodiscard]] std::uint32_t keyLength() const noexcept { return kindAndKeyLength & maximumKeyLength; }
+  [[nodiscard]] const char* bytesAt(std::uint32_t distance) const noexcept {
+    return reinterpret_cast<const char*>(this) - distance;
+  }
+  [[nodiscard]] std::string_view keyText() const noexcept { return {bytesAt(keyDistance), keyLength()}; }
+  [[nodiscard]] std::string_view text() const noexcept { return {bytesAt(value.span.distance), value.span.size}; }
+  [[nodiscard]] std::uint32_t count() const noexcept { return value.span.size; }
+  [[nodiscard]] const JSONNode* children() const noexcept { return this - value.span.distance; }
 };
+static_assert(sizeof(JSONNode) == 16);
 
 }  // namespace detail
 
 struct JSONDocument::Storage {
-  std::vector<detail::JSONNode> nodes;
-  std::string arena;  // every string, key and kept number literal, back to back
+  std::unique_ptr<detail::JSONNode[]> block;
   const detail::JSONNode* root = nullptr;
 };
 
 namespace {
 
+namespace ondemand = simdjson::ondemand;
 using detail::JSONKind;
 using detail::JSONNode;
-using detail::JSONNumberForm;
 
 // The bytes come from the network; beyond this depth a document is refused
-// rather than allowed to grow the builder's stacks or a record decoder's
-// recursion without bound.
+// rather than allowed to grow the reader's recursion, or a record decoder's,
+// without bound.
 constexpr std::size_t maximumDepth = 512;
 
-// Sizes are held in 32 bits to keep nodes small.
-constexpr std::size_t maximumDocumentSize = std::numeric_limits<std::uint32_t>::max();
+// Distances within the block are held in 32 bits, and the block is up to
+// three times the text.
+constexpr std::size_t maximumDocumentSize = std::size_t{512} << 20U;
+static_assert(maximumDocumentSize <= JSONNode::maximumKeyLength + 1, "every key's length fits its node");
+
+// The densest JSON takes two bytes per value ("0,"), which would let a reply
+// cost eight times its size in nodes. The kit's records take ten bytes or more
+// per value, so a document may hold one value per eight bytes of text, plus
+// some for small documents: the tree stays within three times the text.
+constexpr std::size_t budgetBase = 1024;
+constexpr std::size_t bytesPerNode = 8;
 
 [[noreturn]] void throwNotJSON(std::string_view problem) {
   std::string reason = "The data is not valid JSON: ";
-  reason += detail::sanitizedUTF8(problem);
+  reason += problem;
   throw CodingError(detail::makeCodingError(JSONCodingErrorCode::dataCorrupted, std::move(reason), std::string()));
 }
 
-// Receives the parser's events. Values of an open array or object wait on
-// `pending_`; when the container closes they move, as one contiguous run, to
-// the document's node array, so that children are found by index.
+std::string_view describeProblem(simdjson::error_code error) noexcept {
+  switch (error) {
+    case simdjson::UTF8_ERROR:
+      return "the text is not UTF-8";
+    case simdjson::UNESCAPED_CHARS:
+      return "a string holds an unescaped control character";
+    case simdjson::UNCLOSED_STRING:
+      return "a string is not closed";
+    case simdjson::STRING_ERROR:
+      return "a string holds an invalid escape";
+    case simdjson::NUMBER_ERROR:
+    case simdjson::NUMBER_OUT_OF_RANGE:
+      return "a number is malformed or out of range";
+    case simdjson::T_ATOM_ERROR:
+    case simdjson::F_ATOM_ERROR:
+    case simdjson::N_ATOM_ERROR:
+      return "a literal is not true, false or null";
+    case simdjson::EMPTY:
+      return "there is no value";
+    case simdjson::TRAILING_CONTENT:
+      return "there is more text after the value";
+    case simdjson::INCOMPLETE_ARRAY_OR_OBJECT:
+      return "an array or object is not closed";
+    default:
+      return "the text breaks the JSON grammar";
+  }
+}
+
+// Walks simdjson's reading of the text and builds the tree. Values of an open
+// array or object wait on `pending_`; when the container closes they move, as
+// one contiguous run, to the block, so that children are found by index.
 class DocumentBuilder {
  public:
-  DocumentBuilder(std::vector<JSONNode>& nodes, std::string& arena) : nodes_(nodes), arena_(arena) {}
+  // `text` is what simdjson reads, `skipped` the bytes before it (a byte-order mark).
+  DocumentBuilder(ondemand::document& document, const char* text, std::size_t size, std::size_t skipped)
+      : document_(document),
+        text_(text),
+        size_(size),
+        skipped_(skipped),
+        budget_(budgetBase + size / bytesPerNode),
+        // Strings, keys and kept literals never take more room than their source.
+        textChunks_((size + sizeof(JSONNode) - 1) / sizeof(JSONNode)),
+        // Replies take some 16 bytes of text per value.
+        capacity_(textChunks_ + size / 16 + 16),
+        block_(std::make_unique_for_overwrite<JSONNode[]>(capacity_)) {
+    pending_.reserve(64);
+  }
 
-  // NOLINTBEGIN(readability-identifier-naming): the parser's event names
-  bool null() {
-    push(JSONKind::null);
-    return true;
-  }
-  bool boolean(bool value) {
-    push(JSONKind::boolean).flag = value ? 1 : 0;
-    return true;
-  }
-  bool number_integer(std::int64_t value) {
-    JSONNode& node = push(JSONKind::number);
-    node.flag = static_cast<std::uint8_t>(JSONNumberForm::exactInteger);
-    node.integer = value;
-    return true;
-  }
-  bool number_unsigned(std::uint64_t value) {
-    JSONNode& node = push(JSONKind::number);
-    if (value <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
-      node.flag = static_cast<std::uint8_t>(JSONNumberForm::exactInteger);
-      node.integer = static_cast<std::int64_t>(value);
-    } else {
-      node.flag = static_cast<std::uint8_t>(JSONNumberForm::largeUnsigned);
-      node.largeUnsigned = value;
-    }
-    return true;
-  }
-  // `literal` is the number as written, except that the parser has replaced
-  // the decimal point with the C locale's; the double is not used, since it
-  // rounds (2^63 + 0.5 and 2^63 are the same double).
-  bool number_float(double /*rounded*/, const std::string& literal) { return numberLiteral(literal); }
-  bool numberLiteral(std::string_view literal) {
-    const std::optional<std::int64_t> exact = detail::exactInt64FromNumberLiteral(literal);
-    JSONNode& node = push(JSONKind::number);
-    if (exact) {
-      node.flag = static_cast<std::uint8_t>(JSONNumberForm::exactInteger);
-      node.integer = *exact;
-      return true;
-    }
-    node.flag = static_cast<std::uint8_t>(JSONNumberForm::otherLiteral);
-    node.offset = arena_.size();
-    node.size = static_cast<std::uint32_t>(literal.size());
-    for (const char c : literal) {
-      const bool kept = (c >= '0' && c <= '9') || c == '-' || c == '+' || c == 'e' || c == 'E';
-      arena_.push_back(kept ? c : '.');
-    }
-    return true;
-  }
-  bool string(std::string& value) { return text(value); }
-  bool text(std::string_view value) {
-    JSONNode& node = push(JSONKind::string);
-    node.offset = store(value);
-    node.size = static_cast<std::uint32_t>(value.size());
-    return true;
-  }
-  bool binary(nlohmann::json::binary_t& /*value*/) { return false; }  // never produced by JSON text
-  bool start_object(std::size_t /*unknown*/) { return open(JSONKind::object); }
-  bool key(std::string& value) { return keyText(value); }
-  bool keyText(std::string_view value) {
-    keyOffset_ = store(value);
-    keyLength_ = static_cast<std::uint32_t>(value.size());
-    return true;
-  }
-  bool end_object() {
-    close();
-    return true;
-  }
-  bool start_array(std::size_t /*unknown*/) { return open(JSONKind::array); }
-  bool end_array() {
-    close();
-    return true;
-  }
-  bool parse_error(std::size_t /*position*/, const std::string& /*token*/, const nlohmann::json::exception& error) {
-    // "[json.exception.parse_error.101] parse error at line 1, ..." without the bracketed id.
-    std::string_view message = error.what();
-    if (const std::size_t end = message.find("] ");
-        !message.empty() && message.front() == '[' && end != std::string_view::npos) {
-      message.remove_prefix(end + 2);
-    }
-    parserMessage_ = message;
-    return false;
-  }
-  // NOLINTEND(readability-identifier-naming)
-
-  [[nodiscard]] bool tooDeep() const noexcept { return tooDeep_; }
-  [[nodiscard]] const std::string& parserMessage() const noexcept { return parserMessage_; }
-
-  // After a successful parse: moves the root into place and turns offsets into pointers.
-  const JSONNode* finish() {
-    nodes_.push_back(pending_.front());
-    const char* const text = arena_.data();
-    const JSONNode* const base = nodes_.data();
-    for (JSONNode& node : nodes_) {
-      node.key = text + node.keyOffset;
-      switch (node.kind) {
-        case JSONKind::string:
-          node.text = text + node.offset;
-          break;
-        case JSONKind::number:
-          if (node.numberForm() == JSONNumberForm::otherLiteral) node.text = text + node.offset;
-          break;
-        case JSONKind::array:
-        case JSONKind::object:
-          node.children = base + node.offset;
-          break;
-        case JSONKind::null:
-        case JSONKind::boolean:
-          break;
+  template <class Value>
+  void read(Value& value, std::size_t depth) {
+    ondemand::json_type type{};
+    check(value.type().get(type));
+    switch (type) {
+      case ondemand::json_type::object: {
+        ondemand::object object;
+        check(value.get_object().get(object));
+        const std::size_t first = open(JSONKind::object, depth);
+        for (auto entry : object) {
+          // Used in place: a copy of the field costs more than reading it.
+          check(entry.error());
+          ondemand::field& field = entry.value_unsafe();
+          std::string_view key = plainKey(field);
+          if (key.data() == nullptr) check(field.unescaped_key().get(key));
+          keyOffset_ = store(key);
+          keyLength_ = static_cast<std::uint32_t>(key.size());
+          read(field.value(), depth + 1);
+        }
+        close(first);
+        return;
+      }
+      case ondemand::json_type::array: {
+        ondemand::array array;
+        check(value.get_array().get(array));
+        const std::size_t first = open(JSONKind::array, depth);
+        for (auto entry : array) {
+          check(entry.error());
+          read(entry.value_unsafe(), depth + 1);
+        }
+        close(first);
+        return;
+      }
+      case ondemand::json_type::string: {
+        // At the top level simdjson lets a string run into what follows it
+        // ("a"x), so there the token must end where the string does; inside
+        // a container the next token is checked by the container.
+        const std::string_view raw = token(value);
+        if (raw.size() < 2 || (depth == 0 && !isOneString(raw))) fail(simdjson::TAPE_ERROR);
+        std::string_view text = raw.substr(1, raw.size() - 2);
+        if (raw.back() == '"' && text.find('\\') == std::string_view::npos) {
+          // Most strings hold no escape, and simdjson has checked their bytes
+          // (UTF-8, no control character): they are taken as written, and
+          // passed over without unescaping.
+          ondemand::raw_json_string unused;
+          check(value.get_raw_json_string().get(unused));
+        } else {
+          check(value.get_string().get(text));
+        }
+        push(JSONKind::string).value.span = {store(text), static_cast<std::uint32_t>(text.size())};
+        return;
+      }
+      case ondemand::json_type::number:
+        readNumber(value);
+        return;
+      case ondemand::json_type::boolean: {
+        // simdjson takes "falsex" at the top level for false; the token decides.
+        bool truth = false;
+        check(value.get_bool().get(truth));
+        if (depth == 0 && token(value) != (truth ? "true" : "false")) {
+          fail(truth ? simdjson::T_ATOM_ERROR : simdjson::F_ATOM_ERROR);
+        }
+        push(truth ? JSONKind::trueValue : JSONKind::falseValue);
+        return;
+      }
+      case ondemand::json_type::null: {
+        bool isNull = false;
+        check(value.is_null().get(isNull));
+        if (!isNull || (depth == 0 && token(value) != "null")) fail(simdjson::N_ATOM_ERROR);
+        push(JSONKind::null);
+        return;
       }
     }
-    return &nodes_.back();
+    fail(simdjson::TAPE_ERROR);
+  }
+
+  // After the top-level value: nothing may follow it. A container has been
+  // read to its end; a scalar's token runs to the next one, or to the end.
+  void finish() {
+    const JSONKind kind = pending_.front().kind();
+    if (kind == JSONKind::array || kind == JSONKind::object) {
+      const char* next = nullptr;
+      if (document_.current_location().get(next) != simdjson::OUT_OF_BOUNDS) fail(simdjson::TRAILING_CONTENT);
+    } else {
+      std::string_view text;
+      check(document_.raw_json_token().get(text));
+      if (text.data() + text.size() != text_ + size_) fail(simdjson::TRAILING_CONTENT);
+    }
+    if (textChunks_ + used_ + 1 > capacity_) grow(1);
+    place(pending_.front(), used_);
+    ++used_;
+  }
+
+  [[nodiscard]] std::unique_ptr<JSONNode[]> takeBlock() noexcept { return std::move(block_); }
+  [[nodiscard]] const JSONNode* root() const noexcept { return block_.get() + textChunks_ + used_ - 1; }
+
+  [[noreturn]] void fail(simdjson::error_code error) {
+    if (error == simdjson::MEMALLOC) throw std::bad_alloc();
+    std::string problem(describeProblem(error));
+    const char* at = nullptr;
+    if (document_.current_location().get(at) == simdjson::SUCCESS) {
+      problem += " at byte " + std::to_string(static_cast<std::size_t>(at - text_) + skipped_);
+    }
+    problem += '.';
+    throwNotJSON(problem);
   }
 
  private:
+  void check(simdjson::error_code error) {
+    if (error != simdjson::SUCCESS) fail(error);
+  }
+
+  // Exact integers are kept as their value; every other number as its
+  // literal, whose exact value decides whether it is an integer after all
+  // (7.0, 1e2). simdjson's double rounds (2^63 + 0.5 and 2^63 are the same
+  // double), so it only checks that the literal is a finite JSON number. A
+  // literal it refuses outright (an exponent of many digits, a top-level
+  // number longer than its buffer) is judged here: 0e99999999999999999999 is
+  // zero. A number left unread is skipped by the containers, and the top
+  // level is checked for its end in finish().
+  template <class Value>
+  void readNumber(Value& value) {
+    ondemand::number_type type{};
+    check(value.get_number_type().get(type));
+    std::int64_t integer = 0;
+    if (type == ondemand::number_type::signed_integer && value.get_int64().get(integer) == simdjson::SUCCESS) {
+      push(JSONKind::integer).value.integer = integer;
+      return;
+    }
+    const std::string_view literal = token(value);
+    double rounded = 0;
+    if (const simdjson::error_code error = value.get_double().get(rounded);
+        error != simdjson::SUCCESS && !detail::isFiniteJSONNumber(literal)) {
+      fail(error);
+    }
+    if (const std::optional<std::int64_t> exact = detail::exactInt64FromNumberLiteral(literal)) {
+      push(JSONKind::integer).value.integer = *exact;
+      return;
+    }
+    push(JSONKind::otherNumber).value.span = {store(literal), static_cast<std::uint32_t>(literal.size())};
+  }
+
+  // Whether `raw` is exactly one string token: its closing quote is its last byte.
+  static bool isOneString(std::string_view raw) noexcept {
+    if (raw.size() < 2 || raw.front() != '"') return false;
+    std::size_t at = raw.find('"', 1);
+    if (raw.substr(1, at == std::string_view::npos ? raw.size() : at - 1).find('\\') != std::string_view::npos) {
+      at = 1;
+      while (at < raw.size() && raw[at] != '"') at += raw[at] == '\\' ? std::size_t{2} : std::size_t{1};
+    }
+    return at == raw.size() - 1;
+  }
+  // A key without escapes, as written; null when it has one.
+  std::string_view plainKey(ondemand::field& field) const noexcept {
+    const char* const start = field.key().raw();
+    const auto left = static_cast<std::size_t>(text_ + size_ - start);
+    const std::string_view rest(start, left);
+    const std::size_t end = rest.find('"');
+    if (end == std::string_view::npos || rest.substr(0, end).find('\\') != std::string_view::npos) return {};
+    return rest.substr(0, end);
+  }
+
+  // The value's text as written, without the space after it.
+  template <class Value>
+  std::string_view token(Value& value) {
+    // A value's token comes plain, the top level's with an error code.
+    std::string_view text;
+    check(simdjson::simdjson_result<std::string_view>(value.raw_json_token()).get(text));
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\n' || text.back() == '\r')) {
+      text.remove_suffix(1);
+    }
+    return text;
+  }
+
+  // While a node waits, its distances hold offsets into the text arena (and,
+  // for a container, the block index of its first child).
   JSONNode& push(JSONKind kind) {
+    if (++created_ > budget_) {
+      throw CodingError(detail::makeCodingError(
+          JSONCodingErrorCode::dataCorrupted,
+          "The data holds more values than its size allows: over " + std::to_string(budget_) + " in " +
+              std::to_string(size_ + skipped_) + " bytes (at most one per " + std::to_string(bytesPerNode) +
+              " bytes beyond the first " + std::to_string(budgetBase) + ").",
+          std::string()));
+    }
     JSONNode& node = pending_.emplace_back();
-    node.keyOffset = keyOffset_;
-    node.integer = 0;
-    node.keyLength = keyLength_;
-    node.size = 0;
-    node.kind = kind;
-    node.flag = 0;
+    node.keyDistance = keyOffset_;
+    node.kindAndKeyLength = (static_cast<std::uint32_t>(kind) << (32 - JSONNode::kindBits)) | keyLength_;
+    node.value.integer = 0;
     keyOffset_ = 0;
     keyLength_ = 0;
     return node;
   }
 
-  std::size_t store(std::string_view text) {
-    const std::size_t offset = arena_.size();
-    arena_.append(text);
+  std::uint32_t store(std::string_view text) noexcept {
+    const std::uint32_t offset = arenaSize_;
+    text.copy(reinterpret_cast<char*>(block_.get()) + offset, text.size());
+    arenaSize_ += static_cast<std::uint32_t>(text.size());
     return offset;
   }
 
-  bool open(JSONKind kind) {
-    if (openContainers_.size() >= maximumDepth) {
-      tooDeep_ = true;
-      return false;
+  std::size_t open(JSONKind kind, std::size_t depth) {
+    if (depth >= maximumDepth) {
+      throwNotJSON("arrays and objects are nested more than " + std::to_string(maximumDepth) + " levels deep.");
     }
     push(kind);
-    openContainers_.push_back(pending_.size());
-    return true;
+    return pending_.size();
   }
 
-  void close() {
-    const std::size_t first = openContainers_.back();
-    openContainers_.pop_back();
+  void close(std::size_t first) {
     JSONNode& container = pending_[first - 1];
-    container.offset = nodes_.size();
-    container.size = static_cast<std::uint32_t>(pending_.size() - first);
-    const auto firstChild = pending_.begin() + static_cast<std::ptrdiff_t>(first);
-    nodes_.insert(nodes_.end(), firstChild, pending_.end());
-    pending_.erase(firstChild, pending_.end());
+    container.value.span = {static_cast<std::uint32_t>(used_), static_cast<std::uint32_t>(pending_.size() - first)};
+    if (textChunks_ + used_ + (pending_.size() - first) > capacity_) grow(pending_.size() - first);
+    for (std::size_t i = first; i < pending_.size(); ++i) place(pending_[i], used_++);
+    pending_.resize(first);
   }
 
-  std::vector<JSONNode>& nodes_;
-  std::string& arena_;
-  std::vector<JSONNode> pending_;
-  std::vector<std::size_t> openContainers_;  // index in `pending_` of each open container's first child
-  std::size_t keyOffset_ = 0;
-  std::uint32_t keyLength_ = 0;
-  bool tooDeep_ = false;
-  std::string parserMessage_;
-};
-
-// The general parser costs some 90 instructions per byte (it tracks lines
-// and copies every character twice), which made parsing the larger part of a
-// request's and a cache hit's work. This reader takes the common case, a
-// well-formed document, in one pass without allocating per value, and feeds
-// the same builder. It accepts only what the general parser accepts; on
-// anything else, or anything it does not handle (a byte-order mark, an
-// integer beyond 64 bits, a float that does not convert), it gives up and the
-// general parser reads the document again, so every failure and its message
-// stay exactly the general parser's.
-class FastReader {
- public:
-  FastReader(std::string_view bytes, DocumentBuilder& builder)
-      : at_(bytes.data()), end_(bytes.data() + bytes.size()), builder_(builder) {}
-
-  bool run() {
-    // A byte-order mark is left to the general parser.
-    if (at_ != end_ && static_cast<unsigned char>(*at_) == 0xEF) return false;
-    std::vector<bool> inObject;  // the open containers, innermost last
-    for (;;) {
-      skipSpace();
-      if (at_ == end_) return false;
-      bool closed = false;  // whether a complete value was just read
-      if (*at_ == '{' || *at_ == '[') {
-        const bool object = *at_ == '{';
-        ++at_;
-        if (!(object ? builder_.start_object(0) : builder_.start_array(0))) return false;
-        skipSpace();
-        if (at_ != end_ && *at_ == (object ? '}' : ']')) {
-          ++at_;
-          object ? builder_.end_object() : builder_.end_array();
-          closed = true;
-        } else {
-          inObject.push_back(object);
-          if (object && !readKey()) return false;
-        }
-      } else {
-        if (!readScalar()) return false;
-        closed = true;
-      }
-      // After a complete value: close containers, or move to the next member.
-      while (closed) {
-        skipSpace();
-        if (inObject.empty()) return at_ == end_;
-        if (at_ == end_) return false;
-        const bool object = inObject.back();
-        if (*at_ == ',') {
-          ++at_;
-          if (object && !readKey()) return false;
-          closed = false;
-        } else if (*at_ == (object ? '}' : ']')) {
-          ++at_;
-          object ? builder_.end_object() : builder_.end_array();
-          inObject.pop_back();
-        } else {
-          return false;
-        }
-      }
-    }
+  // Room for `more` nodes. The budget bounds the block.
+  void grow(std::size_t more) {
+    const std::size_t needed = textChunks_ + used_ + more;
+    const std::size_t capacity = std::min(std::max(needed, capacity_ * 2), textChunks_ + budget_);
+    auto block = std::make_unique_for_overwrite<JSONNode[]>(capacity);
+    std::memcpy(static_cast<void*>(block.get()), block_.get(), arenaSize_);
+    std::copy_n(block_.get() + textChunks_, used_, block.get() + textChunks_);
+    block_ = std::move(block);
+    capacity_ = capacity;
   }
 
- private:
-  static bool isDigit(char c) noexcept { return c >= '0' && c <= '9'; }
-
-  void skipSpace() noexcept {
-    while (at_ != end_ && (*at_ == ' ' || *at_ == '\n' || *at_ == '\r' || *at_ == '\t')) ++at_;
-  }
-
-  bool readKey() {
-    skipSpace();
-    std::string_view key;
-    if (at_ == end_ || *at_ != '"' || !readString(key)) return false;
-    builder_.keyText(key);
-    skipSpace();
-    if (at_ == end_ || *at_ != ':') return false;
-    ++at_;
-    return true;
-  }
-
-  bool readScalar() {
-    switch (*at_) {
-      case '"': {
-        std::string_view text;
-        return readString(text) && builder_.text(text);
-      }
-      case 't':
-        return readWord("true") && builder_.boolean(true);
-      case 'f':
-        return readWord("false") && builder_.boolean(false);
-      case 'n':
-        return readWord("null") && builder_.null();
-      default:
-        return readNumber();
-    }
-  }
-
-  bool readWord(std::string_view word) noexcept {
-    if (static_cast<std::size_t>(end_ - at_) < word.size() || std::string_view(at_, word.size()) != word) return false;
-    at_ += word.size();
-    return true;
-  }
-
-  // At the opening quote. `text` views the bytes in place, or the decoded
-  // copy when the string holds escapes.
-  bool readString(std::string_view& text) {
-    const char* const start = ++at_;
-    bool wide = false;  // holds bytes beyond ASCII, which must be UTF-8
-    while (at_ != end_) {
-      const auto c = static_cast<unsigned char>(*at_);
-      if (c == '"') {
-        text = std::string_view(start, static_cast<std::size_t>(at_ - start));
-        ++at_;
-        return !wide || detail::isValidUTF8(text);
-      }
-      if (c == '\\') {
-        if (wide && !detail::isValidUTF8(std::string_view(start, static_cast<std::size_t>(at_ - start)))) return false;
-        unescaped_.assign(start, at_);
-        return readEscapedRest(text);
-      }
-      if (c < 0x20) return false;
-      wide = wide || c >= 0x80;
-      ++at_;
-    }
-    return false;
-  }
-
-  // At a backslash, with the string's earlier bytes in `unescaped_`.
-  bool readEscapedRest(std::string_view& text) {
-    const char* run = at_;  // start of the bytes not yet copied
-    bool wide = false;
-    const auto flush = [&] {
-      const std::string_view bytes(run, static_cast<std::size_t>(at_ - run));
-      if (wide && !detail::isValidUTF8(bytes)) return false;
-      unescaped_.append(bytes);
-      wide = false;
-      return true;
-    };
-    while (at_ != end_) {
-      const auto c = static_cast<unsigned char>(*at_);
-      if (c == '"') {
-        if (!flush()) return false;
-        ++at_;
-        text = unescaped_;
-        return true;
-      }
-      if (c == '\\') {
-        if (!flush() || !readEscape()) return false;
-        run = at_;
-        continue;
-      }
-      if (c < 0x20) return false;
-      wide = wide || c >= 0x80;
-      ++at_;
-    }
-    return false;
-  }
-
-  bool readHex4(std::uint32_t& value) noexcept {
-    if (end_ - at_ < 4) return false;
-    value = 0;
-    for (int i = 0; i < 4; ++i) {
-      const char c = *at_++;
-      std::uint32_t digit = 0;
-      if (c >= '0' && c <= '9') {
-        digit = static_cast<std::uint32_t>(c - '0');
-      } else if (c >= 'a' && c <= 'f') {
-        digit = static_cast<std::uint32_t>(c - 'a' + 10);
-      } else if (c >= 'A' && c <= 'F') {
-        digit = static_cast<std::uint32_t>(c - 'A' + 10);
-      } else {
-        return false;
-      }
-      value = (value << 4U) | digit;
-    }
-    return true;
-  }
-
-  // At a backslash: appends what the escape stands for.
-  bool readEscape() {
-    ++at_;
-    if (at_ == end_) return false;
-    const char c = *at_++;
-    switch (c) {
-      case '"':
-      case '\\':
-      case '/':
-        unescaped_.push_back(c);
-        return true;
-      case 'b':
-        unescaped_.push_back('\b');
-        return true;
-      case 'f':
-        unescaped_.push_back('\f');
-        return true;
-      case 'n':
-        unescaped_.push_back('\n');
-        return true;
-      case 'r':
-        unescaped_.push_back('\r');
-        return true;
-      case 't':
-        unescaped_.push_back('\t');
-        return true;
-      case 'u':
+  // Writes `node` as node number `index`, its offsets turned into distances.
+  void place(const JSONNode& node, std::size_t index) noexcept {
+    JSONNode& placed = block_[textChunks_ + index];
+    placed = node;
+    const auto textDistance = static_cast<std::uint32_t>((textChunks_ + index) * sizeof(JSONNode));
+    if (node.keyLength() != 0) placed.keyDistance = textDistance - node.keyDistance;
+    switch (node.kind()) {
+      case JSONKind::string:
+      case JSONKind::otherNumber:
+        placed.value.span.distance = textDistance - node.value.span.distance;
         break;
-      default:
-        return false;
+      case JSONKind::array:
+      case JSONKind::object:
+        placed.value.span.distance = static_cast<std::uint32_t>(index - node.value.span.distance);
+        break;
+      case JSONKind::null:
+      case JSONKind::falseValue:
+      case JSONKind::trueValue:
+      case JSONKind::integer:
+        break;
     }
-    std::uint32_t code = 0;
-    if (!readHex4(code)) return false;
-    if (code >= 0xDC00 && code <= 0xDFFF) return false;  // a low surrogate first
-    if (code >= 0xD800 && code <= 0xDBFF) {
-      std::uint32_t low = 0;
-      if (end_ - at_ < 2 || at_[0] != '\\' || at_[1] != 'u') return false;
-      at_ += 2;
-      if (!readHex4(low) || low < 0xDC00 || low > 0xDFFF) return false;
-      code = 0x10000 + ((code - 0xD800) << 10U) + (low - 0xDC00);
-    }
-    const auto byte = [](std::uint32_t bits) { return static_cast<char>(static_cast<unsigned char>(bits)); };
-    if (code < 0x80) {
-      unescaped_.push_back(byte(code));
-    } else if (code < 0x800) {
-      unescaped_.push_back(byte(0xC0 | (code >> 6U)));
-      unescaped_.push_back(byte(0x80 | (code & 0x3F)));
-    } else if (code < 0x10000) {
-      unescaped_.push_back(byte(0xE0 | (code >> 12U)));
-      unescaped_.push_back(byte(0x80 | ((code >> 6U) & 0x3F)));
-      unescaped_.push_back(byte(0x80 | (code & 0x3F)));
-    } else {
-      unescaped_.push_back(byte(0xF0 | (code >> 18U)));
-      unescaped_.push_back(byte(0x80 | ((code >> 12U) & 0x3F)));
-      unescaped_.push_back(byte(0x80 | ((code >> 6U) & 0x3F)));
-      unescaped_.push_back(byte(0x80 | (code & 0x3F)));
-    }
-    return true;
   }
 
-  // The JSON number grammar. Integers go to the builder as the general parser
-  // delivers them (negative as signed, others as unsigned); floats as their
-  // literal, once a conversion shows they are finite.
-  bool readNumber() {
-    const char* const start = at_;
-    const bool negative = *at_ == '-';
-    if (negative) ++at_;
-    if (at_ == end_ || !isDigit(*at_)) return false;
-    if (*at_ == '0') {
-      ++at_;
-    } else {
-      while (at_ != end_ && isDigit(*at_)) ++at_;
-    }
-    bool integral = true;
-    if (at_ != end_ && *at_ == '.') {
-      integral = false;
-      ++at_;
-      if (at_ == end_ || !isDigit(*at_)) return false;
-      while (at_ != end_ && isDigit(*at_)) ++at_;
-    }
-    if (at_ != end_ && (*at_ == 'e' || *at_ == 'E')) {
-      integral = false;
-      ++at_;
-      if (at_ != end_ && (*at_ == '+' || *at_ == '-')) ++at_;
-      if (at_ == end_ || !isDigit(*at_)) return false;
-      while (at_ != end_ && isDigit(*at_)) ++at_;
-    }
-    const std::string_view literal(start, static_cast<std::size_t>(at_ - start));
-    const char* const last = literal.data() + literal.size();
-    if (integral && negative) {
-      std::int64_t value = 0;
-      const auto [stop, error] = std::from_chars(literal.data(), last, value);
-      return error == std::errc{} && stop == last && builder_.number_integer(value);
-    }
-    if (integral) {
-      std::uint64_t value = 0;
-      const auto [stop, error] = std::from_chars(literal.data(), last, value);
-      return error == std::errc{} && stop == last && builder_.number_unsigned(value);
-    }
-    double value = 0;
-    const auto [stop, error] = std::from_chars(literal.data(), last, value);
-    return error == std::errc{} && stop == last && std::isfinite(value) && builder_.numberLiteral(literal);
-  }
-
-  const char* at_;
-  const char* const end_;
-  DocumentBuilder& builder_;
-  std::string unescaped_;
+  ondemand::document& document_;
+  const char* text_;
+  std::size_t size_;
+  std::size_t skipped_;
+  std::size_t budget_;
+  std::size_t textChunks_;  // nodes' worth of room for text at the start of the block
+  std::size_t capacity_;
+  std::unique_ptr<JSONNode[]> block_;
+  std::uint32_t arenaSize_ = 0;
+  std::size_t used_ = 0;     // nodes written to the block, after the text
+  std::size_t created_ = 0;  // nodes made so far
+  std::vector<JSONNode> pending_;
+  std::uint32_t keyOffset_ = 0;
+  std::uint32_t keyLength_ = 0;
 };
 
 const JSONNode& nodeOf(const void* value) noexcept { return *static_cast<const JSONNode*>(value); }
 
 std::string_view describeKind(const JSONNode& node) noexcept {
-  switch (node.kind) {
+  switch (node.kind()) {
     case JSONKind::null:
       return "null";
-    case JSONKind::boolean:
-      return node.flag != 0 ? "true" : "false";
-    case JSONKind::number:
+    case JSONKind::falseValue:
+      return "false";
+    case JSONKind::trueValue:
+      return "true";
+    case JSONKind::integer:
+    case JSONKind::otherNumber:
       return "a number";
     case JSONKind::string:
       return "a string";
@@ -560,36 +433,31 @@ std::string_view describeKind(const JSONNode& node) noexcept {
 [[noreturn]] void throwUnexpected(const detail::CodingPathNode& path, std::string_view expected,
                                   const JSONNode& found) {
   const JSONCodingErrorCode code =
-      found.kind == JSONKind::null ? JSONCodingErrorCode::valueNotFound : JSONCodingErrorCode::typeMismatch;
+      found.kind() == JSONKind::null ? JSONCodingErrorCode::valueNotFound : JSONCodingErrorCode::typeMismatch;
   detail::throwExpectation(code, path, expected, describeKind(found));
 }
 
 constexpr std::string_view integerExpectation = "an integer in the signed 64-bit range";
 
 std::int64_t int64Value(const JSONNode& node, const detail::CodingPathNode& path) {
-  if (node.kind != JSONKind::number) throwUnexpected(path, integerExpectation, node);
-  switch (node.numberForm()) {
-    case JSONNumberForm::exactInteger:
-      return node.integer;
-    case JSONNumberForm::largeUnsigned:
-      detail::throwExpectation(JSONCodingErrorCode::dataCorrupted, path, integerExpectation,
-                               std::to_string(node.largeUnsigned));
-    case JSONNumberForm::otherLiteral:
-      break;
+  if (node.kind() == JSONKind::integer) return node.value.integer;
+  if (node.kind() == JSONKind::otherNumber) {
+    detail::throwExpectation(JSONCodingErrorCode::dataCorrupted, path, integerExpectation, node.text());
   }
-  detail::throwExpectation(JSONCodingErrorCode::dataCorrupted, path, integerExpectation, node.textValue());
+  throwUnexpected(path, integerExpectation, node);
 }
 
 std::string stringValue(const JSONNode& node, const detail::CodingPathNode& path) {
-  if (node.kind != JSONKind::string) throwUnexpected(path, "a string", node);
-  return std::string(node.textValue());
+  if (node.kind() != JSONKind::string) throwUnexpected(path, "a string", node);
+  return std::string(node.text());
 }
 
 // Duplicate keys: the last one wins, as most JSON readers have it. Records
 // have a handful of keys, so a backwards scan beats any index.
 const JSONNode* findMember(const JSONNode& object, std::string_view key) noexcept {
-  for (std::uint32_t i = object.size; i > 0; --i) {
-    const JSONNode& member = object.children[i - 1];
+  const JSONNode* const members = object.children();
+  for (std::uint32_t i = object.count(); i > 0; --i) {
+    const JSONNode& member = members[i - 1];
     if (member.keyText() == key) return &member;
   }
   return nullptr;
@@ -600,29 +468,30 @@ const JSONNode* findMember(const JSONNode& object, std::string_view key) noexcep
 // MARK: JSONDocument
 
 JSONDocument::JSONDocument(std::string_view bytes) : storage_(std::make_unique<Storage>()) {
-  if (bytes.size() > maximumDocumentSize) throwNotJSON("the data is larger than 4 GiB.");
-  // Strings, keys and kept literals never take more room than their source
-  // text, so the arena is sized once.
-  storage_->arena.reserve(bytes.size());
-  {
-    DocumentBuilder fast(storage_->nodes, storage_->arena);
-    if (FastReader(bytes, fast).run()) {
-      storage_->root = fast.finish();
-      return;
-    }
-    storage_->nodes.clear();
-    storage_->arena.clear();
+  if (bytes.size() > maximumDocumentSize) throwNotJSON("the data is larger than 512 MiB.");
+  // A byte-order mark may open a JSON text; simdjson does not expect one.
+  std::size_t markLength = 0;
+  if (bytes.substr(0, 3) == "\xEF\xBB\xBF") markLength = 3;
+  // Space after the value means nothing, and simdjson would count it into a
+  // top-level scalar's length, refusing "false " as too long for "false".
+  std::size_t end = bytes.size();
+  while (end > markLength &&
+         (bytes[end - 1] == ' ' || bytes[end - 1] == '\n' || bytes[end - 1] == '\r' || bytes[end - 1] == '\t')) {
+    --end;
   }
-  DocumentBuilder builder(storage_->nodes, storage_->arena);
-  const bool parsed = nlohmann::json::sax_parse(bytes.data(), bytes.data() + bytes.size(), &builder,
-                                                nlohmann::json::input_format_t::json, /*strict=*/true);
-  if (!parsed) {
-    if (builder.tooDeep()) {
-      throwNotJSON("arrays and objects are nested more than " + std::to_string(maximumDepth) + " levels deep.");
-    }
-    throwNotJSON(builder.parserMessage());
+  // simdjson reads in blocks and needs readable padding after the text.
+  const simdjson::padded_string padded(bytes.data() + markLength, end - markLength);
+  ondemand::parser parser;
+  ondemand::document document;
+  if (const simdjson::error_code error = parser.iterate(padded).get(document); error != simdjson::SUCCESS) {
+    if (error == simdjson::MEMALLOC) throw std::bad_alloc();
+    throwNotJSON(std::string(describeProblem(error)) + '.');
   }
-  storage_->root = builder.finish();
+  DocumentBuilder builder(document, padded.data(), padded.size(), markLength);
+  builder.read(document, 0);
+  builder.finish();
+  storage_->root = builder.root();
+  storage_->block = builder.takeBlock();
 }
 
 JSONDocument::~JSONDocument() = default;
@@ -633,17 +502,17 @@ Decoder JSONDocument::root() const noexcept { return Decoder(storage_->root, det
 
 KeyedDecodingContainer Decoder::container() const {
   const JSONNode& node = nodeOf(value_);
-  if (node.kind != JSONKind::object) throwUnexpected(node_, "an object", node);
+  if (node.kind() != JSONKind::object) throwUnexpected(node_, "an object", node);
   return KeyedDecodingContainer(*this);
 }
 
 UnkeyedDecodingContainer Decoder::unkeyedContainer() const {
   const JSONNode& node = nodeOf(value_);
-  if (node.kind != JSONKind::array) throwUnexpected(node_, "an array", node);
+  if (node.kind() != JSONKind::array) throwUnexpected(node_, "an array", node);
   return UnkeyedDecodingContainer(*this);
 }
 
-bool Decoder::decodeNil() const noexcept { return nodeOf(value_).kind == JSONKind::null; }
+bool Decoder::decodeNil() const noexcept { return nodeOf(value_).kind() == JSONKind::null; }
 
 std::string Decoder::decodeString() const { return stringValue(nodeOf(value_), node_); }
 
@@ -659,35 +528,35 @@ bool KeyedDecodingContainer::contains(std::string_view key) const noexcept {
 
 std::optional<Decoder> KeyedDecodingContainer::decoderIfPresent(std::string_view key) const {
   const JSONNode* member = findMember(nodeOf(decoder_.value_), key);
-  if (member == nullptr || member->kind == JSONKind::null) return std::nullopt;
+  if (member == nullptr || member->kind() == JSONKind::null) return std::nullopt;
   // The document's copy of the key outlives every decoder, unlike the caller's.
   return Decoder(member, detail::CodingPathNode{&decoder_.node_, member->keyText(), 0, false});
 }
 
 std::optional<std::string> KeyedDecodingContainer::decodeStringIfPresent(std::string_view key) const {
   const JSONNode* member = findMember(nodeOf(decoder_.value_), key);
-  if (member == nullptr || member->kind == JSONKind::null) return std::nullopt;
+  if (member == nullptr || member->kind() == JSONKind::null) return std::nullopt;
   return stringValue(*member, detail::CodingPathNode{&decoder_.node_, key, 0, false});
 }
 
 std::shared_ptr<const Number> KeyedDecodingContainer::decodeInt64IfPresent(std::string_view key) const {
   const JSONNode* member = findMember(nodeOf(decoder_.value_), key);
-  if (member == nullptr || member->kind == JSONKind::null) return nullptr;
+  if (member == nullptr || member->kind() == JSONKind::null) return nullptr;
   return Number::withInt64(int64Value(*member, detail::CodingPathNode{&decoder_.node_, key, 0, false}));
 }
 
 // MARK: UnkeyedDecodingContainer
 
-std::size_t UnkeyedDecodingContainer::count() const noexcept { return nodeOf(decoder_.value_).size; }
+std::size_t UnkeyedDecodingContainer::count() const noexcept { return nodeOf(decoder_.value_).count(); }
 
 Decoder UnkeyedDecodingContainer::decoder(std::size_t index) const {
   const JSONNode& array = nodeOf(decoder_.value_);
   const detail::CodingPathNode path{&decoder_.node_, {}, index, true};
-  if (index >= array.size) {
+  if (index >= array.count()) {
     detail::throwExpectation(JSONCodingErrorCode::valueNotFound, path, "a value",
-                             "the end of an array of " + std::to_string(array.size) + " elements");
+                             "the end of an array of " + std::to_string(array.count()) + " elements");
   }
-  return Decoder(&array.children[index], path);
+  return Decoder(&array.children()[index], path);
 }
 
 }  // namespace orbisgrove::platform

@@ -1,7 +1,9 @@
 #include "platform/json/JSONText.hpp"
 
+#include <charconv>
 #include <cstddef>
 #include <limits>
+#include <system_error>
 
 namespace orbisgrove::platform::detail {
 
@@ -91,8 +93,8 @@ std::optional<std::int64_t> exactInt64FromNumberLiteral(std::string_view literal
   const std::size_t intLength = i - intBegin;
   std::size_t fracBegin = i;
   std::size_t fracLength = 0;
-  if (i < n && literal[i] != 'e' && literal[i] != 'E') {
-    ++i;  // the decimal point, whatever character the locale made of it
+  if (i < n && literal[i] == '.') {
+    ++i;
     fracBegin = i;
     while (i < n && isDigit(literal[i])) ++i;
     fracLength = i - fracBegin;
@@ -101,8 +103,8 @@ std::optional<std::int64_t> exactInt64FromNumberLiteral(std::string_view literal
   // a huge exponent leaves the range, a hugely negative one leaves a fraction.
   constexpr std::int64_t exponentLimit = std::int64_t{1} << 50;
   std::int64_t exponent = 0;
-  if (i < n) {
-    ++i;  // 'e' or 'E'
+  if (i < n && (literal[i] == 'e' || literal[i] == 'E')) {
+    ++i;
     bool exponentNegative = false;
     if (i < n && (literal[i] == '+' || literal[i] == '-')) {
       exponentNegative = literal[i] == '-';
@@ -148,6 +150,53 @@ std::optional<std::int64_t> exactInt64FromNumberLiteral(std::string_view literal
   if (magnitude > maximum + 1) return std::nullopt;
   if (magnitude == maximum + 1) return std::numeric_limits<std::int64_t>::min();
   return -static_cast<std::int64_t>(magnitude);
+}
+
+bool isFiniteJSONNumber(std::string_view literal) noexcept {
+  const std::size_t n = literal.size();
+  std::size_t i = 0;
+  const auto digits = [&] {
+    const std::size_t start = i;
+    while (i < n && isDigit(literal[i])) ++i;
+    return i - start;
+  };
+  if (i < n && literal[i] == '-') ++i;
+  const std::size_t intBegin = i;
+  const std::size_t intLength = digits();
+  if (intLength == 0 || (intLength > 1 && literal[intBegin] == '0')) return false;
+  if (i < n && literal[i] == '.') {
+    ++i;
+    if (digits() == 0) return false;
+  }
+  if (i < n && (literal[i] == 'e' || literal[i] == 'E')) {
+    ++i;
+    if (i < n && (literal[i] == '+' || literal[i] == '-')) ++i;
+    if (digits() == 0) return false;
+  }
+  if (i != n) return false;
+
+  double value = 0;
+  const auto [end, error] = std::from_chars(literal.data(), literal.data() + n, value);
+  if (error == std::errc{}) return end == literal.data() + n;
+  // Out of range either way: too large is refused, too small reads as zero.
+  // Below 1 the value can only be too small.
+  std::int64_t order = 0;  // the value is below 10^order and at least 10^(order - 1)
+  bool significant = false;
+  std::size_t k = intBegin;
+  for (; k < n && literal[k] != 'e' && literal[k] != 'E'; ++k) {
+    if (literal[k] == '.') continue;
+    significant = significant || literal[k] != '0';
+    if (significant && k < intBegin + intLength) ++order;
+    if (!significant && k > intBegin + intLength) --order;
+  }
+  if (!significant) return true;
+  std::int64_t exponent = 0;
+  bool exponentNegative = false;
+  for (++k; k < n; ++k) {
+    if (literal[k] == '-') exponentNegative = true;
+    if (isDigit(literal[k]) && exponent < (std::int64_t{1} << 50)) exponent = exponent * 10 + (literal[k] - '0');
+  }
+  return order + (exponentNegative ? -exponent : exponent) <= 0;
 }
 
 void appendJSONString(std::string& out, std::string_view text) {

@@ -20,9 +20,12 @@ namespace orbisgrove::platform::detail {
 /// The value of a JSON number literal when that exact value is an integer in
 /// the signed 64-bit range ("7.0" and "1e1" are; "7.5", "1e300" and
 /// "9223372036854775808" are not). The value is judged from the digits, never
-/// through a double. The decimal point may be any single character, because
-/// the parser hands over literals with the C locale's decimal point.
+/// through a double.
 [[nodiscard]] std::optional<std::int64_t> exactInt64FromNumberLiteral(std::string_view literal) noexcept;
+
+/// Whether `literal` is a JSON number whose value is finite as a double;
+/// values too small for a double count, as they read as zero ("1e-999").
+[[nodiscard]] bool isFiniteJSONNumber(std::string_view literal) noexcept;
 
 /// Appends `text` (valid UTF-8) as a JSON string literal, quotes included.
 /// Only what JSON requires is escaped; other characters are written as they are.

@@ -66,55 +66,50 @@ TEST_F(DescriptiveErrorTest, TransportErrorLendsDomainCodeAndEntries) {
   EXPECT_FALSE(error->localizedFailureReason());
 }
 
-// The service's message explains every status but 429; without one, the
-// status does; a 429 tells the limit when it has both count and period.
-TEST_F(DescriptiveErrorTest, ReasonAndSuggestionFollowMessageStatusAndRateLimitFields) {
-  const std::string wait = "Wait until January 1, 2027 at 12:00:00\u202fAM UTC before retrying.";
-  const std::string message = "Latitude must be a number.";
-  const std::string limited = "More than 5 requests have been made with this access token within a period of ";
-  const struct {
-    platform::UserInfo fields;
-    std::int64_t status;
-    platform::HTTPHeaderFields headers;
-    std::string reason;
-    std::optional<std::string> suggestion;
-  } cases[] = {
-      {kMessage, 200, kAllRateLimitFields, message, std::nullopt},
-      {kMessage, 400, kAllRateLimitFields, message, std::nullopt},
-      {kMessage, 404, kAllRateLimitFields, message, std::nullopt},
-      {kMessage, 500, kAllRateLimitFields, message, std::nullopt},
-      {{{"message", std::string()}}, 400, {}, "", std::nullopt},
-      {{}, 404, {}, "not found", std::nullopt},
-      {{{"message", std::int64_t{5}}}, 500, {}, "internal server error", std::nullopt},
-      {{}, 429, {}, "too many requests", std::nullopt},
-      {kMessage, 429, kAllRateLimitFields,
-       "More than 1,000 requests have been made with this access token within a period of 1 hour.", wait},
-      {kMessage,
-       429,
-       {{"X-Rate-Limit-Limit", "5"}, {"X-Rate-Limit-Interval", "90"}},
-       limited + "1 minute, 30 seconds.",
-       std::nullopt},
-      // No duration text can be made for NaN: the period is the number itself.
-      {kMessage,
-       429,
-       {{"X-Rate-Limit-Limit", "5"}, {"X-Rate-Limit-Interval", "nan"}},
-       limited + "nan seconds.",
-       std::nullopt},
-      {kMessage, 429, {{"X-Rate-Limit-Reset", "1798761600"}}, "too many requests", wait},
-      {kMessage, 429, {{"X-Rate-Limit-Interval", "60"}}, "too many requests", std::nullopt},
-      {kMessage, 429, {{"X-Rate-Limit-Limit", "60"}}, "too many requests", std::nullopt},
-      {kMessage,
-       429,
-       {{"X-Rate-Limit-Limit", "-5"}, {"X-Rate-Limit-Interval", "60"}},
-       "too many requests",
-       std::nullopt},
-  };
-  for (const auto& c : cases) {
-    const auto error = build(c.fields, http(c.status, c.headers));
+TEST_F(DescriptiveErrorTest, ServiceMessageIsTheFailureReasonForEveryStatusButTooManyRequests) {
+  for (const std::int64_t status : {200, 400, 404, 500}) {
+    const auto error = build(kMessage, http(status, kAllRateLimitFields));
     EXPECT_EQ(error->domain(), OrbisgroveFeedbackErrorDomain);
     EXPECT_EQ(error->code(), -1);
-    EXPECT_EQ(error->localizedFailureReason(), c.reason) << c.status;
-    EXPECT_EQ(error->localizedRecoverySuggestion(), c.suggestion) << c.status << ' ' << c.reason;
+    EXPECT_EQ(error->localizedFailureReason(), "Latitude must be a number.") << status;
+    EXPECT_FALSE(error->localizedRecoverySuggestion()) << status;
+  }
+  EXPECT_EQ(build({{"message", std::string()}}, http(400))->localizedFailureReason(), "");
+}
+
+TEST_F(DescriptiveErrorTest, WithoutMessageTheReplysOwnStatusExplainsTheFailure) {
+  EXPECT_EQ(build({}, http(404))->localizedFailureReason(), "not found");
+  EXPECT_EQ(build({{"message", std::int64_t{5}}}, http(500))->localizedFailureReason(), "internal server error");
+  EXPECT_EQ(build({}, http(429))->localizedFailureReason(), "too many requests");
+}
+
+TEST_F(DescriptiveErrorTest, RateLimitRefusalNeedsBothCountAndPeriod) {
+  const std::string wait = "Wait until January 1, 2027 at 12:00:00\u202fAM UTC before retrying.";
+  struct Case {
+    platform::HTTPHeaderFields fields;
+    std::string reason;
+    std::optional<std::string> suggestion;
+  };
+  const std::vector<Case> cases = {
+      {kAllRateLimitFields, "More than 1,000 requests have been made with this access token within a period of 1 hour.",
+       wait},
+      {{{"X-Rate-Limit-Limit", "5"}, {"X-Rate-Limit-Interval", "90"}},
+       "More than 5 requests have been made with this access token within a period of 1 minute, 30 seconds.",
+       std::nullopt},
+      // No duration text can be made for NaN: the period is the number itself.
+      {{{"X-Rate-Limit-Limit", "5"}, {"X-Rate-Limit-Interval", "nan"}},
+       "More than 5 requests have been made with this access token within a period of nan seconds.",
+       std::nullopt},
+      {{{"X-Rate-Limit-Reset", "1798761600"}}, "too many requests", wait},
+      {{{"X-Rate-Limit-Interval", "60"}}, "too many requests", std::nullopt},
+      {{{"X-Rate-Limit-Limit", "60"}}, "too many requests", std::nullopt},
+      {{{"X-Rate-Limit-Limit", "-5"}, {"X-Rate-Limit-Interval", "60"}}, "too many requests", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    const auto error = build(kMessage, http(429, c.fields));
+    EXPECT_EQ(error->domain(), OrbisgroveFeedbackErrorDomain);
+    EXPECT_EQ(error->localizedFailureReason(), c.reason);
+    EXPECT_EQ(error->localizedRecoverySuggestion(), c.suggestion) << c.reason;
   }
 }
 

@@ -10,7 +10,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "../service/KitServiceFixture.hpp"
 #include "PlantedCache.hpp"
@@ -22,17 +21,11 @@ namespace orbisgrove {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::contentsOf;
 using testing::Reply;
 using namespace std::chrono_literals;
 
 using testing::kTwoCategories;
-
-std::string contentsOf(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 std::vector<std::string> namesIn(const fs::path& directory) {
   std::vector<std::string> names;

@@ -1,10 +1,11 @@
 // Many host threads at once: category requests (answered from the device or
 // from the service), submissions, a main queue being drained, and the cache
 // file rewritten and removed under them. Every request is answered exactly
-// once, on the thread its kind of answer belongs to. Runs under
+// once, with its own answer, on the thread its kind of answer belongs to. Runs under
 // ThreadSanitizer in CI.
 #include <atomic>
 #include <filesystem>
+#include <regex>
 #include <thread>
 #include <vector>
 
@@ -25,9 +26,11 @@ using testing::kTwoCategories;
 using ConcurrencyTest = testing::KitServiceFixture;
 
 TEST_F(ConcurrencyTest, ThreadsAskAndSubmitWhileTheCacheIsRewrittenAndTheMainQueueDrains) {
-  service.setHandler([](const testing::RecordedRequest& request) {
-    if (request.body.starts_with("q=712")) return Reply::json(std::string(kTwoCategories));
-    return Reply::json(R"({"response":"201","data":{"name":"saved"}})");
+  // Each submission is answered with its own name, so a mixed-up answer shows.
+  service.setHandler([reportName = std::regex("report-[0-9]+")](const testing::RecordedRequest& request) {
+    std::smatch found;
+    if (!std::regex_search(request.body, found, reportName)) return Reply::json(std::string(kTwoCategories));
+    return Reply::json(R"({"response":"201","data":{"name":")" + found.str() + R"("}})");
   });
 
   constexpr int kCallers = 6;
@@ -82,7 +85,8 @@ TEST_F(ConcurrencyTest, ThreadsAskAndSubmitWhileTheCacheIsRewrittenAndTheMainQue
               record(std::move(list), std::move(error));
             });
         call.returned.store(true);
-        OrbisgroveSaveUserDataAPIManager::shared().saveUserData(*testing::someReport(), saves[index]->saveHandler());
+        OrbisgroveSaveUserDataAPIManager::shared().saveUserData(*testing::someReport("report-" + std::to_string(index)),
+                                                                saves[index]->saveHandler());
         // Spread over many states of the file.
         std::this_thread::sleep_for(300us);
       }
@@ -112,7 +116,7 @@ TEST_F(ConcurrencyTest, ThreadsAskAndSubmitWhileTheCacheIsRewrittenAndTheMainQue
       EXPECT_EQ(ask.delivered(), 2u);
     }
     EXPECT_EQ(saves[i]->calls(), 1);
-    EXPECT_EQ(saves[i]->recordName(), "saved");
+    EXPECT_EQ(saves[i]->recordName(), "report-" + std::to_string(i));
     EXPECT_TRUE(saves[i]->onMainThread());
   }
 }

@@ -79,42 +79,33 @@ void expectPromptCleanExit(const LocalHttpsService& service, const std::string& 
   EXPECT_LT(afterGo, 5s);
 }
 
-TEST(ExitWithRequestsInFlight, ReturningFromMainOrExitingFromAnotherThread) {
-  LocalHttpsService service;
-  service.setDefaultReply(Reply::stalled());
-  for (const char* mode : {"return", "exit-from-thread"}) {
-    SCOPED_TRACE(mode);
-    const std::size_t before = service.requestCount();
-    // Six requests are held at the service, the rest wait for a connection.
-    expectPromptCleanExit(service, mode, 10, [&] { return service.waitForRequests(before + 6); });
-  }
-}
-
-TEST(ExitWithRequestsInFlight, NoCompletionStartsOnceTheExitHookHasBegun) {
-  LocalHttpsService service;
-  service.setDefaultReply(Reply::stalled());
-  for (int round = 0; round < 3; ++round) {
-    const std::size_t before = service.requestCount();
-    // All six replies leave at once, so that several transfers end together
-    // while the first completion is still held.
-    expectPromptCleanExit(service, "slow-completion", 6, [&] {
-      const bool held = service.waitForStalled(6);
-      service.releaseStalled();
-      std::this_thread::sleep_for(100ms);
-      return held && service.requestCount() == before + 6;
-    });
-  }
-}
-
-TEST(ExitWithRequestsInFlight, WhileAnswersKeepStartingNewRequests) {
-  LocalHttpsService service;
-  // Not a list: the facade never answers from the device, so each answer
-  // starts a real request again.
-  service.setDefaultReply(Reply::text("busy"));
-  for (int round = 0; round < 3; ++round) {
-    SCOPED_TRACE(round);
-    const std::size_t before = service.requestCount();
-    expectPromptCleanExit(service, "busy", 6, [&] { return service.waitForRequests(before + 60); });
+// Held requests, completions that end together while the first is held
+// (no completion may start once the exit hook has begun), and answers that
+// keep starting new requests (not a list: the facade never answers from the
+// device).
+TEST(ExitWithRequestsInFlight, ReturningFromMainExitingFromAnotherThreadOrWhileBusy) {
+  const struct {
+    const char* mode;
+    int count;
+    int rounds;
+  } cases[] = {{"return", 10, 1}, {"exit-from-thread", 10, 1}, {"slow-completion", 6, 3}, {"busy", 6, 3}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.mode);
+    const bool busy = c.mode == std::string("busy");
+    LocalHttpsService service;
+    service.setDefaultReply(busy ? Reply::text("busy") : Reply::stalled());
+    for (int round = 0; round < c.rounds; ++round) {
+      const std::size_t before = service.requestCount();
+      expectPromptCleanExit(service, c.mode, c.count, [&] {
+        if (busy) return service.waitForRequests(before + 60);
+        if (c.mode != std::string("slow-completion")) return service.waitForRequests(before + 6);
+        // Six requests are held at the service; all six replies leave at once.
+        const bool held = service.waitForStalled(6);
+        service.releaseStalled();
+        std::this_thread::sleep_for(100ms);
+        return held && service.requestCount() == before + 6;
+      });
+    }
   }
 }
 

@@ -63,20 +63,20 @@ struct FaultyListener::State {
   std::vector<int> held;
   std::vector<SSL*> heldSessions;
 
-  void countFault() {
+  // Counts a connection that reached its fault; a quiet one is kept open.
+  void reachedFault(int socket = -1, SSL* ssl = nullptr) {
     {
       const std::lock_guard lock(mutex);
       ++faulted;
+      if (socket >= 0) held.push_back(socket);
+      if (ssl != nullptr) heldSessions.push_back(ssl);
     }
     changed.notify_all();
   }
 
   void serve(int socket) {
     if (fault == Fault::silentHandshake) {
-      const std::lock_guard lock(mutex);
-      held.push_back(socket);
-      ++faulted;
-      changed.notify_all();
+      reachedFault(socket);
       return;
     }
     if (fault == Fault::garbageInsteadOfTLS || fault == Fault::closeDuringHandshake) {
@@ -86,7 +86,7 @@ struct FaultyListener::State {
         static constexpr char garbage[] = "HTTP/1.1 400 Bad Request\r\nContent-Length: 12\r\n\r\nnot TLS here";
         (void)::send(socket, garbage, sizeof garbage - 1, MSG_NOSIGNAL);
       }
-      countFault();
+      reachedFault();
       ::close(socket);
       return;
     }
@@ -109,14 +109,10 @@ struct FaultyListener::State {
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     if (fault == Fault::silentInBody) {
-      const std::lock_guard lock(mutex);
-      held.push_back(socket);
-      heldSessions.push_back(ssl);
-      ++faulted;
-      changed.notify_all();
+      reachedFault(socket, ssl);
       return;
     }
-    countFault();
+    reachedFault();
     SSL_free(ssl);  // no close_notify: the connection just breaks
     resetConnection(socket);
   }

@@ -5,9 +5,8 @@
 #include <string>
 #include <string_view>
 
-#include "kit/ReportCategoryCache.hpp"
+#include "../service/KitServiceFixture.hpp"
 #include "platform/core/Date.hpp"
-#include "platform/files/PropertyList.hpp"
 
 namespace orbisgrove::testing {
 
@@ -19,11 +18,7 @@ inline constexpr std::string_view kTwoCategories =
 inline platform::PropertyListDictionary plantedCache(std::size_t size, double secondsAgo = 0) {
   std::string json = "[";
   for (std::size_t i = 0; i < size; ++i) json += std::string(i ? "," : "") + R"({"reportId":"planted"})";
-  json += "]";
-  platform::PropertyListDictionary dictionary;
-  dictionary.setData(kReportCategoriesKey, json);
-  dictionary.setReal(kTimestampKey, platform::Date::now().secondsSince1970 - secondsAgo);
-  return dictionary;
+  return cacheEntries(platform::Date::now().secondsSince1970 - secondsAgo, json + "]");
 }
 
 }  // namespace orbisgrove::testing

@@ -1,8 +1,6 @@
 // The facade: device cache first, then the service, end to end.
 #include "../service/KitServiceFixture.hpp"
-#include "kit/ReportCategoryCache.hpp"
 #include "platform/core/Date.hpp"
-#include "platform/files/PropertyList.hpp"
 
 namespace orbisgrove {
 namespace {
@@ -16,15 +14,7 @@ constexpr std::string_view kTwoCategories =
 class FacadeTest : public testing::KitServiceFixture {
  protected:
   void storeList(double secondsAgo, std::string_view json = R"([{"reportId":"cached"}])") {
-    platform::PropertyListDictionary dictionary;
-    dictionary.setData(kReportCategoriesKey, json);
-    dictionary.setReal(kTimestampKey, platform::Date::now().secondsSince1970 - secondsAgo);
-    ASSERT_TRUE(platform::writePropertyListDictionaryAtomically(dictionary, cacheFile().string()));
-  }
-
-  std::optional<std::string> storedListData() {
-    const auto stored = platform::readPropertyListDictionary(cacheFile().string());
-    return stored ? stored->data(kReportCategoriesKey) : std::nullopt;
+    writeCache(testing::cacheEntries(platform::Date::now().secondsSince1970 - secondsAgo, json));
   }
 
   static constexpr double kDay = 86400;

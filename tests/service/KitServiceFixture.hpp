@@ -14,14 +14,18 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "LocaleScope.hpp"
+#include "kit/ReportCategoryCache.hpp"
+#include "platform/files/PropertyList.hpp"
 #include "service/OrbisgroveReportCategoriesAPIManager.hpp"
 
 namespace orbisgrove::testing {
@@ -142,12 +146,27 @@ inline std::shared_ptr<OrbisgroveSaveUserDataOptions> someReport(std::string des
                                                            categories[1], std::move(description));
 }
 
-class KitServiceFixture : public ::testing::Test {
- protected:
-  explicit KitServiceFixture(LocalHttpsServiceOptions options = {}) : service(std::move(options)) {}
+/// A private cache directory and a quiet console, for tests of the device cache.
+/// A file's bytes; empty when it cannot be read.
+inline std::string contentsOf(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
 
+/// Cache file entries: the list as JSON data and its time stamp.
+inline platform::PropertyListDictionary cacheEntries(double timestamp,
+                                                     std::string_view json = R"([{"reportId":"1"}])") {
+  platform::PropertyListDictionary dictionary;
+  dictionary.setData(kReportCategoriesKey, json);
+  dictionary.setReal(kTimestampKey, timestamp);
+  return dictionary;
+}
+
+class KitFilesFixture : public ::testing::Test {
+ protected:
   void SetUp() override {
-    pointSharedClientsAt(service.hostAndPort(), service.caFile());
     cacheDirectory =
         std::filesystem::temp_directory_path() / ("orbisgrove-kit-test-" + std::to_string(::getpid()) + "-" +
                                                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
@@ -160,6 +179,37 @@ class KitServiceFixture : public ::testing::Test {
       const std::lock_guard lock(consoleMutex);
       console.emplace_back(line);
     });
+  }
+
+  void TearDown() override {
+    platform::setConsoleSink(nullptr);
+    std::filesystem::remove_all(cacheDirectory);
+  }
+
+  std::filesystem::path cacheFile() const { return cacheDirectory / "orbisgroveReportCategories.plist"; }
+  void writeCache(const platform::PropertyListDictionary& entries) const {
+    ASSERT_TRUE(platform::writePropertyListDictionaryAtomically(entries, cacheFile().string()));
+  }
+  std::optional<std::string> storedListData() const {
+    const auto stored = platform::readPropertyListDictionary(cacheFile().string());
+    return stored ? stored->data(kReportCategoriesKey) : std::nullopt;
+  }
+
+  // Day counts and texts must not depend on the machine's zone and language.
+  LocaleScope locale{"en_US", "UTC"};
+  std::filesystem::path cacheDirectory;
+  std::mutex consoleMutex;
+  std::vector<std::string> console;
+};
+
+/// The above with a local HTTPS service that the shared clients point at.
+class KitServiceFixture : public KitFilesFixture {
+ protected:
+  explicit KitServiceFixture(LocalHttpsServiceOptions options = {}) : service(std::move(options)) {}
+
+  void SetUp() override {
+    KitFilesFixture::SetUp();
+    pointSharedClientsAt(service.hostAndPort(), service.caFile());
     platform::setBundleIdentifier(std::nullopt);
     platform::MainQueue::shared().drain();
   }
@@ -167,8 +217,7 @@ class KitServiceFixture : public ::testing::Test {
   void TearDown() override {
     // Nothing a test started may reach the next one.
     platform::MainQueue::shared().runUntil([] { return false; }, std::chrono::milliseconds(50));
-    platform::setConsoleSink(nullptr);
-    std::filesystem::remove_all(cacheDirectory);
+    KitFilesFixture::TearDown();
   }
 
   /// Runs the main queue until `done` holds; false after 20 seconds.
@@ -186,14 +235,7 @@ class KitServiceFixture : public ::testing::Test {
     return answer;
   }
 
-  std::filesystem::path cacheFile() const { return cacheDirectory / "orbisgroveReportCategories.plist"; }
-
-  // Day counts and texts must not depend on the machine's zone and language.
-  LocaleScope locale{"en_US", "UTC"};
   LocalHttpsService service;
-  std::filesystem::path cacheDirectory;
-  std::mutex consoleMutex;
-  std::vector<std::string> console;
 };
 
 }  // namespace orbisgrove::testing

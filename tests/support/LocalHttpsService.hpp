@@ -1,13 +1,6 @@
 // An HTTPS service on 127.0.0.1 for tests: it records every request and
 // answers from a script, and can misbehave on request.
 //
-//   orbisgrove::testing::LocalHttpsService service;
-//   service.enqueue(Reply::json(R"({"response":"201"})"));
-//   auto session = URLSession::make({.additionalTrustedCertificateFiles = {service.caFile()}});
-//   ... request service.url("/explore-api/v1.2/") ...
-//   ASSERT_TRUE(service.waitForRequests(1));
-//   EXPECT_EQ(service.requests()[0].body, "q=712&...");
-//
 // The service listens on an ephemeral port with a certificate made for it at
 // start-up (valid for "localhost", "127.0.0.1" and "::1") and signed by an
 // authority of its own, whose PEM file caFile() names. The kit's shared

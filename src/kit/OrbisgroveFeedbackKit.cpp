@@ -16,10 +16,13 @@ constexpr std::int64_t kMaximumCacheAgeDays = 8;
 
 // A reply holds the lock while it saves through the instance, and the
 // instance's end takes it, so neither the check nor the call can meet a
-// destroyed object. Recursive: a save may destroy its own instance.
+// destroyed object. Recursive: a save may destroy its own instance. The
+// instance's reading of the cache file lives here too, so that a cache hit
+// need not parse a file it read before.
 struct OrbisgroveFeedbackKit::Liveness {
   std::recursive_mutex mutex;
   bool alive = true;
+  ReportCategoryCache cache;
 };
 
 OrbisgroveFeedbackKit::OrbisgroveFeedbackKit() : liveness_(std::make_shared<Liveness>()) {}
@@ -39,7 +42,7 @@ OrbisgroveFeedbackKit& OrbisgroveFeedbackKit::shared() {
 void OrbisgroveFeedbackKit::getReportCategories(CategoriesCompletionHandler completion) {
   if (!completion)
     completion = [](std::optional<OrbisgroveReportCategoriesList>, std::shared_ptr<const platform::Error>) {};
-  auto entry = loadReportCategories();
+  auto entry = liveness_->cache.load();
   // An unknown age (the calendar could not count) or a negative one (the
   // clock was set back) still allows the cached list.
   const bool usable = entry && !(entry->age && *entry->age >= kMaximumCacheAgeDays) && !entry->categories.empty();

@@ -6,6 +6,8 @@
 #include <orbisgrove/model/OrbisgroveReportCategories.hpp>
 
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -31,6 +33,21 @@ struct ReportCategoryCacheEntry {
 /// The temporary directory's path followed by the file name; nothing when
 /// there is no usable temporary directory.
 std::optional<std::string> reportCategoryCachePath();
+
+/// The cache as one facade reads it. Every reading still goes to the file,
+/// but when the file holds exactly the bytes of this object's last reading,
+/// their parsed form is reused: each reading still hands out new records and
+/// counts the age afresh. Safe to use from several threads at once.
+class ReportCategoryCache {
+ public:
+  /// See loadReportCategories().
+  std::optional<ReportCategoryCacheEntry> load();
+
+ private:
+  struct Reading;
+  std::mutex mutex_;  // guards last_ only, never held while the file is read
+  std::shared_ptr<const Reading> last_;
+};
 
 /// Reads the cache: writes its path to the console and creates the file (as
 /// an empty dictionary) when it is missing. Nothing without a usable time

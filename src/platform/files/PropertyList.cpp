@@ -15,10 +15,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <random>
 #include <string_view>
@@ -330,6 +332,13 @@ std::optional<PropertyListDictionary> readPropertyListDictionary(const std::stri
 }
 
 std::optional<PropertyListDictionary> readPropertyListDictionary(int directory, const std::string& name) {
+  auto file = readPropertyListFile(directory, name, {});
+  if (!file) return std::nullopt;
+  return PropertyListDictionary::fromBytes(file->bytes);
+}
+
+std::optional<PropertyListFileBytes> readPropertyListFile(int directory, const std::string& name,
+                                                          std::string_view known) {
   if (!isPlainName(name)) return std::nullopt;
   // O_NOFOLLOW refuses a link planted at the path; O_NONBLOCK keeps a FIFO
   // planted there from blocking the open, which fstat then refuses.
@@ -345,10 +354,40 @@ std::optional<PropertyListDictionary> readPropertyListDictionary(int directory, 
       information.st_size < 0 || static_cast<std::uint64_t>(information.st_size) > kMaximumFileSize) {
     return std::nullopt;
   }
+  const auto size = static_cast<std::size_t>(information.st_size);
+  PropertyListFileBytes file;
+  if (!known.empty() && size == known.size()) {
+    // Compared as it comes in, through a buffer on the stack: a file that
+    // did not change costs no copy and no allocation. Its size as opened is
+    // taken as its end, as a reader that raced a writer could have seen.
+    std::array<char, 16384> chunk;
+    std::size_t matched = 0;
+    while (matched < size) {
+      const ssize_t received = ::read(descriptor, chunk.data(), std::min(chunk.size(), size - matched));
+      if (received < 0) {
+        if (errno == EINTR) continue;
+        return std::nullopt;
+      }
+      const auto count = static_cast<std::size_t>(received);
+      if (count == 0 || std::memcmp(chunk.data(), known.data() + matched, count) != 0) {
+        file.bytes.reserve(size + 1);
+        file.bytes.assign(known.substr(0, matched));
+        file.bytes.append(chunk.data(), count);
+        break;
+      }
+      matched += count;
+    }
+    if (matched == size) {
+      file.unchanged = true;
+      return file;
+    }
+  }
   // The size is only a hint: the file may be growing. Read one byte past the
   // limit to see whether it went over.
-  std::string bytes(static_cast<std::size_t>(information.st_size) + 1, '\0');
-  std::size_t filled = 0;
+  std::string& bytes = file.bytes;
+  std::size_t filled = bytes.size();
+  if (filled > kMaximumFileSize) return std::nullopt;
+  bytes.resize(std::max(size, filled) + 1, '\0');
   for (;;) {
     if (filled == bytes.size()) {
       if (bytes.size() > kMaximumFileSize) return std::nullopt;
@@ -363,7 +402,7 @@ std::optional<PropertyListDictionary> readPropertyListDictionary(int directory, 
     filled += static_cast<std::size_t>(received);
   }
   bytes.resize(filled);
-  return PropertyListDictionary::fromBytes(bytes);
+  return file;
 }
 
 bool writePropertyListDictionaryAtomically(const PropertyListDictionary& dictionary, const std::string& path) {

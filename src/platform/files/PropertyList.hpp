@@ -61,6 +61,17 @@ bool fileExists(int directory, const std::string& name);
 std::optional<PropertyListDictionary> readPropertyListDictionary(const std::string& path);
 /// The same for `name` inside the open directory `directory`.
 std::optional<PropertyListDictionary> readPropertyListDictionary(int directory, const std::string& name);
+/// What readPropertyListFile() found: the file's bytes, or that they are
+/// exactly the bytes the caller already knows (then `bytes` stays empty).
+struct PropertyListFileBytes {
+  bool unchanged = false;
+  std::string bytes;
+};
+/// The bytes that readPropertyListDictionary() would parse, read with the same
+/// checks; nothing where it gives nothing before parsing. A non-empty `known`
+/// is compared with the file as it is read.
+std::optional<PropertyListFileBytes> readPropertyListFile(int directory, const std::string& name,
+                                                          std::string_view known);
 
 /// Writes the dictionary as an XML property list atomically: a new file in the
 /// same directory, then a rename over `path`, so a reader sees the old or the

@@ -12,3 +12,7 @@ find_package(OpenSSL ${ORBISGROVE_OPENSSL_MINIMUM} REQUIRED)
 find_package(nlohmann_json 3.10 REQUIRED)
 find_package(ICU ${ORBISGROVE_ICU_MINIMUM} REQUIRED COMPONENTS uc i18n)
 pkg_check_modules(PLIST REQUIRED IMPORTED_TARGET libplist-2.0)
+
+# The outbox's durable store.
+set(ORBISGROVE_SQLITE_MINIMUM 3.31)
+find_package(SQLite3 ${ORBISGROVE_SQLITE_MINIMUM} REQUIRED)

@@ -62,8 +62,8 @@ template <class SuccessHandler>
 std::shared_ptr<platform::DataTask> serviceDataTask(const platform::URL& url, std::string body,
                                                     SuccessHandler completionHandler,
                                                     ServiceErrorHandler errorHandler) {
-  return platform::URLSession::shared().dataTask(
-      serviceRequest(url, std::move(body)),
+  return makeRawServiceDataTask(
+      url, std::move(body),
       [completionHandler = std::move(completionHandler), errorHandler = std::move(errorHandler)](
           std::optional<std::string> replyBody, std::shared_ptr<const platform::URLResponse> response,
           std::shared_ptr<const platform::Error> error) mutable {
@@ -73,6 +73,11 @@ std::shared_ptr<platform::DataTask> serviceDataTask(const platform::URL& url, st
 }
 
 }  // namespace
+
+std::shared_ptr<platform::DataTask> makeRawServiceDataTask(const platform::URL& url, std::string body,
+                                                           platform::URLSession::CompletionHandler completion) {
+  return platform::URLSession::shared().dataTask(serviceRequest(url, std::move(body)), std::move(completion));
+}
 
 std::shared_ptr<platform::DataTask> makeServiceDataTask(const platform::URL& url, std::string body,
                                                         ServiceBodyHandler completionHandler,

@@ -6,6 +6,8 @@
 #include <orbisgrove/platform/Error.hpp>
 #include <orbisgrove/platform/URL.hpp>
 
+#include "platform/http/URLSession.hpp"
+
 #include <functional>
 #include <memory>
 #include <optional>
@@ -57,6 +59,11 @@ using ServiceDocumentHandler = std::function<void(const platform::JSONDocument& 
 std::shared_ptr<platform::DataTask> makeServiceDataTask(const platform::URL& url, std::string body,
                                                         ServiceBodyHandler completionHandler,
                                                         ServiceErrorHandler errorHandler);
+/// The same request, its outcome handed over unjudged on the session's
+/// delivery thread (the outbox judges and stores it there). Every service
+/// request is built here, so a transport setting made for one applies to all.
+std::shared_ptr<platform::DataTask> makeRawServiceDataTask(const platform::URL& url, std::string body,
+                                                           platform::URLSession::CompletionHandler completion);
 /// The same, handing a success over as its parsed document.
 std::shared_ptr<platform::DataTask> makeServiceDataTask(const platform::URL& url, std::string body,
                                                         ServiceDocumentHandler completionHandler,

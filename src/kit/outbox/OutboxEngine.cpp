@@ -58,6 +58,11 @@ Clock::time_point steadyAt(double secondsSince1970) {
 
 void (*stepHook)(OutboxStep) = nullptr;
 
+std::shared_ptr<const platform::Error> interruptedError() {
+  return kitError("The process ended while the report was being sent; it may have reached the service.",
+                  platform::DeliveryFacts{.requestMayHaveReachedServer = true, .httpStatusCode = std::nullopt});
+}
+
 }  // namespace
 
 void setOutboxStepHookForTesting(void (*hook)(OutboxStep step)) { stepHook = hook; }
@@ -105,6 +110,11 @@ std::shared_ptr<const platform::Error> OrbisgroveFeedbackOutbox::Engine::openLoc
   auto opened = platform::OutboxStore::open(std::get<std::string>(directory) + "/outbox.sqlite");
   if (auto error = errorOf(opened)) return error;
   store_ = std::move(std::get<std::unique_ptr<platform::OutboxStore>>(opened));
+  // What a process that died left in flight shows as unconfirmed from the
+  // start, unless a live process holds the claim (and so the request).
+  if (auto claimed = store_->claimDelivery(interruptedError()); !errorOf(claimed) && std::get<bool>(claimed)) {
+    store_->releaseDelivery();
+  }
   return nullptr;
 }
 
@@ -230,9 +240,7 @@ void OrbisgroveFeedbackOutbox::Engine::pump(Clock::time_point firedFor) {
     if (timerAt_ == firedFor) timerAt_.reset();
     if (sending_ || !store_) return;
     const double now = platform::Date::now().secondsSince1970;
-    auto claimed = store_->claimDelivery(
-        kitError("The process ended while the report was being sent; it may have reached the service.",
-                 platform::DeliveryFacts{.requestMayHaveReachedServer = true, .httpStatusCode = std::nullopt}));
+    auto claimed = store_->claimDelivery(interruptedError());
     if (errorOf(claimed) || !std::get<bool>(claimed)) {
       // Another process delivers (or the lock file is out of reach): look again soon.
       scheduleLocked(Clock::now() + std::chrono::duration_cast<Clock::duration>(

@@ -20,8 +20,8 @@ using Clock = std::chrono::steady_clock;
 
 OrbisgroveFeedbackOutbox& outbox() {
   static OrbisgroveFeedbackOutbox* const shared = [] {
-    std::string directory = (std::getenv("TMPDIR") ? std::string(std::getenv("TMPDIR")) : std::string("/tmp")) +
-                            "/outbox-bench-XXXXXX";
+    std::string directory =
+        (std::getenv("TMPDIR") ? std::string(std::getenv("TMPDIR")) : std::string("/tmp")) + "/outbox-bench-XXXXXX";
     if (::mkdtemp(directory.data()) != nullptr) platform::setDataDirectory(directory);
     return &OrbisgroveFeedbackOutbox::shared();
   }();
@@ -88,8 +88,8 @@ void deliveryRate(benchmark::State& state) {
     for (const auto& entry : outbox().entries()) outbox().discard(entry.id);
     state.ResumeTiming();
   }
-  state.counters["delivered_per_s"] =
-      benchmark::Counter(static_cast<double>(batch) * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+  state.counters["delivered_per_s"] = benchmark::Counter(
+      static_cast<double>(batch) * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
   outbox().setChangeHandler(nullptr);
 }
 

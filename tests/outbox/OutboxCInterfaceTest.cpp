@@ -28,7 +28,8 @@ TEST(OutboxCInterfaceTest, StoresDeliversAndListsThroughC) {
   int changes = 0;
   ASSERT_EQ(orbisgrove_outbox_set_change_callback(
                 [](void* context, orbisgrove_outbox_entry* entry) {
-                  if (orbisgrove_outbox_entry_state(entry) == ORBISGROVE_OUTBOX_DELIVERED) ++*static_cast<int*>(context);
+                  if (orbisgrove_outbox_entry_state(entry) == ORBISGROVE_OUTBOX_DELIVERED)
+                    ++*static_cast<int*>(context);
                 },
                 &changes),
             ORBISGROVE_OK);

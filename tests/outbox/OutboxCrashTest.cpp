@@ -9,10 +9,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <cstdio>
 #include <filesystem>
 #include <set>
-#include <array>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -53,7 +53,7 @@ std::string resumeAndList(const std::string& directory, const LocalHttpsService&
 struct CrashCase {
   std::string_view step;
   std::string_view stateAfterReopen;  // "<state> <attempts>\n" per entry
-  std::size_t requestsSeen;      // before and after the reopened outbox's pass
+  std::size_t requestsSeen;           // before and after the reopened outbox's pass
 };
 
 class OutboxCrashTest : public ::testing::TestWithParam<CrashCase> {};
@@ -66,7 +66,8 @@ TEST_P(OutboxCrashTest, ReopenedOutboxNeitherLosesNorRepeats) {
   if (onTheWire) service.enqueue(Reply::json(R"({"response":"201"})").stalledUntilReleased());
   const std::string directory = freshDirectory();
 
-  const pid_t child = spawnChild({"store", std::string(crash.step), directory, service.hostAndPort(), service.caFile()});
+  const pid_t child =
+      spawnChild({"store", std::string(crash.step), directory, service.hostAndPort(), service.caFile()});
   ASSERT_GT(child, 0);
   if (onTheWire) {
     ASSERT_TRUE(service.waitForStalled(1));
@@ -85,14 +86,12 @@ TEST_P(OutboxCrashTest, ReopenedOutboxNeitherLosesNorRepeats) {
 }
 
 // A report whose enqueue never returned was never the caller's to lose.
-INSTANTIATE_TEST_SUITE_P(EveryStep, OutboxCrashTest,
-                         ::testing::Values(CrashCase{"beforeCommit", "", 0},
-                                           CrashCase{"afterCommit", "delivered 1\n", 0},
-                                           CrashCase{"afterInFlightMark", "unconfirmed 1\n", 0},
-                                           CrashCase{"wire", "unconfirmed 1\n", 1},
-                                           CrashCase{"afterReply", "unconfirmed 1\n", 1},
-                                           CrashCase{"afterOutcomeMark", "delivered 1\n", 1}),
-                         [](const auto& param) { return std::string(param.param.step); });
+INSTANTIATE_TEST_SUITE_P(
+    EveryStep, OutboxCrashTest,
+    ::testing::Values(CrashCase{"beforeCommit", "", 0}, CrashCase{"afterCommit", "delivered 1\n", 0},
+                      CrashCase{"afterInFlightMark", "unconfirmed 1\n", 0}, CrashCase{"wire", "unconfirmed 1\n", 1},
+                      CrashCase{"afterReply", "unconfirmed 1\n", 1}, CrashCase{"afterOutcomeMark", "delivered 1\n", 1}),
+    [](const auto& param) { return std::string(param.param.step); });
 
 // Two processes of one app on one data directory, both told to deliver: each
 // report reaches the service once.

@@ -45,8 +45,8 @@ struct ScriptedService {
       ++resends;
       return Reply::closeConnection();
     }
-    const auto verdict = faults ? static_cast<Verdict>(std::uniform_int_distribution<int>(0, 7)(random))
-                                : Verdict::created;
+    const auto verdict =
+        faults ? static_cast<Verdict>(std::uniform_int_distribution<int>(0, 7)(random)) : Verdict::created;
     const auto envelope = [](int code) {
       return Reply::json(R"({"response":")" + std::to_string(code) + R"(","data":[{"error":["no"]}]})", code);
     };
@@ -170,6 +170,34 @@ TEST_F(OutboxFaultScheduleTest, EveryScheduleKeepsTheModel) {
   }
   EXPECT_EQ(script.resends, 0) << "requests the transport sent again after the service dropped them";
   RecordProperty("schedules", schedules);
+}
+
+// The outbox waits for due times on the session's timers: they run on its
+// delivery thread, in deadline order, and not before their time.
+TEST(DeliveryThreadTimerTest, RunsDueWorkInDeadlineOrderOnTheDeliveryThread) {
+  auto& session = platform::URLSession::shared();
+  std::mutex mutex;
+  std::vector<int> order;
+  bool onDeliveryThread = true;
+  const auto start = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::duration lateStart{};
+  for (const int delay : {120, 40, 0}) {
+    session.scheduleOnDeliveryThread(start + std::chrono::milliseconds(delay), [&, delay] {
+      const std::lock_guard lock(mutex);
+      order.push_back(delay);
+      onDeliveryThread = onDeliveryThread && session.isDeliveryThread();
+      if (delay == 120) lateStart = std::chrono::steady_clock::now() - start;
+    });
+  }
+  for (int wait = 0; wait < 500; ++wait) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const std::lock_guard lock(mutex);
+    if (order.size() == 3) break;
+  }
+  const std::lock_guard lock(mutex);
+  EXPECT_EQ(order, (std::vector<int>{0, 40, 120}));
+  EXPECT_TRUE(onDeliveryThread);
+  EXPECT_GE(lateStart, std::chrono::milliseconds(120));
 }
 
 // Many threads store reports while delivery runs (also under ThreadSanitizer).

@@ -103,8 +103,8 @@ int outboxCommand(std::span<char* const> arguments) {
   if (takesId && arguments.size() < 2) throw UsageError("outbox " + action + " needs an entry id");
   const std::string id = takesId ? std::string(arguments[1]) : std::string();
   const auto rest = arguments.subspan(takesId ? 2 : 1);
-  const auto valueOptions =
-      action == "send" ? std::set<std::string>{"--data-dir", "--host", "--cacert"} : std::set<std::string>{"--data-dir"};
+  const auto valueOptions = action == "send" ? std::set<std::string>{"--data-dir", "--host", "--cacert"}
+                                             : std::set<std::string>{"--data-dir"};
   const CommandLine line(rest, valueOptions, {"--json"});
   const bool json = line.has("--json");
   if (const auto directory = line.value("--data-dir")) platform::setDataDirectory(*directory);

@@ -30,11 +30,10 @@ std::shared_ptr<OrbisgroveReportCategories> findCategory(const OrbisgroveReportC
 }  // namespace
 
 int submitCommand(std::span<char* const> arguments) {
-  const CommandLine line(
-      arguments,
-      {"--lat", "--lon", "--parent", "--child", "--description", "--module-id", "--bundle-id", "--host", "--cacert",
-       "--data-dir"},
-      {"--json", "--queue"});
+  const CommandLine line(arguments,
+                         {"--lat", "--lon", "--parent", "--child", "--description", "--module-id", "--bundle-id",
+                          "--host", "--cacert", "--data-dir"},
+                         {"--json", "--queue"});
   const platform::Coordinate coordinate{line.requiredNumber("--lat"), line.requiredNumber("--lon")};
   const std::string parentId = line.required("--parent");
   const std::string childId = line.required("--child");

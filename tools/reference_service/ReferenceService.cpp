@@ -2,10 +2,10 @@
 
 #include <httplib.h>
 
-#include <chrono>
-#include <thread>
 #include <signal.h>
 #include <stdlib.h>
+#include <chrono>
+#include <thread>
 
 #include <algorithm>
 #include <atomic>

@@ -28,8 +28,7 @@ using Clock = std::chrono::steady_clock;
 
 std::shared_ptr<const platform::Error> kitError(std::string reason, platform::DeliveryFacts facts = {}) {
   return platform::Error::make(std::string(OrbisgroveFeedbackErrorDomain), OrbisgroveFeedbackErrorCode,
-                               {{std::string(platform::NSLocalizedFailureReasonErrorKey), std::move(reason)}},
-                               facts);
+                               {{std::string(platform::NSLocalizedFailureReasonErrorKey), std::move(reason)}}, facts);
 }
 
 std::optional<std::int64_t> parseId(const std::string& id) {
@@ -91,7 +90,8 @@ OrbisgroveOutboxEntry publicEntry(const StoredEntry& stored) {
   entry.sending = stored.state == StoredState::sending;
   entry.attempts = stored.attempts;
   entry.createdAt = systemTime(stored.createdAt);
-  if (stored.nextAttemptAt && stored.state == StoredState::queued) entry.nextAttemptAt = systemTime(*stored.nextAttemptAt);
+  if (stored.nextAttemptAt && stored.state == StoredState::queued)
+    entry.nextAttemptAt = systemTime(*stored.nextAttemptAt);
   entry.lastError = stored.lastError;
   if (stored.reply) {
     try {
@@ -220,10 +220,9 @@ void OrbisgroveFeedbackOutbox::Engine::setChangeHandler(ChangeHandler handler) {
 void OrbisgroveFeedbackOutbox::Engine::scheduleLocked(Clock::time_point deadline) {
   if (timerAt_ && *timerAt_ <= deadline) return;
   timerAt_ = deadline;
-  platform::URLSession::shared().scheduleOnDeliveryThread(
-      deadline, [weak = weak_from_this(), deadline] {
-        if (auto engine = weak.lock()) engine->pump(deadline);
-      });
+  platform::URLSession::shared().scheduleOnDeliveryThread(deadline, [weak = weak_from_this(), deadline] {
+    if (auto engine = weak.lock()) engine->pump(deadline);
+  });
 }
 
 void OrbisgroveFeedbackOutbox::Engine::finishPassLocked(std::vector<DeliveryHandler>& done) {

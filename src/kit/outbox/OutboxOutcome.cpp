@@ -12,7 +12,8 @@
 namespace orbisgrove {
 
 double backOffSeconds(std::int64_t failures, double jitter) {
-  const double nominal = kFirstBackOffSeconds * std::exp2(static_cast<double>(std::clamp<std::int64_t>(failures - 1, 0, 16)));
+  const double nominal =
+      kFirstBackOffSeconds * std::exp2(static_cast<double>(std::clamp<std::int64_t>(failures - 1, 0, 16)));
   return std::min(kLongestBackOffSeconds, std::min(nominal, kLongestBackOffSeconds) * (0.75 + 0.5 * jitter));
 }
 

@@ -760,8 +760,7 @@ class CurlSession final : public URLSession {
   void addTrustedCertificates(std::string pemFile) override { core_->addTrustedCertificates(pemFile); }
   [[nodiscard]] bool isDeliveryThread() const override { return core_->isDeliveryThread(); }
   void setTimeoutCapForTesting(std::optional<double> seconds) override { core_->setTimeoutCap(seconds); }
-  void scheduleOnDeliveryThread(std::chrono::steady_clock::time_point deadline,
-                                std::function<void()> work) override {
+  void scheduleOnDeliveryThread(std::chrono::steady_clock::time_point deadline, std::function<void()> work) override {
     core_->schedule(deadline, std::move(work));
   }
 

@@ -65,8 +65,7 @@ class URLSession {
   /// (at once when it has passed). Work still waiting when the session stops
   /// or the process exits is dropped without running; lets a client wait for
   /// a due time without a thread of its own.
-  virtual void scheduleOnDeliveryThread(std::chrono::steady_clock::time_point deadline,
-                                        std::function<void()> work) = 0;
+  virtual void scheduleOnDeliveryThread(std::chrono::steady_clock::time_point deadline, std::function<void()> work) = 0;
 };
 
 }  // namespace orbisgrove::platform

@@ -43,10 +43,10 @@ std::shared_ptr<const Error> fromJSON(const nlohmann::json& json) {
     }
   }
   DeliveryFacts facts;
-  if (json.contains("mayHaveReachedServer")) facts.requestMayHaveReachedServer = json.at("mayHaveReachedServer").get<bool>();
+  if (json.contains("mayHaveReachedServer"))
+    facts.requestMayHaveReachedServer = json.at("mayHaveReachedServer").get<bool>();
   if (json.contains("httpStatusCode")) facts.httpStatusCode = json.at("httpStatusCode").get<std::int64_t>();
-  return Error::make(json.at("domain").get<std::string>(), json.at("code").get<std::int64_t>(), std::move(info),
-                     facts);
+  return Error::make(json.at("domain").get<std::string>(), json.at("code").get<std::int64_t>(), std::move(info), facts);
 }
 
 }  // namespace

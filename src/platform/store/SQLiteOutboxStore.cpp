@@ -141,12 +141,12 @@ class SQLiteOutboxStore final : public OutboxStore {
       Statement count(db_, "SELECT count(*) FROM entries WHERE state IN ('queued','sending','unconfirmed')");
       if (count.step() != SQLITE_ROW) return storeError("cannot count its entries", db_);
       if (static_cast<std::size_t>(count.integer(0)) >= waitingLimit) {
-        return Error::make(std::string(kitDomain), -1,
-                           {{std::string(NSLocalizedFailureReasonErrorKey),
-                             "The outbox is full: " + std::to_string(waitingLimit) +
-                                 " reports already wait for delivery."},
-                            {std::string(NSLocalizedRecoverySuggestionErrorKey),
-                             "Deliver or discard waiting reports before adding more."}});
+        return Error::make(
+            std::string(kitDomain), -1,
+            {{std::string(NSLocalizedFailureReasonErrorKey),
+              "The outbox is full: " + std::to_string(waitingLimit) + " reports already wait for delivery."},
+             {std::string(NSLocalizedRecoverySuggestionErrorKey),
+              "Deliver or discard waiting reports before adding more."}});
       }
       Statement add(db_, "INSERT INTO entries (body, state, created_at) VALUES (?1, 'queued', ?2)");
       add.bind(1, body).bind(2, std::optional<double>(createdAt));
@@ -290,7 +290,9 @@ int pragmaInteger(sqlite3* db, const char* pragma, bool& ok) {
   return ok ? static_cast<int>(row.integer(0)) : 0;
 }
 
-bool exec(sqlite3* db, const std::string& sql) { return sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK; }
+bool exec(sqlite3* db, const std::string& sql) {
+  return sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+}
 
 // Version 1 held the entries without the failure count, and no settings.
 constexpr std::string_view version1Schema =

@@ -10,10 +10,10 @@
 
 struct orbisgrove_outbox_entry : orbisgrove::capi::CountedHandle {
   orbisgrove::OrbisgroveOutboxEntry entry;
-  orbisgrove_error* lastError = nullptr;
+  orbisgrove_error* lastError;
   orbisgrove_user_data* record = nullptr;
-  explicit orbisgrove_outbox_entry(orbisgrove::OrbisgroveOutboxEntry value) : entry(std::move(value)) {
-    lastError = orbisgrove::capi::wrapError(entry.lastError);
+  explicit orbisgrove_outbox_entry(orbisgrove::OrbisgroveOutboxEntry value)
+      : entry(std::move(value)), lastError(orbisgrove::capi::wrapError(entry.lastError)) {
     try {
       if (entry.record) record = new orbisgrove_user_data(entry.record);
     } catch (...) {
@@ -40,7 +40,7 @@ using namespace orbisgrove::capi;
 
 namespace {
 
-double seconds(std::chrono::system_clock::time_point time) {
+double secondsSince1970(std::chrono::system_clock::time_point time) {
   return std::chrono::duration<double>(time.time_since_epoch()).count();
 }
 
@@ -154,11 +154,11 @@ int64_t orbisgrove_outbox_entry_attempts(const orbisgrove_outbox_entry* entry) {
   return entry ? entry->entry.attempts : 0;
 }
 double orbisgrove_outbox_entry_created_at(const orbisgrove_outbox_entry* entry) {
-  return entry ? seconds(entry->entry.createdAt) : 0;
+  return entry ? secondsSince1970(entry->entry.createdAt) : 0;
 }
-int orbisgrove_outbox_entry_next_attempt_at(const orbisgrove_outbox_entry* entry, double* value) {
+int orbisgrove_outbox_entry_next_attempt_at(const orbisgrove_outbox_entry* entry, double* seconds) {
   if (!entry || !entry->entry.nextAttemptAt) return 0;
-  if (value) *value = seconds(*entry->entry.nextAttemptAt);
+  if (seconds) *seconds = secondsSince1970(*entry->entry.nextAttemptAt);
   return 1;
 }
 orbisgrove_error* orbisgrove_outbox_entry_last_error(const orbisgrove_outbox_entry* entry) {

@@ -246,7 +246,11 @@ void OrbisgroveFeedbackOutbox::Engine::pump(Clock::time_point firedFor) {
                                         std::chrono::duration<double>(kOutboxClaimRetrySeconds)));
       return;
     }
-    store_->prune(now - kOutboxKeepSeconds);
+    // Pruning is a commit of its own: once an hour is plenty.
+    if (!lastPrune_ || Clock::now() - *lastPrune_ > std::chrono::hours(1)) {
+      store_->prune(now - kOutboxKeepSeconds);
+      lastPrune_ = Clock::now();
+    }
     auto hold = store_->holdUntil();
     auto stored = store_->all();
     if (errorOf(hold) || errorOf(stored)) {
@@ -277,8 +281,12 @@ void OrbisgroveFeedbackOutbox::Engine::pump(Clock::time_point firedFor) {
         next->attempts += 1;
         auto marked = store_->update(*next, StoredState::queued);
         if (errorOf(marked) || !std::get<bool>(marked)) {
+          // The store refused the mark (disk full?): nothing goes out; try
+          // again a little later rather than spin.
           next.reset();
-          scheduleLocked(Clock::now());
+          store_->releaseDelivery();
+          scheduleLocked(Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                            std::chrono::duration<double>(kOutboxClaimRetrySeconds)));
         } else {
           sending_ = true;
         }

@@ -23,7 +23,8 @@ namespace orbisgrove {
 inline constexpr std::size_t kOutboxWaitingLimit = 1000;
 /// Delivered and rejected entries are kept this long.
 inline constexpr double kOutboxKeepSeconds = 30.0 * 24 * 60 * 60;
-/// How soon a process that found another delivering looks again.
+/// How soon a process that found another delivering (or a store that refused
+/// a change) looks again.
 inline constexpr double kOutboxClaimRetrySeconds = 1.0;
 
 class OrbisgroveFeedbackOutbox::Engine : public std::enable_shared_from_this<Engine> {
@@ -55,6 +56,7 @@ class OrbisgroveFeedbackOutbox::Engine : public std::enable_shared_from_this<Eng
   std::shared_ptr<const ChangeHandler> changeHandler_;
   bool sending_ = false;
   std::optional<std::chrono::steady_clock::time_point> timerAt_;
+  std::optional<std::chrono::steady_clock::time_point> lastPrune_;
   // Entries a deliverNow() pass still has to try, and who waits for it.
   std::set<std::int64_t> forced_;
   std::vector<DeliveryHandler> passWaiters_;

@@ -60,8 +60,9 @@ std::shared_ptr<platform::DataTask> makeServiceDataTask(const platform::URL& url
                                                         ServiceBodyHandler completionHandler,
                                                         ServiceErrorHandler errorHandler);
 /// The same request, its outcome handed over unjudged on the session's
-/// delivery thread (the outbox judges and stores it there). Every service
-/// request is built here, so a transport setting made for one applies to all.
+/// delivery thread (the outbox judges and stores it there). The outbox sends
+/// submissions through it, so the transport must never send it again on its
+/// own: a resend nobody asked for can store a second copy.
 std::shared_ptr<platform::DataTask> makeRawServiceDataTask(const platform::URL& url, std::string body,
                                                            platform::URLSession::CompletionHandler completion);
 /// The same, handing a success over as its parsed document.

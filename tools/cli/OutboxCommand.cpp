@@ -2,6 +2,7 @@
 // and the outbox half of "submit --queue".
 #include <chrono>
 #include <iostream>
+#include <optional>
 #include <string>
 
 #include "CommandLine.hpp"
@@ -73,12 +74,15 @@ bool knownEntry(const std::string& id) {
 
 int queueSubmission(const OrbisgroveSaveUserDataOptions& options, bool json) {
   auto& outbox = OrbisgroveFeedbackOutbox::shared();
+  // Set first: the attempt starts as soon as the report is stored.
+  bool attempted = false;
+  std::optional<std::string> id;
+  outbox.setChangeHandler([&](const OrbisgroveOutboxEntry& entry) {
+    if (entry.id == id) attempted = true;
+  });
   const auto stored = outbox.enqueue(options);
   if (stored.error) return reportError(*stored.error, json);
-  bool attempted = false;
-  outbox.setChangeHandler([&](const OrbisgroveOutboxEntry& entry) {
-    if (entry.id == *stored.id) attempted = true;
-  });
+  id = stored.id;
   // The pass ends without our attempt when a 429 holds the outbox.
   outbox.deliverNow([&] { attempted = true; });
   waitUntil(attempted);

@@ -160,7 +160,8 @@ void OrbisgroveFeedbackOutbox::Engine::deliverNow(DeliveryHandler done) {
       failure = errorOf(stored);
       if (!failure) {
         for (const auto& entry : std::get<std::vector<StoredEntry>>(stored)) {
-          if (entry.state == StoredState::queued) forced_.insert(entry.id);
+          // One being sent belongs to the pass too: it ends with its outcome.
+          if (entry.state == StoredState::queued || entry.state == StoredState::sending) forced_.insert(entry.id);
         }
       }
     }

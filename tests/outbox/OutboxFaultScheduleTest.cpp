@@ -108,7 +108,7 @@ class OutboxFaultScheduleTest : public ::testing::Test {
 
 TEST_F(OutboxFaultScheduleTest, EveryScheduleKeepsTheModel) {
   const char* wanted = std::getenv("ORBISGROVE_OUTBOX_SCHEDULES");
-  const int schedules = wanted != nullptr ? std::atoi(wanted) : 150;
+  const int schedules = wanted != nullptr ? std::atoi(wanted) : 250;
   LocalHttpsService service;
   FaultyListener resetting(FaultyListener::Fault::resetBeforeStatusLine);
   platform::addTrustedCertificates(service.caFile());

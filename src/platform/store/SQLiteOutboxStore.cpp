@@ -41,7 +41,7 @@ StoredState stateNamed(std::string_view name) {
 
 class Statement {
  public:
-  Statement(sqlite3* db, std::string_view sql) : db_(db) {
+  Statement(sqlite3* db, std::string_view sql) {
     if (sqlite3_prepare_v2(db, sql.data(), static_cast<int>(sql.size()), &statement_, nullptr) != SQLITE_OK) {
       statement_ = nullptr;
     }
@@ -87,7 +87,6 @@ class Statement {
   }
 
  private:
-  sqlite3* db_;
   sqlite3_stmt* statement_ = nullptr;
 };
 

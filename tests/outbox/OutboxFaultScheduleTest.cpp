@@ -207,6 +207,8 @@ TEST_F(OutboxFaultScheduleTest, EnqueueFromManyThreadsWhileDelivering) {
   platform::addTrustedCertificates(service.caFile());
   setServiceHost(service.hostAndPort());
   auto& outbox = OrbisgroveFeedbackOutbox::shared();
+  // No short time limit here: a slow run (ThreadSanitizer) must not turn replies into time-outs.
+  platform::URLSession::shared().setTimeoutCapForTesting(std::nullopt);
   outbox.setChangeHandler([](const OrbisgroveOutboxEntry&) {});  // each change wakes the wait below
   std::atomic<int> stored{0};
   std::vector<std::thread> threads;
@@ -230,6 +232,7 @@ TEST_F(OutboxFaultScheduleTest, EnqueueFromManyThreadsWhileDelivering) {
   EXPECT_EQ(service.requestCount(), 80U);
   for (const auto& entry : outbox.entries()) outbox.discard(entry.id);
   outbox.setChangeHandler(nullptr);
+  platform::URLSession::shared().setTimeoutCapForTesting(0.3);
 }
 
 }  // namespace

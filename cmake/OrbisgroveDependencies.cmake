@@ -29,7 +29,7 @@ if(DEFINED ORBISGROVE_CURL_TLS AND NOT ORBISGROVE_CURL_TLS MATCHES "^OpenSSL/")
   message(FATAL_ERROR "libcurl uses the TLS library \"${ORBISGROVE_CURL_TLS}\"; the kit needs libcurl built on "
                       "OpenSSL (Debian: libcurl4-openssl-dev)")
 endif()
-# nlohmann/json: the tests' reference reader, the tools and the benchmarks; the kit itself does not use it.
+# nlohmann/json: the outbox store's error archive (header-only), the tests' reference reader, the tools and the benchmarks.
 find_package(nlohmann_json 3.10 REQUIRED)
 find_package(ICU ${ORBISGROVE_ICU_MINIMUM} REQUIRED COMPONENTS uc i18n)
 pkg_check_modules(PLIST REQUIRED IMPORTED_TARGET libplist-2.0)
@@ -37,3 +37,7 @@ pkg_check_modules(PLIST REQUIRED IMPORTED_TARGET libplist-2.0)
 # simdjson reads every JSON text the kit decodes (src/platform/json).
 set(ORBISGROVE_SIMDJSON_MINIMUM 3.0)
 find_package(simdjson ${ORBISGROVE_SIMDJSON_MINIMUM} CONFIG REQUIRED)
+
+# The outbox's durable store.
+set(ORBISGROVE_SQLITE_MINIMUM 3.31)
+find_package(SQLite3 ${ORBISGROVE_SQLITE_MINIMUM} REQUIRED)

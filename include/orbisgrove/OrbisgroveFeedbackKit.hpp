@@ -4,6 +4,7 @@
 #include <orbisgrove/Export.hpp>
 #include <orbisgrove/Version.hpp>
 #include <orbisgrove/kit/OrbisgroveFeedbackKit.hpp>
+#include <orbisgrove/kit/OrbisgroveFeedbackOutbox.hpp>
 #include <orbisgrove/kit/ServiceHost.hpp>
 #include <orbisgrove/model/OrbisgroveReportCategories.hpp>
 #include <orbisgrove/model/OrbisgroveSaveUserDataOptions.hpp>

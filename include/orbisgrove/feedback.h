@@ -748,6 +748,118 @@ orbisgrove_status orbisgrove_set_console_sink(orbisgrove_console_sink sink, void
  */
 orbisgrove_status orbisgrove_set_service_host(const char* host);
 
+/* ---------------------------------------------------------------- outbox */
+
+/** Where a report stored in the outbox stands (see OrbisgroveOutboxEntryState). */
+typedef enum orbisgrove_outbox_state {
+  /** Waiting for an attempt, or being sent right now. */
+  ORBISGROVE_OUTBOX_QUEUED = 0,
+  /** The service answered "201". */
+  ORBISGROVE_OUTBOX_DELIVERED = 1,
+  /** The request may have reached the service; no verdict came back. Never
+      sent again unless the host calls orbisgrove_outbox_resend(). */
+  ORBISGROVE_OUTBOX_UNCONFIRMED = 2,
+  /** The service refused it; never sent again. */
+  ORBISGROVE_OUTBOX_REJECTED = 3
+} orbisgrove_outbox_state;
+
+/** An immutable snapshot of one outbox entry. */
+typedef struct orbisgrove_outbox_entry orbisgrove_outbox_entry;
+/** An immutable list of entry snapshots, in stored order. */
+typedef struct orbisgrove_outbox_entry_list orbisgrove_outbox_entry_list;
+
+/**
+ * Uses @p directory for the kit's lasting data (the outbox's store); see
+ * platform::setDataDirectory. Call before the outbox's first use.
+ * @param directory The directory's path (copied).
+ * @return ::ORBISGROVE_OK, ::ORBISGROVE_ERROR_INVALID_ARGUMENT or
+ *         ::ORBISGROVE_ERROR_OUT_OF_MEMORY.
+ */
+orbisgrove_status orbisgrove_set_data_directory(const char* directory);
+/**
+ * Stores a report durably in the shared outbox, built from @p options on the
+ * calling thread, then starts delivery. Blocks for the store's commit.
+ * @param options The report.
+ * @param entry Receives the new entry (the caller owns it), or NULL.
+ * @param error Receives why nothing was stored (the caller owns it), or NULL.
+ * @return ::ORBISGROVE_OK; ::ORBISGROVE_ERROR_FAILED when not stored;
+ *         ::ORBISGROVE_ERROR_INVALID_ARGUMENT or ::ORBISGROVE_ERROR_OUT_OF_MEMORY.
+ */
+orbisgrove_status orbisgrove_outbox_enqueue(const orbisgrove_options* options, orbisgrove_outbox_entry** entry,
+                                            orbisgrove_error** error);
+/**
+ * Every entry of the shared outbox, in stored order; reads on the calling thread.
+ * @param list Receives the list (the caller owns it).
+ * @param error Receives why the store could not be read (the caller owns it), or NULL.
+ * @return ::ORBISGROVE_OK, ::ORBISGROVE_ERROR_FAILED, ::ORBISGROVE_ERROR_INVALID_ARGUMENT
+ *         or ::ORBISGROVE_ERROR_OUT_OF_MEMORY.
+ */
+orbisgrove_status orbisgrove_outbox_entries(orbisgrove_outbox_entry_list** list, orbisgrove_error** error);
+/**
+ * Called once on the main queue when a delivery pass is over.
+ * @param context The pointer given with the callback.
+ */
+typedef void (*orbisgrove_outbox_done_callback)(void* context);
+/**
+ * The host's "the network is back": tries every queued entry now, except
+ * while a 429's reset time lies ahead. Returns at once; nothing to cancel.
+ * @param done Called once on the main queue when the pass is over; may be NULL.
+ * @param context Passed to @p done; must stay valid until then.
+ * @return ::ORBISGROVE_OK or ::ORBISGROVE_ERROR_OUT_OF_MEMORY (then @p done is not called).
+ */
+orbisgrove_status orbisgrove_outbox_deliver_now(orbisgrove_outbox_done_callback done, void* context);
+/**
+ * Queues an unconfirmed or rejected entry again (the host's choice to risk a
+ * second copy), or drops an entry that is not being sent.
+ * @param id The entry's id.
+ * @param error Receives why it failed (unknown id, wrong state), or NULL.
+ * @return ::ORBISGROVE_OK, ::ORBISGROVE_ERROR_FAILED, ::ORBISGROVE_ERROR_INVALID_ARGUMENT
+ *         or ::ORBISGROVE_ERROR_OUT_OF_MEMORY.
+ */
+orbisgrove_status orbisgrove_outbox_resend(const char* id, orbisgrove_error** error);
+/** @copydoc orbisgrove_outbox_resend */
+orbisgrove_status orbisgrove_outbox_discard(const char* id, orbisgrove_error** error);
+/**
+ * Receives each entry the outbox's delivery changed, on the main queue.
+ * @param context The pointer given to orbisgrove_outbox_set_change_callback().
+ * @param entry Borrowed for the call; retain it to keep it.
+ */
+typedef void (*orbisgrove_outbox_change_callback)(void* context, orbisgrove_outbox_entry* entry);
+/**
+ * Installs the change callback; NULL removes it. Changes already posted
+ * still reach the callback that was set when they happened.
+ * @param callback The callback, or NULL.
+ * @param context Passed to @p callback; must stay valid while installed.
+ * @return ::ORBISGROVE_OK or ::ORBISGROVE_ERROR_OUT_OF_MEMORY.
+ */
+orbisgrove_status orbisgrove_outbox_set_change_callback(orbisgrove_outbox_change_callback callback, void* context);
+
+/** Adds a reference; NULL is allowed. @return @p entry. */
+orbisgrove_outbox_entry* orbisgrove_outbox_entry_retain(orbisgrove_outbox_entry* entry);
+/** Drops a reference; NULL is allowed. */
+void orbisgrove_outbox_entry_release(orbisgrove_outbox_entry* entry);
+/** The entry's id, NUL-terminated, valid while @p entry lives. */
+const char* orbisgrove_outbox_entry_id(const orbisgrove_outbox_entry* entry);
+orbisgrove_outbox_state orbisgrove_outbox_entry_state(const orbisgrove_outbox_entry* entry);
+/** Requests that went out for it. */
+int64_t orbisgrove_outbox_entry_attempts(const orbisgrove_outbox_entry* entry);
+/** When it was stored, in seconds since 1970. */
+double orbisgrove_outbox_entry_created_at(const orbisgrove_outbox_entry* entry);
+/** When a queued entry is tried next on its own: 1 and @p seconds set, or 0 for none. */
+int orbisgrove_outbox_entry_next_attempt_at(const orbisgrove_outbox_entry* entry, double* seconds);
+/** The last attempt's error: borrowed, valid while @p entry lives, or NULL. */
+orbisgrove_error* orbisgrove_outbox_entry_last_error(const orbisgrove_outbox_entry* entry);
+/** The created record of a delivered entry: borrowed, valid while @p entry lives, or NULL. */
+orbisgrove_user_data* orbisgrove_outbox_entry_record(const orbisgrove_outbox_entry* entry);
+
+/** Adds a reference; NULL is allowed. @return @p list. */
+orbisgrove_outbox_entry_list* orbisgrove_outbox_entry_list_retain(orbisgrove_outbox_entry_list* list);
+/** Drops a reference; NULL is allowed. */
+void orbisgrove_outbox_entry_list_release(orbisgrove_outbox_entry_list* list);
+size_t orbisgrove_outbox_entry_list_count(const orbisgrove_outbox_entry_list* list);
+/** The entry at @p index: borrowed, valid while @p list lives; NULL out of range. */
+orbisgrove_outbox_entry* orbisgrove_outbox_entry_list_at(const orbisgrove_outbox_entry_list* list, size_t index);
+
 #if defined(__GNUC__) && !defined(_WIN32)
 #pragma GCC visibility pop
 #endif

@@ -14,7 +14,8 @@ CC=clang CXX=clang++ cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOR
   -DORBISGROVE_SANITIZE=thread -DORBISGROVE_BUILD_TOOLS=OFF -DORBISGROVE_BUILD_EXAMPLES=OFF \
   -DORBISGROVE_BUILD_BENCHMARKS=OFF
 cmake --build "$dir" -j"$jobs" --target orbisgrove_hardening_concurrency_tests \
-  orbisgrove_hardening_first_touch_tests orbisgrove_hardening_fault_tests orbisgrove_core_tests
+  orbisgrove_hardening_first_touch_tests orbisgrove_hardening_fault_tests orbisgrove_core_tests \
+  orbisgrove_outbox_schedule_tests
 # The executables above register these tests; the others are not built here.
 ctest --test-dir "$dir" --output-on-failure -j"$jobs" --timeout 600 \
-  -R '^(ConcurrencyTest|SharedInstances|FaultInjectionTest|MainQueueTest)\.'
+  -R '^(ConcurrencyTest|SharedInstances|FaultInjectionTest|MainQueueTest)\.|EnqueueFromManyThreadsWhileDelivering'

@@ -75,6 +75,12 @@ std::shared_ptr<platform::DataTask> serviceDataTask(const platform::URL& url, st
 
 }  // namespace
 
+std::shared_ptr<platform::DataTask> makeRawServiceDataTask(const platform::URL& url, std::string body,
+                                                           platform::URLSession::CompletionHandler completion) {
+  return platform::URLSession::shared().dataTask(serviceRequest(url, std::move(body), ServiceResend::never),
+                                                 std::move(completion));
+}
+
 std::shared_ptr<platform::DataTask> makeServiceDataTask(const platform::URL& url, std::string body,
                                                         ServiceBodyHandler completionHandler,
                                                         ServiceErrorHandler errorHandler, ServiceResend resend) {

@@ -6,6 +6,8 @@
 #include <orbisgrove/platform/Error.hpp>
 #include <orbisgrove/platform/URL.hpp>
 
+#include "platform/http/URLSession.hpp"
+
 #include <functional>
 #include <memory>
 #include <optional>
@@ -62,6 +64,12 @@ std::shared_ptr<platform::DataTask> makeServiceDataTask(const platform::URL& url
                                                         ServiceBodyHandler completionHandler,
                                                         ServiceErrorHandler errorHandler,
                                                         ServiceResend resend = ServiceResend::never);
+/// The same request, its outcome handed over unjudged on the session's
+/// delivery thread (the outbox judges and stores it there). The outbox sends
+/// submissions through it, so the transport must never send it again on its
+/// own: a resend nobody asked for can store a second copy.
+std::shared_ptr<platform::DataTask> makeRawServiceDataTask(const platform::URL& url, std::string body,
+                                                           platform::URLSession::CompletionHandler completion);
 /// The same, handing a success over as its parsed document.
 std::shared_ptr<platform::DataTask> makeServiceDataTask(const platform::URL& url, std::string body,
                                                         ServiceDocumentHandler completionHandler,

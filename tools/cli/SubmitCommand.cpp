@@ -1,5 +1,5 @@
 // orbisgrove-feedback submit --lat DEG --lon DEG --parent ID --child ID --description TEXT
-//     [--module-id ID] [--bundle-id ID] [--host HOST[:PORT]] [--cacert PEM] [--json]
+//     [--module-id ID] [--bundle-id ID] [--host HOST[:PORT]] [--cacert PEM] [--json] [--queue [--data-dir DIR]]
 #include <iostream>
 
 #include "CommandLine.hpp"
@@ -30,10 +30,10 @@ std::shared_ptr<OrbisgroveReportCategories> findCategory(const OrbisgroveReportC
 }  // namespace
 
 int submitCommand(std::span<char* const> arguments) {
-  const CommandLine line(
-      arguments,
-      {"--lat", "--lon", "--parent", "--child", "--description", "--module-id", "--bundle-id", "--host", "--cacert"},
-      {"--json"});
+  const CommandLine line(arguments,
+                         {"--lat", "--lon", "--parent", "--child", "--description", "--module-id", "--bundle-id",
+                          "--host", "--cacert", "--data-dir"},
+                         {"--json", "--queue"});
   const platform::Coordinate coordinate{line.requiredNumber("--lat"), line.requiredNumber("--lon")};
   const std::string parentId = line.required("--parent");
   const std::string childId = line.required("--child");
@@ -42,6 +42,11 @@ int submitCommand(std::span<char* const> arguments) {
   if (const auto host = line.value("--host")) useServiceHost(*host);
   if (const auto caFile = line.value("--cacert")) platform::addTrustedCertificates(*caFile);
   if (const auto bundle = line.value("--bundle-id")) platform::setBundleIdentifier(*bundle);
+  const bool queue = line.has("--queue");
+  if (const auto directory = line.value("--data-dir")) {
+    if (!queue) throw UsageError("--data-dir needs --queue");
+    platform::setDataDirectory(*directory);
+  }
 
   const CategoriesAnswer categories = fetchCategories();
   if (categories.error) return reportError(*categories.error, json);
@@ -50,6 +55,7 @@ int submitCommand(std::span<char* const> arguments) {
                                               findCategory(list, childId, "child"), description,
                                               line.value("--module-id"));
 
+  if (queue) return queueSubmission(options, json);
   const SubmissionAnswer answer = submit(options);
   if (answer.error) return reportError(*answer.error, json);
   if (json) {

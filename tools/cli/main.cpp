@@ -18,7 +18,11 @@ constexpr std::string_view kUsage =
     "  orbisgrove-feedback categories [--host HOST[:PORT]] [--cacert PEM] [--json]\n"
     "  orbisgrove-feedback submit --lat DEG --lon DEG --parent ID --child ID --description TEXT\n"
     "                             [--module-id ID] [--bundle-id ID] [--host HOST[:PORT]] [--cacert PEM] [--json]\n"
+    "                             [--queue [--data-dir DIR]]\n"
+    "  orbisgrove-feedback outbox list|send|resend ID|discard ID [--data-dir DIR] [--host HOST[:PORT]]\n"
+    "                             [--cacert PEM] [--json]\n"
     "  orbisgrove-feedback serve [--port N] [--bind ADDR] [--store FILE] [--rate-limit N] [--rate-interval SECONDS]\n"
+    "                            [--fail-after-store | --stall-after-store]\n"
     "  orbisgrove-feedback demo\n";
 
 }  // namespace
@@ -37,6 +41,7 @@ int main(int argc, char** argv) {
     if (command == "submit") return submitCommand(rest);
     if (command == "serve")
       return orbisgrove::tools::runServeCommand(std::vector<std::string>(rest.begin(), rest.end()));
+    if (command == "outbox") return outboxCommand(rest);
     if (command == "demo") return demoCommand(rest);
     if (command == "--help" || command == "-h" || command == "help") {
       std::cout << kUsage;

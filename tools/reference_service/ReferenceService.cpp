@@ -1,8 +1,11 @@
 #include "ReferenceService.hpp"
 
 #include <httplib.h>
+
 #include <signal.h>
 #include <stdlib.h>
+#include <chrono>
+#include <thread>
 
 #include <algorithm>
 #include <atomic>
@@ -160,8 +163,21 @@ void ReferenceService::start() {
 
   auto endpoint = std::make_shared<ExploreEndpoint>(formatHostAndPort(options_.bindAddress, port), options_.clock,
                                                     std::move(store), std::move(limiter));
-  const auto handler = [endpoint](const httplib::Request& request, httplib::Response& response) {
+  const auto afterStore = options_.afterStore;
+  const auto handler = [endpoint, afterStore, server = server.get()](const httplib::Request& request,
+                                                                     httplib::Response& response) {
+    const std::size_t before = endpoint->reportCount();
     applyReply(endpoint->handle(toEndpointRequest(request)), response);
+    if (afterStore == ReferenceServiceOptions::AfterStore::reply || endpoint->reportCount() == before) return;
+    if (afterStore == ReferenceServiceOptions::AfterStore::stall) {
+      while (server->https.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      return;
+    }
+    // A provider that gives up closes the connection once the head is out.
+    const std::size_t length = response.body.size();
+    response.body.clear();
+    response.set_content_provider(length, "application/json",
+                                  [](std::size_t, std::size_t, httplib::DataSink&) { return false; });
   };
   // Every path and method goes to the endpoint, which decides between 404
   // and 405 itself.

@@ -36,6 +36,11 @@ struct ReferenceServiceOptions {
   std::size_t submissionsPerInterval = 30;
   /// Window length; at least one second.
   std::chrono::seconds rateInterval{60};
+  /// What follows a stored report instead of its "201" reply: nothing
+  /// (the reply), a dropped connection (the reply's head, then the connection
+  /// closes before its body), or a reply held until the service stops.
+  enum class AfterStore { reply, failConnection, stall };
+  AfterStore afterStore = AfterStore::reply;
   /// Empty: the system clock. Tests inject one to cross rate windows.
   std::function<std::chrono::system_clock::time_point()> clock;
 };

@@ -39,6 +39,11 @@ std::optional<ReferenceServiceOptions> parseOptions(const std::vector<std::strin
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     std::string_view word = arguments[i];
     if (word == "--help" || word == "-h") return std::nullopt;
+    if (word == "--fail-after-store" || word == "--stall-after-store") {
+      options.afterStore = word == "--stall-after-store" ? ReferenceServiceOptions::AfterStore::stall
+                                                         : ReferenceServiceOptions::AfterStore::failConnection;
+      continue;
+    }
     std::string_view name = word;
     std::optional<std::string> value;
     if (const std::size_t equals = word.find('='); word.starts_with("--") && equals != std::string_view::npos) {
@@ -99,7 +104,8 @@ class BlockedStopSignals {
 
 std::string serveCommandUsage() {
   return "usage: orbisgrove-feedback serve [--port N] [--bind ADDR] [--store FILE] [--rate-limit N] "
-         "[--rate-interval SECONDS]\n";
+         "[--rate-interval SECONDS]\n"
+         "                           [--fail-after-store | --stall-after-store]\n";
 }
 
 int runServeCommand(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {

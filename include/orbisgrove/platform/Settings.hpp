@@ -15,6 +15,14 @@ namespace orbisgrove::platform {
 /// Without this call the kit uses a private directory under $TMPDIR (or /tmp).
 ORBISGROVE_EXPORT void setTemporaryDirectory(std::string directory);
 
+/// Uses `directory` (one the application owns and keeps, never a cache) for
+/// the kit's lasting data, such as the outbox's store. It is created when
+/// missing and must be a real directory of this user, private (0700). Without
+/// this call the kit uses $XDG_DATA_HOME/orbisgrove-feedback, else
+/// $HOME/.local/share/orbisgrove-feedback. Takes effect when the outbox first
+/// opens its store.
+ORBISGROVE_EXPORT void setDataDirectory(std::string directory);
+
 /// The application's identity, sent with each submitted report. None by default.
 ORBISGROVE_EXPORT void setBundleIdentifier(std::optional<std::string> bundleIdentifier);
 

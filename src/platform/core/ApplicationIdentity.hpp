@@ -11,5 +11,7 @@ namespace orbisgrove::platform {
 std::optional<std::string> mainBundleIdentifier();
 /// The directory the host set with setTemporaryDirectory(), if any.
 std::optional<std::string> temporaryDirectoryOverride();
+/// The directory the host set with setDataDirectory(), if any.
+std::optional<std::string> dataDirectoryOverride();
 
 }  // namespace orbisgrove::platform

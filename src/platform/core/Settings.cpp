@@ -16,6 +16,7 @@ struct HostSettings {
   std::mutex mutex;
   std::optional<std::string> bundleIdentifier;
   std::optional<std::string> temporaryDirectory;
+  std::optional<std::string> dataDirectory;
   std::shared_ptr<const std::function<void(std::string_view)>> consoleSink;
 };
 
@@ -31,6 +32,18 @@ void setTemporaryDirectory(std::string directory) {
   auto& settings = hostSettings();
   const std::lock_guard lock(settings.mutex);
   settings.temporaryDirectory = std::move(directory);
+}
+
+void setDataDirectory(std::string directory) {
+  auto& settings = hostSettings();
+  const std::lock_guard lock(settings.mutex);
+  settings.dataDirectory = std::move(directory);
+}
+
+std::optional<std::string> dataDirectoryOverride() {
+  auto& settings = hostSettings();
+  const std::lock_guard lock(settings.mutex);
+  return settings.dataDirectory;
 }
 
 void setBundleIdentifier(std::optional<std::string> bundleIdentifier) {

@@ -17,6 +17,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <limits>
+#include <map>
 #include <mutex>
 #include <string_view>
 #include <system_error>
@@ -455,6 +456,38 @@ class SessionCore final : public ExitParticipant, public std::enable_shared_from
     }
   }
 
+  // Timers of the delivery thread: a small facility of its own beside the
+  // transfers, which only shortens the loop's wait.
+  void schedule(std::chrono::steady_clock::time_point deadline, std::function<void()> work) {
+    const std::lock_guard lock(mutex_);
+    if (closed_ || stop_ != Stop::none || !startThreadLocked()) return;
+    timers_.emplace(deadline, std::move(work));
+    wakeLocked();
+  }
+
+  // Runs the due timers; returns milliseconds until the next one, or `wait`.
+  int runDueTimers(int wait) {
+    for (;;) {
+      std::function<void()> work;
+      {
+        const std::lock_guard lock(mutex_);
+        if (timers_.empty() || stop_ != Stop::none) return wait;
+        const auto next = timers_.begin();
+        const auto now = std::chrono::steady_clock::now();
+        if (next->first > now) {
+          const auto left = std::chrono::ceil<std::chrono::milliseconds>(next->first - now).count();
+          return static_cast<int>(std::min<std::chrono::milliseconds::rep>(left, wait));
+        }
+        work = std::move(next->second);
+        timers_.erase(next);
+      }
+      try {
+        work();
+      } catch (...) {  // NOLINT(bugprone-empty-catch): a failing timer must not end the delivery thread
+      }
+    }
+  }
+
   std::shared_ptr<CurlDataTask> makeTask(URLRequest request, URLSession::CompletionHandler completion) {
     return std::make_shared<CurlDataTask>(shared_from_this(), std::move(request), std::move(completion));
   }
@@ -563,6 +596,7 @@ class SessionCore final : public ExitParticipant, public std::enable_shared_from
   CURLM* multi_ = nullptr;
   std::thread thread_;
   std::atomic<std::thread::id> deliveryThread_{};
+  std::multimap<std::chrono::steady_clock::time_point, std::function<void()>> timers_;
   // Seconds; 0 for none. Set by tests through URLSession::setTimeoutCapForTesting.
   std::atomic<double> testTimeoutCap_{0};
 
@@ -620,7 +654,8 @@ void SessionCore::run() {
     // start it at once instead of after the next event.
     const bool finishedAny = collectFinishedTransfers() > 0;
     if (exiting()) break;
-    const int wait = finishedAny ? 0 : (running_.empty() ? idlePollMilliseconds : busyPollMilliseconds);
+    int wait = finishedAny ? 0 : (running_.empty() ? idlePollMilliseconds : busyPollMilliseconds);
+    wait = runDueTimers(wait);
     curl_multi_poll(multi_, nullptr, 0, wait, nullptr);
   }
   if (exiting()) stop = Stop::exitNow;
@@ -882,6 +917,9 @@ class CurlSession final : public URLSession {
   void addTrustedCertificates(std::string pemFile) override { core_->addTrustedCertificates(pemFile); }
   [[nodiscard]] bool isDeliveryThread() const override { return core_->isDeliveryThread(); }
   void setTimeoutCapForTesting(std::optional<double> seconds) override { core_->setTimeoutCap(seconds); }
+  void scheduleOnDeliveryThread(std::chrono::steady_clock::time_point deadline, std::function<void()> work) override {
+    core_->schedule(deadline, std::move(work));
+  }
 
  private:
   std::shared_ptr<SessionCore> core_;

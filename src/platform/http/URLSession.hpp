@@ -6,6 +6,7 @@
 #include <orbisgrove/platform/URLRequest.hpp>
 #include <orbisgrove/platform/URLResponse.hpp>
 
+#include <chrono>
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -80,6 +81,11 @@ class URLSession {
   /// URLSessionConfiguration::timeoutCap; std::nullopt removes the cap.
   /// Hosts have no use for it.
   virtual void setTimeoutCapForTesting(std::optional<double> seconds) = 0;
+  /// Runs `work` once on the delivery thread at or soon after `deadline`
+  /// (at once when it has passed). Work still waiting when the session stops
+  /// or the process exits is dropped without running; lets a client wait for
+  /// a due time without a thread of its own.
+  virtual void scheduleOnDeliveryThread(std::chrono::steady_clock::time_point deadline, std::function<void()> work) = 0;
 };
 
 }  // namespace orbisgrove::platform

@@ -1,0 +1,123 @@
+// The durable way to submit a report: stored on the device first, then
+// delivered while the process runs, never lost and never sent twice by the
+// kit's own doing.
+#pragma once
+
+#include <orbisgrove/Export.hpp>
+#include <orbisgrove/model/OrbisgroveSaveUserDataOptions.hpp>
+#include <orbisgrove/model/OrbisgroveUserDataInfo.hpp>
+#include <orbisgrove/platform/Error.hpp>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace orbisgrove {
+
+/// Where a stored report stands.
+enum class OrbisgroveOutboxEntryState {
+  /// Waiting for an attempt (the first, or again after a failure that did not
+  /// store it on the service); also while its request is under way.
+  queued,
+  /// The service answered "201"; `record` holds what it created.
+  delivered,
+  /// The request may have reached the service but no verdict came back. Never
+  /// sent again on its own: the host decides (resend or discard).
+  unconfirmed,
+  /// The service refused it; never sent again.
+  rejected,
+};
+
+/// "queued", "delivered", "unconfirmed" or "rejected".
+ORBISGROVE_EXPORT std::string_view outboxEntryStateName(OrbisgroveOutboxEntryState state);
+
+/// One stored report as it stands now (a snapshot).
+struct OrbisgroveOutboxEntry {
+  std::string id;
+  OrbisgroveOutboxEntryState state = OrbisgroveOutboxEntryState::queued;
+  /// Requests that went out for it.
+  std::int64_t attempts = 0;
+  std::chrono::system_clock::time_point createdAt;
+  /// When a queued entry is tried next on its own; none when it waits for no
+  /// time (or is not queued).
+  std::optional<std::chrono::system_clock::time_point> nextAttemptAt;
+  /// What the last attempt ended with; null after a success or before any.
+  std::shared_ptr<const platform::Error> lastError;
+  /// The created record of a delivered entry; null when the reply had none.
+  std::shared_ptr<OrbisgroveUserDataInfo> record;
+  /// Its request is under way right now.
+  bool sending = false;
+};
+
+/// What enqueue() gives: the new entry's id, or why nothing was stored.
+struct OrbisgroveOutboxEnqueueResult {
+  std::optional<std::string> id;
+  std::shared_ptr<const platform::Error> error;
+};
+
+/// The outbox keeps reports in a store in the platform data directory
+/// (platform::setDataDirectory) and delivers them one at a time, in stored
+/// order, through the shared save client's endpoint as it stands at each
+/// attempt. Attempts happen while the process runs: after enqueue(), on
+/// deliverNow() and when a waiting time comes due (on the platform session's
+/// delivery thread; the outbox has no thread of its own). Of several
+/// processes on one data directory, one delivers at a time. Every member is
+/// thread-safe and none throws.
+class ORBISGROVE_EXPORT OrbisgroveFeedbackOutbox {
+ public:
+  using ChangeHandler = std::function<void(const OrbisgroveOutboxEntry& entry)>;
+  using DeliveryHandler = std::function<void()>;
+
+  /// The process-wide outbox; created on first use, never destroyed. Its
+  /// store opens on first use (and again on a later call after a failure).
+  static OrbisgroveFeedbackOutbox& shared();
+
+  /// Builds the request body from `options` and the bundle identifier exactly
+  /// as saveUserData does, on the calling thread, and commits it to the store
+  /// before returning its id; then starts delivery. Blocks for the durable
+  /// commit (a sync of the store's log). Fails with an error value, storing
+  /// nothing, when the store cannot be opened or 1,000 reports already wait.
+  OrbisgroveOutboxEnqueueResult enqueue(const OrbisgroveSaveUserDataOptions& options);
+
+  /// Every entry, in stored order; empty when the store cannot be opened
+  /// (`error` then says why, when given). Reads on the calling thread.
+  std::vector<OrbisgroveOutboxEntry> entries(std::shared_ptr<const platform::Error>* error = nullptr);
+
+  /// The host's "the network is back": tries every queued entry now, waiting
+  /// times or not, except while a 429's reset time lies ahead. Returns at
+  /// once; `done`, if given, runs once on the main queue when that pass is
+  /// over (also when it could not start). Nothing to cancel: a pass ends
+  /// with its last entry's outcome.
+  void deliverNow(DeliveryHandler done = nullptr);
+
+  /// Queues an unconfirmed (or rejected) entry again and starts delivery: the
+  /// host's choice to risk a second copy. Null on success; an error for an
+  /// unknown id or a delivered or queued entry. Commits on the calling thread.
+  std::shared_ptr<const platform::Error> resend(const std::string& id);
+  /// Drops an entry that is not being sent right now. Null on success; an
+  /// error for an unknown id. Commits on the calling thread.
+  std::shared_ptr<const platform::Error> discard(const std::string& id);
+
+  /// Called on the main queue with each entry that changed state by the
+  /// outbox's delivery (not for the host's own enqueue, resend or discard).
+  /// An empty function removes it; changes already posted still reach the
+  /// handler that was set when they happened.
+  void setChangeHandler(ChangeHandler handler);
+
+  OrbisgroveFeedbackOutbox(const OrbisgroveFeedbackOutbox&) = delete;
+  OrbisgroveFeedbackOutbox& operator=(const OrbisgroveFeedbackOutbox&) = delete;
+
+  class Engine;
+
+ private:
+  OrbisgroveFeedbackOutbox();
+  ~OrbisgroveFeedbackOutbox();
+  std::shared_ptr<Engine> engine_;
+};
+
+}  // namespace orbisgrove

@@ -1,0 +1,39 @@
+#include <orbisgrove/kit/OrbisgroveFeedbackOutbox.hpp>
+
+#include <array>
+
+#include "kit/outbox/OutboxEngine.hpp"
+
+namespace orbisgrove {
+
+std::string_view outboxEntryStateName(OrbisgroveOutboxEntryState state) {
+  static constexpr std::array<std::string_view, 4> names{"queued", "delivered", "unconfirmed", "rejected"};
+  return names.at(static_cast<std::size_t>(state));
+}
+
+OrbisgroveFeedbackOutbox& OrbisgroveFeedbackOutbox::shared() {
+  static auto* outbox = new OrbisgroveFeedbackOutbox;  // never destroyed
+  return *outbox;
+}
+
+OrbisgroveFeedbackOutbox::OrbisgroveFeedbackOutbox() : engine_(std::make_shared<Engine>()) {}
+OrbisgroveFeedbackOutbox::~OrbisgroveFeedbackOutbox() = default;
+
+OrbisgroveOutboxEnqueueResult OrbisgroveFeedbackOutbox::enqueue(const OrbisgroveSaveUserDataOptions& options) {
+  return engine_->enqueue(options);
+}
+std::vector<OrbisgroveOutboxEntry> OrbisgroveFeedbackOutbox::entries(std::shared_ptr<const platform::Error>* error) {
+  return engine_->entries(error);
+}
+void OrbisgroveFeedbackOutbox::deliverNow(DeliveryHandler done) { engine_->deliverNow(std::move(done)); }
+std::shared_ptr<const platform::Error> OrbisgroveFeedbackOutbox::resend(const std::string& id) {
+  return engine_->resend(id);
+}
+std::shared_ptr<const platform::Error> OrbisgroveFeedbackOutbox::discard(const std::string& id) {
+  return engine_->discard(id);
+}
+void OrbisgroveFeedbackOutbox::setChangeHandler(ChangeHandler handler) {
+  engine_->setChangeHandler(std::move(handler));
+}
+
+}  // namespace orbisgrove

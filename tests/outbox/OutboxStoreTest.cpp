@@ -1,0 +1,141 @@
+// The outbox's store: files it must refuse (and leave alone), the schema's
+// migration, the bound on waiting reports, pruning and the delivery claim.
+#include <gtest/gtest.h>
+
+#include <sqlite3.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "OutboxTestSupport.hpp"
+#include "platform/store/OutboxStore.hpp"
+
+namespace orbisgrove::testing {
+namespace {
+
+using platform::OutboxStore;
+using platform::StoredState;
+
+std::unique_ptr<OutboxStore> openStore(const std::string& path) {
+  auto opened = OutboxStore::open(path);
+  auto* store = std::get_if<std::unique_ptr<OutboxStore>>(&opened);
+  return store != nullptr ? std::move(*store) : nullptr;
+}
+
+std::vector<platform::StoredEntry> entriesOf(OutboxStore& store) {
+  auto all = store.all();
+  auto* entries = std::get_if<std::vector<platform::StoredEntry>>(&all);
+  return entries != nullptr ? std::move(*entries) : std::vector<platform::StoredEntry>{};
+}
+
+std::string contents(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+void runSQL(const std::string& path, const std::string& sql) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+  sqlite3_close(db);
+}
+
+class OutboxStoreTest : public ::testing::Test {
+ protected:
+  const std::string directory = freshDirectory();
+  const std::string path = directory + "/outbox.sqlite";
+  ~OutboxStoreTest() override { std::filesystem::remove_all(directory); }
+};
+
+TEST_F(OutboxStoreTest, RefusesFilesThatAreNotOursAndLeavesThemAlone) {
+  struct Case {
+    const char* what;
+    std::string plant;  // SQL, or raw bytes when it starts with '!'
+  };
+  const Case cases[] = {
+      {"not a database", "!" + std::string(4096, 'x')},
+      {"another program's database", "CREATE TABLE notes (text TEXT); INSERT INTO notes VALUES ('mine');"},
+      {"another application id", "PRAGMA application_id = 7; CREATE TABLE t (x);"},
+      {"a newer schema", "PRAGMA application_id = 1330071106; PRAGMA user_version = 99; CREATE TABLE t (x);"},
+  };
+  for (const auto& c : cases) {
+    std::filesystem::remove(path);
+    if (c.plant.starts_with('!')) {
+      std::ofstream(path, std::ios::binary) << c.plant.substr(1);
+    } else {
+      runSQL(path, c.plant);
+    }
+    const std::string before = contents(path);
+    auto opened = OutboxStore::open(path);
+    EXPECT_TRUE(std::holds_alternative<std::shared_ptr<const platform::Error>>(opened)) << c.what;
+    EXPECT_EQ(contents(path), before) << c.what << " was changed";
+  }
+}
+
+TEST_F(OutboxStoreTest, MigratesTheFirstSchemaKeepingItsEntries) {
+  runSQL(path,
+         "PRAGMA application_id = 1330071106; PRAGMA user_version = 1;"
+         "CREATE TABLE entries (id INTEGER PRIMARY KEY AUTOINCREMENT, body TEXT NOT NULL, state TEXT NOT NULL,"
+         " attempts INTEGER NOT NULL DEFAULT 0, created_at REAL NOT NULL, next_attempt_at REAL, last_error TEXT,"
+         " reply TEXT, finished_at REAL);"
+         "INSERT INTO entries (body, state, attempts, created_at) VALUES ('old report', 'unconfirmed', 2, 5);");
+  auto store = openStore(path);
+  ASSERT_TRUE(store);
+  auto all = entriesOf(*store);
+  ASSERT_EQ(all.size(), 1U);
+  EXPECT_EQ(all[0].body, "old report");
+  EXPECT_EQ(all[0].state, StoredState::unconfirmed);
+  EXPECT_EQ(all[0].attempts, 2);
+  EXPECT_FALSE(store->setHoldUntil(42.0));
+  store.reset();
+  EXPECT_TRUE(openStore(path)) << "the migrated file opens again";
+}
+
+TEST_F(OutboxStoreTest, BoundsWaitingReportsAndPrunesFinishedOnes) {
+  auto store = openStore(path);
+  ASSERT_TRUE(store);
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(std::holds_alternative<std::int64_t>(store->insert("r", 100, 3)));
+  EXPECT_TRUE(std::holds_alternative<std::shared_ptr<const platform::Error>>(store->insert("over", 100, 3)));
+  auto all = entriesOf(*store);
+  ASSERT_EQ(all.size(), 3U) << "a refused report is not stored";
+
+  // Finished entries make room and are pruned once old; waiting ones stay.
+  all[0].state = StoredState::delivered;
+  all[0].finishedAt = 10;
+  all[1].state = StoredState::rejected;
+  all[1].finishedAt = 1000;
+  ASSERT_TRUE(std::get<bool>(store->update(all[0], StoredState::queued)));
+  ASSERT_TRUE(std::get<bool>(store->update(all[1], StoredState::queued)));
+  EXPECT_FALSE(std::get<bool>(store->update(all[1], StoredState::queued))) << "no longer queued";
+  EXPECT_TRUE(std::holds_alternative<std::int64_t>(store->insert("room", 100, 3)));
+  EXPECT_FALSE(store->prune(500));
+  std::vector<std::int64_t> left;
+  for (const auto& entry : entriesOf(*store)) left.push_back(entry.id);
+  EXPECT_EQ(left, (std::vector<std::int64_t>{all[1].id, all[2].id, all[2].id + 1}));
+}
+
+// Two stores on one file stand for two processes: one delivers at a time, and
+// what a holder left in flight turns unconfirmed only once its claim is gone.
+TEST_F(OutboxStoreTest, OneClaimAtATimeAndInterruptedEntriesTurnUnconfirmed) {
+  auto first = openStore(path);
+  auto second = openStore(path);
+  ASSERT_TRUE(first && second);
+  const auto id = std::get<std::int64_t>(first->insert("r", 1, 10));
+  ASSERT_TRUE(std::get<bool>(first->claimDelivery(nullptr)));
+  auto entry = *std::get<std::optional<platform::StoredEntry>>(first->entry(id));
+  entry.state = StoredState::sending;
+  ASSERT_TRUE(std::get<bool>(first->update(entry, StoredState::queued)));
+
+  EXPECT_FALSE(std::get<bool>(second->claimDelivery(nullptr)));
+  EXPECT_EQ(std::get<std::optional<platform::StoredEntry>>(second->entry(id))->state, StoredState::sending);
+  first.reset();  // the holder dies
+  EXPECT_TRUE(std::get<bool>(second->claimDelivery(nullptr)));
+  EXPECT_EQ(std::get<std::optional<platform::StoredEntry>>(second->entry(id))->state, StoredState::unconfirmed);
+}
+
+}  // namespace
+}  // namespace orbisgrove::testing

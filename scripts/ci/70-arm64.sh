@@ -32,15 +32,16 @@ fi
 #   on a developer's machine); with one, these run too.
 #     ToolTest.                  the built tool, through /bin/sh
 #     ExitWithRequestsInFlight.  its helper, with execv
-#     orbisgrove_example_c(pp)   Python starts the tool's reference service
-#                                and the example host
+#     orbisgrove_example_*       Python starts the tool's reference service
+#                                and the example's host program
 # - orbisgrove_example_python_host: the x86-64 Python would load the aarch64
 #   library.
-# - orbisgrove_consumer*: the nested builds against the installed kit do not
-#   get the toolchain file, so they find the host's x86-64 libraries; the
-#   packaging is checked natively by the plain stage and by 40-install-consumers.sh.
+# - The packaging tests (label packaging, orbisgrove_consumer*): the nested
+#   builds against the installed kit do not get the toolchain file, so they
+#   find the host's x86-64 libraries; packaging is checked natively by the
+#   plain stage and by 40-install-consumers.sh.
 never='^(orbisgrove_example_python_host|orbisgrove_consumer)'
-child_processes='^(ToolTest\.|ExitWithRequestsInFlight\.|orbisgrove_example_c_host$|orbisgrove_example_cpp_host$)'
+child_processes='^(ToolTest\.|ExitWithRequestsInFlight\.|orbisgrove_example_)'
 if grep -qx enabled /proc/sys/fs/binfmt_misc/qemu-aarch64 2>/dev/null; then child_processes='^$'; fi
 # Three hundred concurrent TLS connections against the local service: under
 # emulation, with other tests beside it, a few of them fail to get through;
@@ -48,7 +49,7 @@ if grep -qx enabled /proc/sys/fs/binfmt_misc/qemu-aarch64 2>/dev/null; then chil
 alone='^URLSessionConnections\.HundredsOfConcurrentTasks'
 
 start=$SECONDS
-ctest --test-dir "$dir" --output-on-failure -j2 --timeout 300 -E "$never|$child_processes|$alone"
+ctest --test-dir "$dir" --output-on-failure -j2 --timeout 300 -LE packaging -E "$never|$child_processes|$alone"
 ctest --test-dir "$dir" --output-on-failure --timeout 300 -R "$alone" --no-tests=error
 test_seconds=$((SECONDS - start))
 

@@ -32,7 +32,7 @@ fi
 #   on a developer's machine); with one, these run too.
 #     ToolTest.                  the built tool, through /bin/sh
 #     ExitWithRequestsInFlight.  its helper, with execv
-#     OutboxCrashTest/, OutboxTwoProcessTest.
+#     EveryStep/OutboxCrashTest., OutboxTwoProcessTest.
 #                                the test program itself, with posix_spawn
 #     OutboxToolTest.            the built tool
 #     orbisgrove_example_*       Python starts the tool's reference service
@@ -44,7 +44,7 @@ fi
 #   find the host's x86-64 libraries; packaging is checked natively by the
 #   plain stage and by 40-install-consumers.sh.
 never='^(orbisgrove_example_python_host|orbisgrove_consumer)'
-child_processes='^(ToolTest\.|ExitWithRequestsInFlight\.|Outbox(CrashTest/|TwoProcessTest\.|ToolTest\.)|orbisgrove_example_)'
+child_processes='^(ToolTest\.|ExitWithRequestsInFlight\.|(EveryStep/OutboxCrashTest|Outbox(TwoProcess|Tool)Test)\.|orbisgrove_example_)'
 if grep -qx enabled /proc/sys/fs/binfmt_misc/qemu-aarch64 2>/dev/null; then child_processes='^$'; fi
 # Three hundred concurrent TLS connections against the local service: under
 # emulation, with other tests beside it, a few of them fail to get through;

@@ -38,10 +38,13 @@ ORBISGROVE_EXPORT std::string_view outboxEntryStateName(OrbisgroveOutboxEntrySta
 
 /// One stored report as it stands now (a snapshot).
 struct OrbisgroveOutboxEntry {
+  /// The outbox's id for it, unique within its store.
   std::string id;
+  /// Where it stands.
   OrbisgroveOutboxEntryState state = OrbisgroveOutboxEntryState::queued;
   /// Requests that went out for it.
   std::int64_t attempts = 0;
+  /// When enqueue() stored it.
   std::chrono::system_clock::time_point createdAt;
   /// When a queued entry is tried next on its own; none when it waits for no
   /// time (or is not queued).
@@ -56,7 +59,9 @@ struct OrbisgroveOutboxEntry {
 
 /// What enqueue() gives: the new entry's id, or why nothing was stored.
 struct OrbisgroveOutboxEnqueueResult {
+  /// The stored entry's id; none when nothing was stored.
   std::optional<std::string> id;
+  /// Why nothing was stored; null when it was.
   std::shared_ptr<const platform::Error> error;
 };
 
@@ -70,7 +75,9 @@ struct OrbisgroveOutboxEnqueueResult {
 /// thread-safe and none throws.
 class ORBISGROVE_EXPORT OrbisgroveFeedbackOutbox {
  public:
+  /// Receives an entry that changed, on the main queue.
   using ChangeHandler = std::function<void(const OrbisgroveOutboxEntry& entry)>;
+  /// Called on the main queue when a delivery pass is over.
   using DeliveryHandler = std::function<void()>;
 
   /// The process-wide outbox; created on first use, never destroyed. Its

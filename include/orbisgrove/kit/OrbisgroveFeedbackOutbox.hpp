@@ -102,10 +102,13 @@ class ORBISGROVE_EXPORT OrbisgroveFeedbackOutbox {
   /// with its last entry's outcome.
   void deliverNow(DeliveryHandler done = nullptr);
 
-  /// Queues an unconfirmed (or rejected) entry again and starts delivery: the
-  /// host's choice to risk a second copy. Null on success; an error for an
-  /// unknown id or a delivered or queued entry. Commits on the calling thread.
-  std::shared_ptr<const platform::Error> resend(const std::string& id);
+  /// Queues an unconfirmed (or rejected) entry again: the host's choice to
+  /// risk a second copy. With `startDelivery` an attempt starts at once;
+  /// without, the entry goes with the next delivery (an enqueue, deliverNow()
+  /// or a due time), for a host that knows it is offline. Null on success; an
+  /// error for an unknown id or a delivered or queued entry. Commits on the
+  /// calling thread.
+  std::shared_ptr<const platform::Error> resend(const std::string& id, bool startDelivery = true);
   /// Drops an entry that is not being sent right now. Null on success; an
   /// error for an unknown id. Commits on the calling thread.
   std::shared_ptr<const platform::Error> discard(const std::string& id);

@@ -55,7 +55,7 @@ hyperfine -N --warmup 5 --runs 60 --export-json "$results/cold-start.json" \
   >/dev/null 2>>"$results/bench.log"
 
 bench=$build/bench/orbisgrove_bench
-"$bench" --benchmark_filter='^(CacheHit|Request|Concurrent500)/' --benchmark_repetitions="$repetitions" \
+"$bench" --benchmark_filter='^(CacheHit|Request|Concurrent500|Decode)/' --benchmark_repetitions="$repetitions" \
   --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true \
   --benchmark_out="$results/timed.json" --benchmark_out_format=json >/dev/null 2>>"$results/bench.log"
 for round in 1 2 3; do
@@ -133,6 +133,10 @@ k, r = timed["Request/kit_categories"], timed["Request/raw_multi_thread_floor"]
 row("  connections / handshakes while timed (kit; raw)",
     f"{k['connections']:.0f} / {k['handshakes']:.0f}; {r['connections']:.0f} / {r['handshakes']:.0f}", "reuse", 
     k["connections"] == 1 and k["handshakes"] == 0)
+
+decoded, parsed = micros("Decode/categories_reply_55"), micros("Decode/categories_reply_55_document_only")
+row("Decoding the 55-category reply into records", f"{decoded:.1f} us; of which parsing {parsed:.1f} us", "< 10 us",
+    decoded < 10)
 
 kit, raw = micros("Concurrent500/kit"), micros("Concurrent500/raw_curl_multi")
 row("500 concurrent submissions (kit / raw multi, 6 per host, 12 kept)",

@@ -1,18 +1,28 @@
 #include <orbisgrove/model/OrbisgroveReportCategories.hpp>
 
 #include "model/NumberCoding.hpp"
+#include "model/SharedRecordList.hpp"
 
 #include <functional>
 
 namespace orbisgrove {
 
-OrbisgroveReportCategories::OrbisgroveReportCategories(const platform::Decoder& decoder) {
-  const platform::KeyedDecodingContainer container = decoder.container();
-  reportId_ = container.decodeStringIfPresent("reportId");
-  reportName_ = container.decodeStringIfPresent("reportName");
-  parentId_ = container.decodeStringIfPresent("parentId");
-  created_ = container.decodeInt64IfPresent("created");
+namespace {
+
+// Boxed where the list being decoded keeps its records, if one is.
+std::shared_ptr<const platform::Number> boxed(std::optional<std::int64_t> value) {
+  if (!value) return nullptr;
+  return detail::makeShared<const platform::Number>(*value);
 }
+
+}  // namespace
+
+// Each field is made in place from its member, not moved into the record.
+OrbisgroveReportCategories::OrbisgroveReportCategories(const platform::Decoder& decoder)
+    : reportId_(decoder.container().decodeStringIfPresent("reportId")),
+      reportName_(decoder.container().decodeStringIfPresent("reportName")),
+      parentId_(decoder.container().decodeStringIfPresent("parentId")),
+      created_(boxed(decoder.container().decodeIfPresent<std::int64_t>("created"))) {}
 
 void OrbisgroveReportCategories::encode(platform::Encoder& encoder) const {
   platform::KeyedEncodingContainer container = encoder.container();

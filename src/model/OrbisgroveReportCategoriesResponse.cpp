@@ -1,11 +1,15 @@
 #include "model/OrbisgroveReportCategoriesResponse.hpp"
 
+#include "model/SharedRecordList.hpp"
+
 namespace orbisgrove {
 
 OrbisgroveReportCategoriesResponse::OrbisgroveReportCategoriesResponse(const platform::Decoder& decoder) {
   const platform::KeyedDecodingContainer container = decoder.container();
   response_ = container.decodeStringIfPresent("response");
-  categories_ = container.decodeIfPresent<OrbisgroveReportCategoriesList>("data");
+  // Each record makes one shared number, its "created".
+  categories_ = detail::decodeSharedRecordsIfPresent<OrbisgroveReportCategories>(
+      container, "data", detail::RecordBlock::roomFor(sizeof(platform::Number)));
 }
 
 void OrbisgroveReportCategoriesResponse::encode(platform::Encoder& encoder) const {

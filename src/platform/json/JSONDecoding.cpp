@@ -10,9 +10,12 @@
 #include <simdjson.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <limits>
 #include <new>
+#include <optional>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -25,8 +28,10 @@ enum class JSONKind : std::uint8_t { null, falseValue, trueValue, integer, other
 // One value of a document: 16 bytes. Its key, text and children are found by
 // distances back from the node itself, so a node needs no pointer to the
 // document that holds it, and the block may move while it is built. The tree
-// is one block: first the text of every string, key and kept number literal,
-// then the nodes, each container's children side by side and before it.
+// is one block: first a copy of the text, where every string, key and kept
+// number literal is found where it was written (an escaped one unescaped over
+// its escapes, which never take less room), then the nodes, each container's
+// children side by side and before it.
 struct JSONNode {
   struct Span {
     std::uint32_t distance;  // bytes back to the text, or nodes back to the first child
@@ -86,6 +91,19 @@ static_assert(maximumDocumentSize <= JSONNode::maximumKeyLength + 1, "every key'
 constexpr std::size_t budgetBase = 1024;
 constexpr std::size_t bytesPerNode = 8;
 
+// A parser's buffers take some six times the text they were sized for. Each
+// thread keeps one parser, and a padded copy of the text, for texts up to this
+// size, which holds nearly every reply: parsing one then allocates nothing in
+// simdjson. A larger text gets a parser of its own, freed with it. Nothing
+// that runs while a document is built parses another.
+constexpr std::size_t reusedParserCapacity = std::size_t{16} << 10U;
+
+struct ParserScratch {
+  ondemand::parser parser;
+  std::unique_ptr<char[]> text =
+      std::make_unique_for_overwrite<char[]>(reusedParserCapacity + simdjson::SIMDJSON_PADDING);
+};
+
 [[noreturn]] void throwNotJSON(std::string_view problem) {
   std::string reason = "The data is not valid JSON: ";
   reason += problem;
@@ -132,11 +150,11 @@ class DocumentBuilder {
         size_(size),
         skipped_(skipped),
         budget_(budgetBase + size / bytesPerNode),
-        // Strings, keys and kept literals never take more room than their source.
         textChunks_((size + sizeof(JSONNode) - 1) / sizeof(JSONNode)),
         // Replies take some 16 bytes of text per value.
         capacity_(textChunks_ + size / 16 + 16),
         block_(std::make_unique_for_overwrite<JSONNode[]>(capacity_)) {
+    std::memcpy(static_cast<void*>(block_.get()), text, size);
     pending_.reserve(64);
   }
 
@@ -153,10 +171,16 @@ class DocumentBuilder {
           // Used in place: a copy of the field costs more than reading it.
           check(entry.error());
           ondemand::field& field = entry.value_unsafe();
-          std::string_view key = plainKey(field);
-          if (key.data() == nullptr) check(field.unescaped_key().get(key));
-          keyOffset_ = store(key);
-          keyLength_ = static_cast<std::uint32_t>(key.size());
+          const char* const start = field.key().raw();
+          const char* const stop = quoteOrBackslash(start);
+          keyOffset_ = offsetOf(start);
+          if (*stop == '"') {
+            keyLength_ = static_cast<std::uint32_t>(stop - start);
+          } else {
+            std::string_view key;
+            check(field.unescaped_key().get(key));
+            keyLength_ = storeUnescaped(start, key);
+          }
           read(field.value(), depth + 1);
         }
         close(first);
@@ -177,19 +201,23 @@ class DocumentBuilder {
         // At the top level simdjson lets a string run into what follows it
         // ("a"x), so there the token must end where the string does; inside
         // a container the next token is checked by the container.
-        const std::string_view raw = token(value);
-        if (raw.size() < 2 || (depth == 0 && !isOneString(raw))) fail(simdjson::TAPE_ERROR);
-        std::string_view text = raw.substr(1, raw.size() - 2);
-        if (raw.back() == '"' && text.find('\\') == std::string_view::npos) {
+        const char* const start = rawStart(value) + 1;
+        if (depth == 0 && !isOneString(token(value))) fail(simdjson::TAPE_ERROR);
+        const char* const stop = quoteOrBackslash(start);
+        std::uint32_t length = 0;
+        if (*stop == '"') {
           // Most strings hold no escape, and simdjson has checked their bytes
           // (UTF-8, no control character): they are taken as written, and
           // passed over without unescaping.
           ondemand::raw_json_string unused;
           check(value.get_raw_json_string().get(unused));
+          length = static_cast<std::uint32_t>(stop - start);
         } else {
+          std::string_view text;
           check(value.get_string().get(text));
+          length = storeUnescaped(start, text);
         }
-        push(JSONKind::string).value.span = {store(text), static_cast<std::uint32_t>(text.size())};
+        push(JSONKind::string).value.span = {offsetOf(start), length};
         return;
       }
       case ondemand::json_type::number:
@@ -262,12 +290,22 @@ class DocumentBuilder {
   // level is checked for its end in finish().
   template <class Value>
   void readNumber(Value& value) {
-    ondemand::number_type type{};
-    check(value.get_number_type().get(type));
+    // Within a container an integer is read at once: simdjson reads only a
+    // literal that is an integer in range, and leaves any other in place. At
+    // the top level the type comes first, as it refuses an overlong literal.
     std::int64_t integer = 0;
-    if (type == ondemand::number_type::signed_integer && value.get_int64().get(integer) == simdjson::SUCCESS) {
-      push(JSONKind::integer).value.integer = integer;
-      return;
+    if constexpr (std::is_same_v<Value, ondemand::value>) {
+      if (value.get_int64().get(integer) == simdjson::SUCCESS) {
+        push(JSONKind::integer).value.integer = integer;
+        return;
+      }
+    } else {
+      ondemand::number_type type{};
+      check(value.get_number_type().get(type));
+      if (type == ondemand::number_type::signed_integer && value.get_int64().get(integer) == simdjson::SUCCESS) {
+        push(JSONKind::integer).value.integer = integer;
+        return;
+      }
     }
     const std::string_view literal = token(value);
     double rounded = 0;
@@ -279,7 +317,7 @@ class DocumentBuilder {
       push(JSONKind::integer).value.integer = *exact;
       return;
     }
-    push(JSONKind::otherNumber).value.span = {store(literal), static_cast<std::uint32_t>(literal.size())};
+    push(JSONKind::otherNumber).value.span = {offsetOf(literal.data()), static_cast<std::uint32_t>(literal.size())};
   }
 
   // Whether `raw` is exactly one string token: its closing quote is its last byte.
@@ -292,14 +330,34 @@ class DocumentBuilder {
     }
     return at == raw.size() - 1;
   }
-  // A key without escapes, as written; null when it has one.
-  std::string_view plainKey(ondemand::field& field) const noexcept {
-    const char* const start = field.key().raw();
-    const auto left = static_cast<std::size_t>(text_ + size_ - start);
-    const std::string_view rest(start, left);
-    const std::size_t end = rest.find('"');
-    if (end == std::string_view::npos || rest.substr(0, end).find('\\') != std::string_view::npos) return {};
-    return rest.substr(0, end);
+  // The first '"' or '\\' from `at` on, in the text. Every string is closed
+  // within the text (simdjson has checked it), and the padding after the
+  // text lets the scan read whole words past its end.
+  static const char* quoteOrBackslash(const char* at) noexcept {
+    if constexpr (std::endian::native == std::endian::little) {
+      constexpr std::uint64_t ones = 0x0101010101010101U;
+      constexpr std::uint64_t highs = 0x8080808080808080U;
+      for (;; at += sizeof(std::uint64_t)) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, at, sizeof word);
+        const std::uint64_t quotes = word ^ (ones * '"');
+        const std::uint64_t backslashes = word ^ (ones * '\\');
+        // The lowest byte flagged is the first that is zero in either.
+        const std::uint64_t found = (((quotes - ones) & ~quotes) | ((backslashes - ones) & ~backslashes)) & highs;
+        if (found != 0) return at + std::countr_zero(found) / 8;
+      }
+    } else {
+      while (*at != '"' && *at != '\\') ++at;
+      return at;
+    }
+  }
+
+  // Where the value's token starts in the text.
+  template <class Value>
+  const char* rawStart(Value& value) {
+    std::string_view text;
+    check(simdjson::simdjson_result<std::string_view>(value.raw_json_token()).get(text));
+    return text.data();
   }
 
   // The value's text as written, without the space after it.
@@ -334,11 +392,14 @@ class DocumentBuilder {
     return node;
   }
 
-  std::uint32_t store(std::string_view text) noexcept {
-    const std::uint32_t offset = arenaSize_;
-    text.copy(reinterpret_cast<char*>(block_.get()) + offset, text.size());
-    arenaSize_ += static_cast<std::uint32_t>(text.size());
-    return offset;
+  // Where `at`, a place in the text, is in the block's copy of it.
+  [[nodiscard]] std::uint32_t offsetOf(const char* at) const noexcept { return static_cast<std::uint32_t>(at - text_); }
+
+  // Writes the unescaped `text` over the escaped one that starts at `at`,
+  // which is no shorter; returns its length.
+  std::uint32_t storeUnescaped(const char* at, std::string_view text) noexcept {
+    text.copy(reinterpret_cast<char*>(block_.get()) + offsetOf(at), text.size());
+    return static_cast<std::uint32_t>(text.size());
   }
 
   std::size_t open(JSONKind kind, std::size_t depth) {
@@ -362,7 +423,7 @@ class DocumentBuilder {
     const std::size_t needed = textChunks_ + used_ + more;
     const std::size_t capacity = std::min(std::max(needed, capacity_ * 2), textChunks_ + budget_);
     auto block = std::make_unique_for_overwrite<JSONNode[]>(capacity);
-    std::memcpy(static_cast<void*>(block.get()), block_.get(), arenaSize_);
+    std::memcpy(static_cast<void*>(block.get()), block_.get(), size_);
     std::copy_n(block_.get() + textChunks_, used_, block.get() + textChunks_);
     block_ = std::move(block);
     capacity_ = capacity;
@@ -399,7 +460,6 @@ class DocumentBuilder {
   std::size_t textChunks_;  // nodes' worth of room for text at the start of the block
   std::size_t capacity_;
   std::unique_ptr<JSONNode[]> block_;
-  std::uint32_t arenaSize_ = 0;
   std::size_t used_ = 0;     // nodes written to the block, after the text
   std::size_t created_ = 0;  // nodes made so far
   std::vector<JSONNode> pending_;
@@ -447,9 +507,31 @@ std::int64_t int64Value(const JSONNode& node, const detail::CodingPathNode& path
   throwUnexpected(path, integerExpectation, node);
 }
 
-std::string stringValue(const JSONNode& node, const detail::CodingPathNode& path) {
+std::string_view stringValue(const JSONNode& node, const detail::CodingPathNode& path) {
   if (node.kind() != JSONKind::string) throwUnexpected(path, "a string", node);
-  return std::string(node.text());
+  return node.text();
+}
+
+// Keys are short and mostly of a few lengths, so most members are told apart
+// by their length or their first and last eight bytes, without a call.
+bool sameKey(std::string_view found, std::string_view key) noexcept {
+  const std::size_t size = key.size();
+  if (found.size() != size) return false;
+  if (size < sizeof(std::uint64_t)) {
+    for (std::size_t i = 0; i < size; ++i) {
+      if (found[i] != key[i]) return false;
+    }
+    return true;
+  }
+  const auto word = [](const char* at) {
+    std::uint64_t value = 0;
+    std::memcpy(&value, at, sizeof value);
+    return value;
+  };
+  if (word(found.data()) != word(key.data())) return false;
+  const std::size_t last = size - sizeof(std::uint64_t);
+  if (word(found.data() + last) != word(key.data() + last)) return false;
+  return size <= 2 * sizeof(std::uint64_t) || found.substr(8, last - 8) == key.substr(8, last - 8);
 }
 
 // Duplicate keys: the last one wins, as most JSON readers have it. Records
@@ -458,7 +540,7 @@ const JSONNode* findMember(const JSONNode& object, std::string_view key) noexcep
   const JSONNode* const members = object.children();
   for (std::uint32_t i = object.count(); i > 0; --i) {
     const JSONNode& member = members[i - 1];
-    if (member.keyText() == key) return &member;
+    if (sameKey(member.keyText(), key)) return &member;
   }
   return nullptr;
 }
@@ -479,15 +561,30 @@ JSONDocument::JSONDocument(std::string_view bytes) : storage_(std::make_unique<S
          (bytes[end - 1] == ' ' || bytes[end - 1] == '\n' || bytes[end - 1] == '\r' || bytes[end - 1] == '\t')) {
     --end;
   }
+  const std::string_view text = bytes.substr(markLength, end - markLength);
   // simdjson reads in blocks and needs readable padding after the text.
-  const simdjson::padded_string padded(bytes.data() + markLength, end - markLength);
-  ondemand::parser parser;
+  std::optional<simdjson::padded_string> ownText;
+  std::optional<ondemand::parser> ownParser;
+  ondemand::parser* parser = nullptr;
+  const char* padded = nullptr;
+  if (text.size() <= reusedParserCapacity) {
+    thread_local ParserScratch scratch;
+    text.copy(scratch.text.get(), text.size());
+    std::memset(scratch.text.get() + text.size(), 0, simdjson::SIMDJSON_PADDING);
+    parser = &scratch.parser;
+    padded = scratch.text.get();
+  } else {
+    padded = ownText.emplace(text).data();
+    parser = &ownParser.emplace();
+  }
   ondemand::document document;
-  if (const simdjson::error_code error = parser.iterate(padded).get(document); error != simdjson::SUCCESS) {
+  if (const simdjson::error_code error =
+          parser->iterate(padded, text.size(), text.size() + simdjson::SIMDJSON_PADDING).get(document);
+      error != simdjson::SUCCESS) {
     if (error == simdjson::MEMALLOC) throw std::bad_alloc();
     throwNotJSON(std::string(describeProblem(error)) + '.');
   }
-  DocumentBuilder builder(document, padded.data(), padded.size(), markLength);
+  DocumentBuilder builder(document, padded, text.size(), markLength);
   builder.read(document, 0);
   builder.finish();
   storage_->root = builder.root();
@@ -514,7 +611,7 @@ UnkeyedDecodingContainer Decoder::unkeyedContainer() const {
 
 bool Decoder::decodeNil() const noexcept { return nodeOf(value_).kind() == JSONKind::null; }
 
-std::string Decoder::decodeString() const { return stringValue(nodeOf(value_), node_); }
+std::string Decoder::decodeString() const { return std::string(stringValue(nodeOf(value_), node_)); }
 
 std::int64_t Decoder::decodeInt64() const { return int64Value(nodeOf(value_), node_); }
 
@@ -536,7 +633,9 @@ std::optional<Decoder> KeyedDecodingContainer::decoderIfPresent(std::string_view
 std::optional<std::string> KeyedDecodingContainer::decodeStringIfPresent(std::string_view key) const {
   const JSONNode* member = findMember(nodeOf(decoder_.value_), key);
   if (member == nullptr || member->kind() == JSONKind::null) return std::nullopt;
-  return stringValue(*member, detail::CodingPathNode{&decoder_.node_, key, 0, false});
+  // Made in place: the record that takes it gets it without a move.
+  return std::optional<std::string>(std::in_place,
+                                    stringValue(*member, detail::CodingPathNode{&decoder_.node_, key, 0, false}));
 }
 
 std::shared_ptr<const Number> KeyedDecodingContainer::decodeInt64IfPresent(std::string_view key) const {

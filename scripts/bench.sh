@@ -58,6 +58,8 @@ bench=$build/bench/orbisgrove_bench
 "$bench" --benchmark_filter='^(CacheHit|Request|Concurrent500|Decode)/' --benchmark_repetitions="$repetitions" \
   --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true \
   --benchmark_out="$results/timed.json" --benchmark_out_format=json >/dev/null 2>>"$results/bench.log"
+"$bench" --benchmark_filter='^Outbox/' --benchmark_out="$results/outbox.json" --benchmark_out_format=json \
+  >/dev/null 2>>"$results/bench.log"
 for round in 1 2 3; do
   for side in kit raw_curl_multi; do
     "$bench" --benchmark_filter="^Memory/$side/" --benchmark_out="$results/memory-$side-$round.json" \
@@ -168,6 +170,14 @@ for side, label in (("kit", "kit"), ("raw_curl_multi", "raw multi")):
     row("  RSS after malloc_trim", f"{mib(r[0])} / {mib(r[1])} / {mib(r[2])}; {(r[1] - r[0]) / 1024:+.0f}, "
         f"{(r[2] - r[1]) / 1024:+.0f} KiB")
 row("Leaks after 20,000 submissions", leaks, "none", leaks.startswith("clean") if "not run" not in leaks else None)
+
+outbox = {b["name"].split("/iterations")[0].split("/real_time")[0]: b
+          for b in json.load(open(os.path.join(results, "outbox.json")))["benchmarks"]}
+e = next(b for n, b in outbox.items() if n.startswith("Outbox/enqueue_durable"))
+d = next(b for n, b in outbox.items() if n.startswith("Outbox/deliver"))
+row("Outbox enqueue on the caller's thread, durable commit (median / p99)",
+    f"{e['median_us'] / 1000:.2f} / {e['p99_us'] / 1000:.2f} ms")
+row("  reports delivered per second against the local service", f"{d['delivered_per_s']:.0f}/s")
 
 cold = [r["median"] * 1e3 for r in json.load(open(os.path.join(results, "cold-start.json")))["results"]]
 row("Cold start, first categories request (kit tool / curl)", f"{cold[0]:.1f} / {cold[1]:.1f} ms; {cold[0] / cold[1]:.2f}x",

@@ -966,6 +966,7 @@ orbisgrove_outbox_entry* orbisgrove_outbox_entry_retain(orbisgrove_outbox_entry*
 void orbisgrove_outbox_entry_release(orbisgrove_outbox_entry* entry);
 /** The entry's id, NUL-terminated, valid while @p entry lives. */
 const char* orbisgrove_outbox_entry_id(const orbisgrove_outbox_entry* entry);
+/** Where the entry stands. */
 orbisgrove_outbox_state orbisgrove_outbox_entry_state(const orbisgrove_outbox_entry* entry);
 /** Requests that went out for it. */
 int64_t orbisgrove_outbox_entry_attempts(const orbisgrove_outbox_entry* entry);
@@ -982,6 +983,7 @@ orbisgrove_user_data* orbisgrove_outbox_entry_record(const orbisgrove_outbox_ent
 orbisgrove_outbox_entry_list* orbisgrove_outbox_entry_list_retain(orbisgrove_outbox_entry_list* list);
 /** Drops a reference; NULL is allowed. */
 void orbisgrove_outbox_entry_list_release(orbisgrove_outbox_entry_list* list);
+/** How many entries the list holds. */
 size_t orbisgrove_outbox_entry_list_count(const orbisgrove_outbox_entry_list* list);
 /** The entry at @p index: borrowed, valid while @p list lives; NULL out of range. */
 orbisgrove_outbox_entry* orbisgrove_outbox_entry_list_at(const orbisgrove_outbox_entry_list* list, size_t index);

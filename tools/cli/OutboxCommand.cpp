@@ -125,7 +125,9 @@ int outboxCommand(std::span<char* const> arguments) {
     outbox.entries(&error);
     if (error) return reportError(*error, json);
     if (!knownEntry(id)) throw UsageError("the outbox has no entry \"" + id + "\"");
-    error = action == "resend" ? outbox.resend(id) : outbox.discard(id);
+    // resend only queues: it names no host to send to, and a request left in
+    // flight when the tool exits would turn the entry unconfirmed again.
+    error = action == "resend" ? outbox.resend(id, /*startDelivery=*/false) : outbox.discard(id);
     if (error) return reportError(*error, json);
   }
   return printEntries(json);

@@ -38,10 +38,13 @@ ORBISGROVE_EXPORT std::string_view outboxEntryStateName(OrbisgroveOutboxEntrySta
 
 /// One stored report as it stands now (a snapshot).
 struct OrbisgroveOutboxEntry {
+  /// The outbox's id for it, unique within its store.
   std::string id;
+  /// Where it stands.
   OrbisgroveOutboxEntryState state = OrbisgroveOutboxEntryState::queued;
   /// Requests that went out for it.
   std::int64_t attempts = 0;
+  /// When enqueue() stored it.
   std::chrono::system_clock::time_point createdAt;
   /// When a queued entry is tried next on its own; none when it waits for no
   /// time (or is not queued).
@@ -56,7 +59,9 @@ struct OrbisgroveOutboxEntry {
 
 /// What enqueue() gives: the new entry's id, or why nothing was stored.
 struct OrbisgroveOutboxEnqueueResult {
+  /// The stored entry's id; none when nothing was stored.
   std::optional<std::string> id;
+  /// Why nothing was stored; null when it was.
   std::shared_ptr<const platform::Error> error;
 };
 
@@ -70,7 +75,9 @@ struct OrbisgroveOutboxEnqueueResult {
 /// thread-safe and none throws.
 class ORBISGROVE_EXPORT OrbisgroveFeedbackOutbox {
  public:
+  /// Receives an entry that changed, on the main queue.
   using ChangeHandler = std::function<void(const OrbisgroveOutboxEntry& entry)>;
+  /// Called on the main queue when a delivery pass is over.
   using DeliveryHandler = std::function<void()>;
 
   /// The process-wide outbox; created on first use, never destroyed. Its
@@ -95,10 +102,13 @@ class ORBISGROVE_EXPORT OrbisgroveFeedbackOutbox {
   /// with its last entry's outcome.
   void deliverNow(DeliveryHandler done = nullptr);
 
-  /// Queues an unconfirmed (or rejected) entry again and starts delivery: the
-  /// host's choice to risk a second copy. Null on success; an error for an
-  /// unknown id or a delivered or queued entry. Commits on the calling thread.
-  std::shared_ptr<const platform::Error> resend(const std::string& id);
+  /// Queues an unconfirmed (or rejected) entry again: the host's choice to
+  /// risk a second copy. With `startDelivery` an attempt starts at once;
+  /// without, the entry goes with the next delivery (an enqueue, deliverNow()
+  /// or a due time), for a host that knows it is offline. Null on success; an
+  /// error for an unknown id or a delivered or queued entry. Commits on the
+  /// calling thread.
+  std::shared_ptr<const platform::Error> resend(const std::string& id, bool startDelivery = true);
   /// Drops an entry that is not being sent right now. Null on success; an
   /// error for an unknown id. Commits on the calling thread.
   std::shared_ptr<const platform::Error> discard(const std::string& id);

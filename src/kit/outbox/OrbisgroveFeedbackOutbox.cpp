@@ -26,8 +26,8 @@ std::vector<OrbisgroveOutboxEntry> OrbisgroveFeedbackOutbox::entries(std::shared
   return engine_->entries(error);
 }
 void OrbisgroveFeedbackOutbox::deliverNow(DeliveryHandler done) { engine_->deliverNow(std::move(done)); }
-std::shared_ptr<const platform::Error> OrbisgroveFeedbackOutbox::resend(const std::string& id) {
-  return engine_->resend(id);
+std::shared_ptr<const platform::Error> OrbisgroveFeedbackOutbox::resend(const std::string& id, bool startDelivery) {
+  return engine_->resend(id, startDelivery);
 }
 std::shared_ptr<const platform::Error> OrbisgroveFeedbackOutbox::discard(const std::string& id) {
   return engine_->discard(id);

@@ -175,7 +175,8 @@ void OrbisgroveFeedbackOutbox::Engine::deliverNow(DeliveryHandler done) {
   for (auto& handler : finished) platform::MainQueue::shared().post(std::move(handler));
 }
 
-std::shared_ptr<const platform::Error> OrbisgroveFeedbackOutbox::Engine::resend(const std::string& id) {
+std::shared_ptr<const platform::Error> OrbisgroveFeedbackOutbox::Engine::resend(const std::string& id,
+                                                                                bool startDelivery) {
   const std::lock_guard lock(mutex_);
   if (auto error = openLocked()) return error;
   const auto key = parseId(id);
@@ -193,7 +194,7 @@ std::shared_ptr<const platform::Error> OrbisgroveFeedbackOutbox::Engine::resend(
   auto changed = store_->update(*entry, before);
   if (auto error = errorOf(changed)) return error;
   if (!std::get<bool>(changed)) return kitError("The outbox entry \"" + id + "\" changed meanwhile.");
-  scheduleLocked(Clock::now());
+  if (startDelivery) scheduleLocked(Clock::now());
   return nullptr;
 }
 

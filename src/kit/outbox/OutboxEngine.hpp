@@ -34,7 +34,7 @@ class OrbisgroveFeedbackOutbox::Engine : public std::enable_shared_from_this<Eng
   OrbisgroveOutboxEnqueueResult enqueue(const OrbisgroveSaveUserDataOptions& options);
   std::vector<OrbisgroveOutboxEntry> entries(std::shared_ptr<const platform::Error>* error);
   void deliverNow(DeliveryHandler done);
-  std::shared_ptr<const platform::Error> resend(const std::string& id);
+  std::shared_ptr<const platform::Error> resend(const std::string& id, bool startDelivery);
   std::shared_ptr<const platform::Error> discard(const std::string& id);
   void setChangeHandler(ChangeHandler handler);
 

@@ -1,5 +1,7 @@
 #include "platform/http/CurlGlobal.hpp"
 
+#include "platform/json/JSONReaderLifetime.hpp"
+
 #include <curl/curl.h>
 
 #include <algorithm>
@@ -84,6 +86,7 @@ const std::optional<std::string>& initialisedLibcurl() {
     auto found = checkLibcurl(curl_global_init(CURL_GLOBAL_DEFAULT));
     // atexit hooks run in reverse order of registration: registered after
     // curl_global_init (which registers OpenSSL's cleanup), this one runs first.
+    prepareJSONReaderForExit();
     std::atexit(stopParticipantsAtExit);
     return found;
   }();

@@ -176,7 +176,8 @@ TEST(JSONDecoding, BoundsNestingAndValuesPerByte) {
                                                                     {std::string(100000, '['), "not closed"},
                                                                     {objects, "not closed"},
                                                                     {zeros, "more values than"}};
-  for (const auto& [bytes, reason] : refused) {
+  for (const auto& [text, reason] : refused) {
+    const std::string& bytes = text;  // clang 14 lambdas cannot capture a structured binding
     const auto error =
         expectCodingError([&] { const JSONDocument document(bytes); }, JSONCodingErrorCode::dataCorrupted, "");
     EXPECT_THAT(reasonOf(error), HasSubstr(reason)) << bytes.size();

@@ -8,6 +8,7 @@
 #include "platform/http/HeaderFieldNames.hpp"
 #include "platform/http/Sessions.hpp"
 #include "platform/http/TransportError.hpp"
+#include "platform/json/JSONReaderLifetime.hpp"
 
 #include <algorithm>
 #include <atomic>
@@ -33,9 +34,21 @@ constexpr double defaultTimeoutSeconds = 60;
 // A request cannot ask for more than a day.
 constexpr double longestTimeoutSeconds = 24.0 * 60 * 60;
 
-// Set once the process has begun to exit: no delivery thread runs anything
-// further then (the host's transport may be half torn down).
+// How long the exit hook waits, in all, for work that runs on delivery
+// threads (a completion handler, say). Past it the process exits anyway.
+constexpr std::chrono::milliseconds exitStopBudget{1500};
+
+// Set once the process has begun to exit: no delivery thread starts anything
+// further then (the host's transport may be half torn down), and the exit
+// hook waits for the work already running to end.
 std::atomic<bool> processExiting{false};
+std::atomic<int> workRunning{0};
+
+void stopDeliveryAtExit() {
+  processExiting.store(true);
+  const auto deadline = Clock::now() + exitStopBudget;
+  while (workRunning.load() > 0 && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
 
 struct Outcome {
   std::optional<std::string> body;
@@ -187,7 +200,11 @@ class HostCore final : public std::enable_shared_from_this<HostCore> {
     if (threadStarted_) return threadRunning_;
     threadStarted_ = true;
     static std::once_flag exitHook;
-    std::call_once(exitHook, [] { std::atexit([] { processExiting.store(true); }); });
+    std::call_once(exitHook, [] {
+      // Made first, so destroyed after the hook has stopped the threads.
+      prepareJSONReaderForExit();
+      std::atexit(stopDeliveryAtExit);
+    });
     try {
       thread_ = std::thread([core = shared_from_this()] { core->run(); });
       threadRunning_ = true;
@@ -213,11 +230,16 @@ class HostCore final : public std::enable_shared_from_this<HostCore> {
       auto work = std::move(next->second);
       work_.erase(next);
       lock.unlock();
-      try {
-        work();
-      } catch (...) {  // NOLINT(bugprone-empty-catch): a failing timer must not end the delivery thread
+      // Counted before the flag is read: the exit hook sets the flag, then waits for the count.
+      workRunning.fetch_add(1);
+      if (!processExiting.load()) {
+        try {
+          work();
+        } catch (...) {  // NOLINT(bugprone-empty-catch): a failing timer must not end the delivery thread
+        }
+        work = nullptr;  // releases what it captured before the next work runs
       }
-      work = nullptr;  // releases what it captured before the next work runs
+      workRunning.fetch_sub(1);
       lock.lock();
     }
     if (processExiting.load()) return;  // left as it is: the process is going away

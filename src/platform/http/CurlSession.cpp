@@ -31,8 +31,7 @@
 #include <signal.h>
 #include <unistd.h>
 
-namespace orbisgrove::platform {
-namespace http {
+namespace orbisgrove::platform::http {
 namespace {
 
 constexpr long maximumRedirects = 5;
@@ -924,5 +923,4 @@ std::unique_ptr<URLSession> makeCurlSession(URLSessionConfiguration configuratio
   return std::make_unique<CurlSession>(std::move(configuration));
 }
 
-}  // namespace http
-}  // namespace orbisgrove::platform
+}  // namespace orbisgrove::platform::http

@@ -38,7 +38,7 @@ class SessionHTTPURLResponse final : public HTTPURLResponse {
  public:
   SessionHTTPURLResponse(URL url, std::int64_t statusCode, HTTPHeaderFields headerFields, int httpMajorVersion)
       : HTTPURLResponse(std::move(url), statusCode, std::move(headerFields)), httpMajorVersion_(httpMajorVersion) {}
-  /// 1 for HTTP/1.x, 2 for HTTP/2, 3 for HTTP/3, as libcurl negotiated it.
+  /// 1 for HTTP/1.x, 2 for HTTP/2, 3 for HTTP/3, as the transport negotiated it.
   [[nodiscard]] int httpMajorVersion() const noexcept { return httpMajorVersion_; }
 
  private:

@@ -8,11 +8,20 @@ set(ORBISGROVE_ICU_MINIMUM 70)
 
 find_package(PkgConfig REQUIRED)
 find_package(Threads REQUIRED)
-find_package(CURL ${ORBISGROVE_CURL_MINIMUM} REQUIRED)
-# The session adds trusted authorities to OpenSSL's store of each connection:
-# libcurl must be built on OpenSSL (the session checks again at run time).
-find_package(OpenSSL ${ORBISGROVE_OPENSSL_MINIMUM} REQUIRED)
-if(NOT CMAKE_CROSSCOMPILING AND NOT DEFINED ORBISGROVE_CURL_TLS)
+# libcurl and OpenSSL serve the kit's own session only: a build without it
+# (ORBISGROVE_WITH_CURL=OFF) neither links nor requires them.
+set(ORBISGROVE_PC_CURL_REQUIRES "")
+if(ORBISGROVE_WITH_CURL)
+  set(ORBISGROVE_PC_CURL_REQUIRES "libcurl >= ${ORBISGROVE_CURL_MINIMUM}, openssl >= ${ORBISGROVE_OPENSSL_MINIMUM}, ")
+  find_package(CURL ${ORBISGROVE_CURL_MINIMUM} REQUIRED)
+  # The session adds trusted authorities to OpenSSL's store of each
+  # connection: libcurl must be built on OpenSSL (the session checks again at
+  # run time).
+  find_package(OpenSSL ${ORBISGROVE_OPENSSL_MINIMUM} REQUIRED)
+endif()
+if(ORBISGROVE_WITH_CURL
+   AND NOT CMAKE_CROSSCOMPILING
+   AND NOT DEFINED ORBISGROVE_CURL_TLS)
   file(WRITE ${CMAKE_BINARY_DIR}/curl_tls_check.c
        "#include <curl/curl.h>\n#include <stdio.h>\n"
        "int main(void) { puts(curl_version_info(CURLVERSION_NOW)->ssl_version); return 0; }\n")
@@ -25,7 +34,9 @@ if(NOT CMAKE_CROSSCOMPILING AND NOT DEFINED ORBISGROVE_CURL_TLS)
     message(WARNING "Could not run a libcurl program to learn its TLS library; the session checks it at run time")
   endif()
 endif()
-if(DEFINED ORBISGROVE_CURL_TLS AND NOT ORBISGROVE_CURL_TLS MATCHES "^OpenSSL/")
+if(ORBISGROVE_WITH_CURL
+   AND DEFINED ORBISGROVE_CURL_TLS
+   AND NOT ORBISGROVE_CURL_TLS MATCHES "^OpenSSL/")
   message(FATAL_ERROR "libcurl uses the TLS library \"${ORBISGROVE_CURL_TLS}\"; the kit needs libcurl built on "
                       "OpenSSL (Debian: libcurl4-openssl-dev)")
 endif()

@@ -11,6 +11,7 @@
 #include <orbisgrove/model/OrbisgroveUserDataInfo.hpp>
 #include <orbisgrove/platform/DataTask.hpp>
 #include <orbisgrove/platform/Error.hpp>
+#include <orbisgrove/platform/HTTPTransport.hpp>
 #include <orbisgrove/platform/JSONCoding.hpp>
 #include <orbisgrove/platform/Location.hpp>
 #include <orbisgrove/platform/MainQueue.hpp>

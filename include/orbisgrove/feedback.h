@@ -748,6 +748,132 @@ orbisgrove_status orbisgrove_set_console_sink(orbisgrove_console_sink sink, void
  */
 orbisgrove_status orbisgrove_set_service_host(const char* host);
 
+/**
+ * Sends later requests of the kit's own (libcurl) session through a proxy.
+ * Without this call the session follows the environment as libcurl does:
+ * https_proxy (or HTTPS_PROXY, else all_proxy or ALL_PROXY) names the proxy,
+ * no_proxy (or NO_PROXY) the hosts reached directly; http_proxy plays no
+ * part, as every request is https.
+ * @param proxy_url NULL: follow the environment (the default); "": connect
+ *        directly, whatever the environment says; otherwise the proxy's URL
+ *        ("http://proxy.example:3128"), used for every host (copied).
+ * @return ::ORBISGROVE_OK or ::ORBISGROVE_ERROR_OUT_OF_MEMORY.
+ */
+orbisgrove_status orbisgrove_set_proxy(const char* proxy_url);
+/**
+ * Pins the public keys the kit's own session accepts from servers, for later
+ * requests. A server whose certificate's key matches no pin fails the request
+ * with code -1202 (untrusted certificate); the chain is still verified too.
+ * @param pins Each "sha256//" and the base64 text of the SHA-256 digest of a
+ *        key's DER SubjectPublicKeyInfo (copied); may be NULL when @p count is 0.
+ * @param count Number of pins; 0 ends pinning.
+ * @return ::ORBISGROVE_OK, ::ORBISGROVE_ERROR_INVALID_ARGUMENT (a pin of
+ *         another form; nothing changes) or ::ORBISGROVE_ERROR_OUT_OF_MEMORY.
+ */
+orbisgrove_status orbisgrove_set_pinned_public_keys(const char* const* pins, size_t count);
+
+/* ------------------------------------------------------------- transport */
+
+/** One request the kit hands to the host's transport. */
+typedef struct orbisgrove_transport_request orbisgrove_transport_request;
+
+/** One header field of a reply, NUL-terminated texts. */
+typedef struct orbisgrove_header_field {
+  /** The name as the transport has it. */
+  const char* name;
+  /** The value. */
+  const char* value;
+} orbisgrove_header_field;
+
+/** A host's own HTTPS transport: a table of two functions and their context. */
+typedef struct orbisgrove_transport {
+  /**
+   * Starts @p request and returns soon, without waiting for it. Called on the
+   * kit's transport thread, one call at a time. The host receives one
+   * reference to @p request and ends it with
+   * orbisgrove_transport_request_release() once it has answered (or been
+   * cancelled). Answer exactly once, from any thread, with
+   * orbisgrove_transport_request_reply() or orbisgrove_transport_request_fail().
+   */
+  void (*start)(void* context, orbisgrove_transport_request* request);
+  /**
+   * Stops @p request (borrowed for the call). Called on the kit's transport
+   * thread once the kit has ended the request itself (cancelled, or timed
+   * out) and completed it as such; an answer that still comes is ignored.
+   * May be NULL.
+   */
+  void (*cancel)(void* context, orbisgrove_transport_request* request);
+  /** Passed to both functions; must stay valid for the life of the process. */
+  void* context;
+} orbisgrove_transport;
+
+/**
+ * Makes @p transport the one every later request of the kit goes through,
+ * instead of its own libcurl session. Call it before the first request and
+ * before the outbox's first use. Trust, proxy and pin settings are then the
+ * transport's business.
+ * @param transport The table (copied); its start function must not be NULL.
+ * @param[out] error Receives, when not NULL, why it failed (one reference).
+ * @return ::ORBISGROVE_OK; ::ORBISGROVE_ERROR_FAILED once the kit's session has
+ *         been used (the transport cannot change any more);
+ *         ::ORBISGROVE_ERROR_INVALID_ARGUMENT or ::ORBISGROVE_ERROR_OUT_OF_MEMORY.
+ */
+orbisgrove_status orbisgrove_set_transport(const orbisgrove_transport* transport, orbisgrove_error** error);
+/** The method, "GET" or "POST"; valid while @p request lives. */
+const char* orbisgrove_transport_request_method(const orbisgrove_transport_request* request);
+/** The absolute https URL; valid while @p request lives. */
+const char* orbisgrove_transport_request_url(const orbisgrove_transport_request* request);
+/** Number of header fields to send (exactly these, plus what the protocol needs). */
+size_t orbisgrove_transport_request_header_count(const orbisgrove_transport_request* request);
+/** Header field @p index (below the count); texts valid while @p request lives. */
+orbisgrove_header_field orbisgrove_transport_request_header(const orbisgrove_transport_request* request, size_t index);
+/** The body bytes; @p length receives their number. Valid while @p request lives. */
+const char* orbisgrove_transport_request_body(const orbisgrove_transport_request* request, size_t* length);
+/** Seconds the whole request may take; past them the kit ends it itself (code -1001) and cancels it. */
+double orbisgrove_transport_request_timeout(const orbisgrove_transport_request* request);
+/**
+ * Whether the transport may send the request again on its own (a retry on a
+ * new connection, a redirect that keeps the body). 0 for submissions: the
+ * body must reach the server at most once; where a resend would be needed,
+ * fail with code -1005 and "may have reached the server".
+ */
+int orbisgrove_transport_request_allows_resend(const orbisgrove_transport_request* request);
+/**
+ * Answers @p request with a reply that arrived whole.
+ * @param request The request.
+ * @param status_code The HTTP status.
+ * @param fields The reply's header fields, names as received; may be NULL
+ *        when @p field_count is 0. The kit looks names up exactly as given.
+ * @param field_count Number of @p fields.
+ * @param body The body; may be NULL when @p body_length is 0.
+ * @param body_length Bytes of @p body.
+ * @param http_major_version 1 for HTTP/1.x; 2 or 3 when the names came in
+ *        lower case (the kit then capitalises each dash-separated word).
+ * @return ::ORBISGROVE_OK; ::ORBISGROVE_ERROR_FAILED when the request was
+ *         answered or ended already (the answer is ignored);
+ *         ::ORBISGROVE_ERROR_INVALID_ARGUMENT or ::ORBISGROVE_ERROR_OUT_OF_MEMORY.
+ */
+orbisgrove_status orbisgrove_transport_request_reply(orbisgrove_transport_request* request, int64_t status_code,
+                                                     const orbisgrove_header_field* fields, size_t field_count,
+                                                     const char* body, size_t body_length, int http_major_version);
+/**
+ * Answers @p request with a failed transfer.
+ * @param request The request.
+ * @param url_error_code A code of the URL-loading domain (-1001 timed out,
+ *        -1003 host not found, -1004 cannot connect, -1005 connection lost,
+ *        -1200 secure connection failed, -1202 untrusted certificate, ...).
+ * @param may_have_reached_server 0 only when nothing of the request can have
+ *        left the device.
+ * @param reason What failed, in words, or NULL.
+ * @return As for orbisgrove_transport_request_reply().
+ */
+orbisgrove_status orbisgrove_transport_request_fail(orbisgrove_transport_request* request, int64_t url_error_code,
+                                                    int may_have_reached_server, const char* reason);
+/** Adds a reference; NULL is allowed. @return @p request. */
+orbisgrove_transport_request* orbisgrove_transport_request_retain(orbisgrove_transport_request* request);
+/** Drops a reference; NULL is allowed. */
+void orbisgrove_transport_request_release(orbisgrove_transport_request* request);
+
 /* ---------------------------------------------------------------- outbox */
 
 /** Where a report stored in the outbox stands (see OrbisgroveOutboxEntryState). */

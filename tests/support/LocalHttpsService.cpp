@@ -452,6 +452,7 @@ std::string LocalHttpsService::url(std::string_view path) const {
 }
 
 const std::string& LocalHttpsService::caFile() const { return state_->certificates.caCertificateFile; }
+const std::string& LocalHttpsService::certificateFile() const { return state_->certificates.serverCertificateFile; }
 
 void LocalHttpsService::setDefaultReply(Reply reply) {
   const std::lock_guard lock(state_->mutex);

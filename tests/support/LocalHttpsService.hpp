@@ -135,6 +135,8 @@ class LocalHttpsService {
   [[nodiscard]] std::string url(std::string_view path = "/") const;
   /// PEM file of the authority that signed the service's certificate.
   [[nodiscard]] const std::string& caFile() const;
+  /// PEM file of the service's own certificate.
+  [[nodiscard]] const std::string& certificateFile() const;
 
   void setDefaultReply(Reply reply);
   /// Queues a reply for the next request that arrives.

@@ -214,4 +214,20 @@ LoopbackCertificates generateLoopbackCertificates(const std::string& directory,
   return files;
 }
 
+std::string publicKeyPin(const std::string& certificateFile) {
+  const BioPointer file(BIO_new_file(certificateFile.c_str(), "r"));
+  const CertificatePointer certificate(file ? PEM_read_bio_X509(file.get(), nullptr, nullptr, nullptr) : nullptr);
+  if (!certificate) fail("cannot read the certificate " + certificateFile);
+  unsigned char* der = nullptr;
+  const int length = i2d_X509_PUBKEY(X509_get_X509_PUBKEY(certificate.get()), &der);
+  check(length, "i2d_X509_PUBKEY");
+  unsigned char digest[32];
+  const bool hashed = EVP_Digest(der, static_cast<std::size_t>(length), digest, nullptr, EVP_sha256(), nullptr) == 1;
+  OPENSSL_free(der);
+  if (!hashed) fail("EVP_Digest");
+  unsigned char text[45];
+  EVP_EncodeBlock(text, digest, sizeof digest);
+  return "sha256//" + std::string(reinterpret_cast<const char*>(text));
+}
+
 }  // namespace orbisgrove::tools

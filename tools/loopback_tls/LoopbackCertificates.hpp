@@ -25,4 +25,9 @@ LoopbackCertificates generateLoopbackCertificates(const std::string& directory,
                                                   const std::vector<std::string>& subjectAltNames = {
                                                       "localhost", "127.0.0.1", "::1"});
 
+/// The pin of the public key of the certificate in `certificateFile` (PEM):
+/// "sha256//" and the base64 text of the SHA-256 digest of its DER
+/// SubjectPublicKeyInfo. Throws std::runtime_error when the file holds none.
+std::string publicKeyPin(const std::string& certificateFile);
+
 }  // namespace orbisgrove::tools

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace orbisgrove::platform {
 
@@ -29,6 +30,27 @@ ORBISGROVE_EXPORT void setBundleIdentifier(std::optional<std::string> bundleIden
 /// Trusts the certificate authorities of a PEM file in addition to the
 /// system's store, for every later request of the shared session.
 ORBISGROVE_EXPORT void addTrustedCertificates(std::string pemFile);
+
+/// How the kit's own (libcurl) session reaches servers, for every later
+/// request. std::nullopt, the default: as libcurl does by itself, through the
+/// proxy that the environment variable https_proxy (or HTTPS_PROXY, else
+/// all_proxy or ALL_PROXY) names, except for the hosts that no_proxy (or
+/// NO_PROXY) lists; http_proxy plays no part, as every request is https.
+/// "": directly, whatever the environment says. Otherwise the proxy's URL
+/// ("http://proxy.example:3128", "socks5h://127.0.0.1:1080"), used for every
+/// host, no_proxy notwithstanding. A proxy that cannot be reached fails
+/// requests with cannotConnectToHost (cannotFindHost when its name is
+/// unknown).
+ORBISGROVE_EXPORT void setProxy(std::optional<std::string> proxyURL);
+
+/// Pins the public keys that the kit's own session accepts from servers,
+/// for every later connection: each pin is "sha256//" and the base64 text of
+/// the SHA-256 digest of a key's DER SubjectPublicKeyInfo. A server whose
+/// certificate's key matches no pin fails the request with
+/// serverCertificateUntrusted; the certificate chain is still verified too.
+/// An empty list ends pinning. Returns false and changes nothing when a pin
+/// is not of that form.
+ORBISGROVE_EXPORT bool setPinnedPublicKeys(std::vector<std::string> pins);
 
 /// Receives each console line of the kit, without line break. The default sink
 /// writes the line to standard error. An empty function restores the default.

@@ -5,6 +5,8 @@
 
 #include "platform/core/Console.hpp"
 #include "platform/http/CurlGlobal.hpp"
+#include "platform/http/HeaderFieldNames.hpp"
+#include "platform/http/Sessions.hpp"
 #include "platform/http/TransportError.hpp"
 #include "platform/http/TrustedCertificates.hpp"
 
@@ -29,8 +31,7 @@
 #include <signal.h>
 #include <unistd.h>
 
-namespace orbisgrove::platform {
-namespace http {
+namespace orbisgrove::platform::http {
 namespace {
 
 constexpr long maximumRedirects = 5;
@@ -54,8 +55,6 @@ constexpr int idlePollMilliseconds = 60 * 1000;
 // transfer waiting for a free connection to its host is one); it asks not to
 // be left alone for long then.
 constexpr int busyPollMilliseconds = 200;
-
-std::atomic<std::uint64_t> lastTaskIdentifier{0};
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b) noexcept {
   return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
@@ -96,26 +95,6 @@ bool isManagedByProtocol(std::string_view name) noexcept {
   return false;
 }
 
-std::string lowerCased(std::string_view text) {
-  std::string lower(text);
-  for (char& c : lower) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return lower;
-}
-
-// HTTP/2 and HTTP/3 send field names in lower case; hosts look them up as the
-// services spell them, each dash-separated word capitalised.
-std::string canonicalFieldName(std::string_view name) {
-  std::string canonical(name);
-  bool wordStart = true;
-  for (char& c : canonical) {
-    if (wordStart && c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    wordStart = c == '-';
-  }
-  return canonical;
-}
-
 // Everything that belongs to one transfer on the wire. Only the delivery thread
 // touches it; it stays at one address because libcurl holds pointers into it.
 struct Transfer {
@@ -127,13 +106,10 @@ struct Transfer {
   // The header fields of the latest status line; interim (1xx) and redirect
   // replies are replaced by the one after them.
   HTTPHeaderFields headers;
-  // Lower-cased name -> the name the field is filed under: one lookup per
-  // line, however many fields came before.
-  std::unordered_map<std::string, std::string> fieldIndex;
+  HeaderFieldFiler fieldFiler;
   std::string lastFieldName;
   bool sawStatusLine = false;
   bool headersComplete = false;
-  bool canonicalNames = false;
   // A body that must not go out twice is handed to libcurl from here; null
   // when libcurl sends (and may resend) the body itself.
   const std::string* bodyOnce = nullptr;
@@ -143,6 +119,9 @@ struct Transfer {
   bool requestStarted = false;
   std::shared_ptr<const TrustedCertificates> trust;
   std::optional<std::string> trustProblem;
+  // libcurl keeps pointers to these texts while the transfer runs.
+  std::optional<std::string> proxy;
+  std::string pins;
   char errorBuffer[CURL_ERROR_SIZE] = {};
 
   Transfer() = default;
@@ -193,21 +172,6 @@ int noteRequestStart(void* context, char* /*primaryIP*/, char* /*localIP*/, int 
   return CURL_PREREQFUNC_OK;
 }
 
-// Names compare without case on the wire; the first spelling the server used
-// is the one kept, and a repeated field's values are joined.
-void fileHeaderField(Transfer& transfer, std::string_view name, std::string_view value) {
-  std::string spelling = transfer.canonicalNames ? canonicalFieldName(name) : std::string(name);
-  const auto [entry, isNew] = transfer.fieldIndex.try_emplace(lowerCased(name), std::move(spelling));
-  if (isNew) {
-    transfer.headers.emplace(entry->second, std::string(value));
-  } else {
-    std::string& joined = transfer.headers[entry->second];
-    joined += ", ";
-    joined += value;
-  }
-  transfer.lastFieldName = entry->second;
-}
-
 std::size_t receiveHeaderLine(char* data, std::size_t size, std::size_t count, void* context) {
   auto* transfer = static_cast<Transfer*>(context);
   const std::size_t length = size * count;
@@ -215,8 +179,7 @@ std::size_t receiveHeaderLine(char* data, std::size_t size, std::size_t count, v
   const std::string_view line = trimmed(raw);
   if (raw.starts_with("HTTP/")) {
     transfer->headers.clear();
-    transfer->fieldIndex.clear();
-    transfer->canonicalNames = !raw.starts_with("HTTP/1.");
+    transfer->fieldFiler.reset(!raw.starts_with("HTTP/1."));
     transfer->lastFieldName.clear();
     transfer->body.clear();
     transfer->sawStatusLine = true;
@@ -239,7 +202,8 @@ std::size_t receiveHeaderLine(char* data, std::size_t size, std::size_t count, v
   }
   const auto colon = line.find(':');
   if (colon == std::string_view::npos || colon == 0) return length;
-  fileHeaderField(*transfer, line.substr(0, colon), trimmed(line.substr(colon + 1)));
+  transfer->lastFieldName =
+      transfer->fieldFiler.file(transfer->headers, line.substr(0, colon), trimmed(line.substr(colon + 1)));
   return length;
 }
 
@@ -283,7 +247,7 @@ class CurlDataTask final : public DataTask, public std::enable_shared_from_this<
       : core_(std::move(core)),
         request_(std::move(request)),
         completion_(std::move(completion)),
-        identifier_(++lastTaskIdentifier) {}
+        identifier_(nextTaskIdentifier()) {}
 
   void resume() override;
   void cancel() override;
@@ -329,6 +293,21 @@ class SessionCore final : public ExitParticipant, public std::enable_shared_from
     for (const auto& file : configuration_.additionalTrustedCertificateFiles) {
       trust_ = TrustedCertificates::adding(trust_, file);
     }
+    setProxy(configuration_.proxy);
+    setPinnedPublicKeys(configuration_.pinnedPublicKeys);
+  }
+
+  void setProxy(std::optional<std::string> proxy) {
+    const std::lock_guard lock(mutex_);
+    proxy_ = std::move(proxy);
+  }
+
+  // libcurl takes several pins as one text, separated by ";".
+  void setPinnedPublicKeys(const std::vector<std::string>& pins) {
+    std::string joined;
+    for (const auto& pin : pins) joined += (joined.empty() ? "" : ";") + pin;
+    const std::lock_guard lock(mutex_);
+    pins_ = std::move(joined);
   }
 
   void addTrustedCertificates(const std::string& pemFile) {
@@ -586,6 +565,8 @@ class SessionCore final : public ExitParticipant, public std::enable_shared_from
   mutable std::mutex mutex_;
   std::condition_variable threadEnded_;
   std::shared_ptr<const TrustedCertificates> trust_;
+  std::optional<std::string> proxy_;
+  std::string pins_;
   std::vector<std::shared_ptr<CurlDataTask>> pendingStarts_;
   std::vector<std::shared_ptr<CurlDataTask>> pendingCancels_;
   Stop stop_ = Stop::none;
@@ -713,6 +694,8 @@ std::optional<std::string> SessionCore::configure(CurlDataTask& task) {
   {
     const std::lock_guard lock(mutex_);
     transfer->trust = trust_;
+    transfer->proxy = proxy_;
+    transfer->pins = pins_;
   }
   if (idleHandles_.empty()) {
     transfer->easy = curl_easy_init();
@@ -788,6 +771,13 @@ std::optional<std::string> SessionCore::configure(CurlDataTask& task) {
   constexpr auto largestOffset = static_cast<std::size_t>(std::numeric_limits<curl_off_t>::max());
   set(curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE,
                        static_cast<curl_off_t>(std::min(configuration_.maximumBodyBytes, largestOffset))));
+  // Without a proxy setting libcurl follows the proxy environment variables.
+  // An explicit proxy serves every host: no_proxy has no say then.
+  if (transfer->proxy) {
+    set(curl_easy_setopt(easy, CURLOPT_PROXY, transfer->proxy->c_str()));
+    if (!transfer->proxy->empty()) set(curl_easy_setopt(easy, CURLOPT_NOPROXY, ""));
+  }
+  if (!transfer->pins.empty()) set(curl_easy_setopt(easy, CURLOPT_PINNEDPUBLICKEY, transfer->pins.c_str()));
   if (transfer->trust && !transfer->trust->empty()) {
     set(curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, prepareTLSContext));
     set(curl_easy_setopt(easy, CURLOPT_SSL_CTX_DATA, static_cast<void*>(transfer.get())));
@@ -915,6 +905,8 @@ class CurlSession final : public URLSession {
     return core_->makeTask(std::move(request), std::move(completion));
   }
   void addTrustedCertificates(std::string pemFile) override { core_->addTrustedCertificates(pemFile); }
+  void setProxy(std::optional<std::string> proxy) override { core_->setProxy(std::move(proxy)); }
+  void setPinnedPublicKeys(std::vector<std::string> pins) override { core_->setPinnedPublicKeys(pins); }
   [[nodiscard]] bool isDeliveryThread() const override { return core_->isDeliveryThread(); }
   void setTimeoutCapForTesting(std::optional<double> seconds) override { core_->setTimeoutCap(seconds); }
   void scheduleOnDeliveryThread(std::chrono::steady_clock::time_point deadline, std::function<void()> work) override {
@@ -926,16 +918,9 @@ class CurlSession final : public URLSession {
 };
 
 }  // namespace
-}  // namespace http
 
-URLSession& URLSession::shared() {
-  // Never destroyed: completions may still be arriving while the process exits.
-  static URLSession* const session = new http::CurlSession(URLSessionConfiguration{});
-  return *session;
+std::unique_ptr<URLSession> makeCurlSession(URLSessionConfiguration configuration) {
+  return std::make_unique<CurlSession>(std::move(configuration));
 }
 
-std::unique_ptr<URLSession> URLSession::make(URLSessionConfiguration configuration) {
-  return std::make_unique<http::CurlSession>(std::move(configuration));
-}
-
-}  // namespace orbisgrove::platform
+}  // namespace orbisgrove::platform::http

@@ -1,6 +1,8 @@
 #include "platform/http/TransportError.hpp"
 
+#if ORBISGROVE_WITH_CURL
 #include <openssl/x509_vfy.h>
+#endif
 
 namespace orbisgrove::platform::http {
 namespace {
@@ -39,11 +41,14 @@ std::string_view wordsFor(URLErrorCode code) noexcept {
       return "The server's certificate is not yet valid.";
     case URLErrorCode::clientCertificateRequired:
       return "The server requires a client certificate.";
+    case URLErrorCode::cannotLoadFromNetwork:
+      return "The request could not be sent over the network.";
     default:
       return "The request failed.";
   }
 }
 
+#if ORBISGROVE_WITH_CURL
 URLErrorCode certificateCode(long verifyResult) noexcept {
   switch (verifyResult) {
     case X509_V_ERR_CERT_HAS_EXPIRED:
@@ -54,8 +59,11 @@ URLErrorCode certificateCode(long verifyResult) noexcept {
       return URLErrorCode::serverCertificateUntrusted;
   }
 }
+#endif
 
 }  // namespace
+
+#if ORBISGROVE_WITH_CURL
 
 URLErrorCode urlErrorCodeFor(CURLcode result, long verifyResult) noexcept {
   switch (result) {
@@ -113,6 +121,7 @@ URLErrorCode urlErrorCodeFor(CURLcode result, long verifyResult) noexcept {
       return URLErrorCode::unknown;
   }
 }
+#endif
 
 std::shared_ptr<const Error> makeTransportError(URLErrorCode code, std::string_view detail,
                                                 const std::string& failingURL, bool mayHaveReachedServer) {

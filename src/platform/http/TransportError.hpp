@@ -1,10 +1,13 @@
-// Transport failures of libcurl as errors of the URL-loading domain.
+// Transport failures (of libcurl, or of a host's transport) as errors of the
+// URL-loading domain.
 #pragma once
 
 #include <orbisgrove/platform/Error.hpp>
 #include <orbisgrove/platform/URLError.hpp>
 
+#if ORBISGROVE_WITH_CURL
 #include <curl/curl.h>
+#endif
 
 #include <memory>
 #include <string>
@@ -12,10 +15,12 @@
 
 namespace orbisgrove::platform::http {
 
+#if ORBISGROVE_WITH_CURL
 /// The URL-loading code for a failed transfer. `verifyResult` is OpenSSL's
 /// certificate verification result (CURLINFO_SSL_VERIFYRESULT), which tells
 /// an expired certificate from an untrusted one.
 URLErrorCode urlErrorCodeFor(CURLcode result, long verifyResult) noexcept;
+#endif
 
 /// An error of the URL-loading domain whose failure reason says in words
 /// what failed, followed by `detail` (libcurl's own message) when there is

@@ -1,9 +1,5 @@
 #include "platform/http/TrustedCertificates.hpp"
 
-#include "platform/http/URLSession.hpp"
-
-#include <orbisgrove/platform/Settings.hpp>
-
 #include <openssl/bio.h>
 #include <openssl/err.h>
 #include <openssl/pem.h>
@@ -11,9 +7,6 @@
 #include <utility>
 
 namespace orbisgrove::platform {
-
-void addTrustedCertificates(std::string pemFile) { URLSession::shared().addTrustedCertificates(std::move(pemFile)); }
-
 namespace http {
 
 struct TrustedCertificates::File {

@@ -25,6 +25,11 @@ struct URLSessionConfiguration {
   std::optional<double> timeoutCap;
   /// PEM files of certificate authorities trusted in addition to the system's.
   std::vector<std::string> additionalTrustedCertificateFiles;
+  /// The proxy, as platform::setProxy takes it: std::nullopt follows the
+  /// environment, "" connects directly, else the proxy's URL.
+  std::optional<std::string> proxy;
+  /// Public-key pins, as platform::setPinnedPublicKeys takes them; none pins nothing.
+  std::vector<std::string> pinnedPublicKeys;
 };
 
 /// An HTTP reply as the platform session delivers it, which also tells the
@@ -33,7 +38,7 @@ class SessionHTTPURLResponse final : public HTTPURLResponse {
  public:
   SessionHTTPURLResponse(URL url, std::int64_t statusCode, HTTPHeaderFields headerFields, int httpMajorVersion)
       : HTTPURLResponse(std::move(url), statusCode, std::move(headerFields)), httpMajorVersion_(httpMajorVersion) {}
-  /// 1 for HTTP/1.x, 2 for HTTP/2, 3 for HTTP/3, as libcurl negotiated it.
+  /// 1 for HTTP/1.x, 2 for HTTP/2, 3 for HTTP/3, as the transport negotiated it.
   [[nodiscard]] int httpMajorVersion() const noexcept { return httpMajorVersion_; }
 
  private:
@@ -57,11 +62,15 @@ class URLSession {
                          std::shared_ptr<const Error> error)>;
 
   /// The process-wide session every kit request uses; created on first use,
-  /// never destroyed. It trusts the files given to addTrustedCertificates().
+  /// never destroyed. It goes through the transport given to
+  /// installHTTPTransport() if there is one, else through libcurl (in a build
+  /// without libcurl every request then fails at once, cannotLoadFromNetwork);
+  /// it takes the host's settings (trusted files, proxy, pins) made so far.
   static URLSession& shared();
   /// A session of its own, with its own delivery thread; its destructor
   /// cancels what is still in flight (each completion still runs once) and
-  /// joins the thread.
+  /// joins the thread. On libcurl, or in a build without it on the installed
+  /// transport.
   static std::unique_ptr<URLSession> make(URLSessionConfiguration configuration);
 
   virtual ~URLSession() = default;
@@ -74,6 +83,10 @@ class URLSession {
   virtual std::shared_ptr<DataTask> dataTask(URLRequest request, CompletionHandler completion) = 0;
   /// Trusts the certificate authorities of a PEM file for later connections.
   virtual void addTrustedCertificates(std::string pemFile) = 0;
+  /// Uses `proxy` (as URLSessionConfiguration::proxy) for later requests.
+  virtual void setProxy(std::optional<std::string> proxy) = 0;
+  /// Uses `pins` (as URLSessionConfiguration::pinnedPublicKeys) for later requests.
+  virtual void setPinnedPublicKeys(std::vector<std::string> pins) = 0;
   /// Whether the calling thread is this session's delivery thread.
   [[nodiscard]] virtual bool isDeliveryThread() const = 0;
   /// For tests of the shared session, whose configuration is fixed: no

@@ -7,6 +7,8 @@
 
 #include <orbisgrove/platform/Settings.hpp>
 
+#include <loopback_tls/LoopbackCertificates.hpp>
+
 #include <atomic>
 #include <stdexcept>
 #include <thread>
@@ -323,6 +325,38 @@ TEST(URLSessionTrust, ServerCertificatesAreVerifiedAgainstTheAuthoritiesAddedSoF
   ASSERT_EQ(unreadable->urlErrorCode(), code(URLErrorCode::secureConnectionFailed));
   EXPECT_THAT(unreadable->error()->localizedFailureReason().value_or(""), HasSubstr("/nonexistent/authority.pem"));
   EXPECT_EQ(service.requestCount(), 1U);
+}
+
+TEST(URLSessionTransportSettings, PinsAndProxiesDecideWhetherAndHowARequestGoesOut) {
+  LocalHttpsService service;
+  const std::string closedProxy = "http://" + LocalHttpsService().hostAndPort();
+  const std::string wrongPin = "sha256//" + std::string(43, 'A') + "=";
+  ::setenv("https_proxy", closedProxy.c_str(), 1);
+  const struct {
+    std::optional<std::string> proxy;
+    const char* noProxy;  // the environment's
+    std::vector<std::string> pins;
+    URLErrorCode code;  // unknown: none
+  } cases[] = {
+      {std::nullopt, "", {}, URLErrorCode::cannotConnectToHost},
+      {std::nullopt, "127.0.0.1", {}, URLErrorCode::unknown},
+      {closedProxy, "127.0.0.1", {}, URLErrorCode::cannotConnectToHost},
+      {"", "", {}, URLErrorCode::unknown},
+      {"", "", {wrongPin}, URLErrorCode::serverCertificateUntrusted},
+      {"", "", {wrongPin, tools::publicKeyPin(service.certificateFile())}, URLErrorCode::unknown},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.proxy.value_or("(environment)") + " " + c.noProxy + " " + std::to_string(c.pins.size()));
+    ::setenv("no_proxy", c.noProxy, 1);
+    URLSessionConfiguration configuration;
+    configuration.proxy = c.proxy;
+    configuration.pinnedPublicKeys = c.pins;
+    auto session = sessionTrusting(service, configuration);
+    const auto done = run(*session, requestFor(service.url("/")));
+    EXPECT_EQ(done->urlErrorCode(), c.code == URLErrorCode::unknown ? 0 : code(c.code));
+  }
+  ::unsetenv("https_proxy");
+  ::unsetenv("no_proxy");
 }
 
 }  // namespace

@@ -1,0 +1,422 @@
+// The platform session on a host's transport. A delivery thread of the
+// session's own (a queue and timers, nothing else) calls the host's start and
+// cancel functions and runs every completion and timer; the host's completion
+// only hands the outcome over to it. Every end of a task (the host's outcome,
+// a cancel, the time-out) is decided on that one thread, so each task ends
+// exactly once and whatever comes later finds it ended.
+#include "platform/core/Console.hpp"
+#include "platform/http/HeaderFieldNames.hpp"
+#include "platform/http/Sessions.hpp"
+#include "platform/http/TransportError.hpp"
+#include "platform/json/JSONReaderLifetime.hpp"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstdlib>
+#include <map>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <unordered_map>
+#include <utility>
+
+#include <unistd.h>
+
+namespace orbisgrove::platform::http {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr double defaultTimeoutSeconds = 60;
+// A request cannot ask for more than a day.
+constexpr double longestTimeoutSeconds = 24.0 * 60 * 60;
+
+// How long the exit hook waits, in all, for work that runs on delivery
+// threads (a completion handler, say). Past it the process exits anyway.
+constexpr std::chrono::milliseconds exitStopBudget{1500};
+
+// Set once the process has begun to exit: no delivery thread starts anything
+// further then (the host's transport may be half torn down), and the exit
+// hook waits for the work already running to end.
+std::atomic<bool> processExiting{false};
+std::atomic<int> workRunning{0};
+
+void stopDeliveryAtExit() {
+  processExiting.store(true);
+  const auto deadline = Clock::now() + exitStopBudget;
+  while (workRunning.load() > 0 && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+struct Outcome {
+  std::optional<std::string> body;
+  std::shared_ptr<const URLResponse> response;
+  std::shared_ptr<const Error> error;
+};
+
+Outcome failedOutcome(const URLRequest& request, URLErrorCode code, std::string_view detail, bool reached) {
+  return Outcome{std::nullopt, nullptr, makeTransportError(code, detail, request.url.absoluteString(), reached)};
+}
+
+class HostCore;
+
+class HostDataTask final : public DataTask, public std::enable_shared_from_this<HostDataTask> {
+ public:
+  HostDataTask(std::shared_ptr<HostCore> core, URLRequest request, URLSession::CompletionHandler completion)
+      : core_(std::move(core)),
+        request_(std::move(request)),
+        completion_(std::move(completion)),
+        identifier_(nextTaskIdentifier()) {}
+
+  void resume() override;
+  void cancel() override;
+  [[nodiscard]] State state() const override { return state_.load(); }
+  [[nodiscard]] const URLRequest& originalRequest() const override { return request_; }
+  [[nodiscard]] std::uint64_t taskIdentifier() const override { return identifier_; }
+
+  // Takes the task for completion; false when it has ended already. Tells
+  // whether cancel() came first, in which case the outcome is "cancelled".
+  bool claim(bool& wasCancelled) {
+    auto state = state_.load();
+    do {
+      if (state == State::completed) return false;
+    } while (!state_.compare_exchange_weak(state, State::completed));
+    wasCancelled = state == State::canceling;
+    return true;
+  }
+
+  // Runs the completion, once; the caller has claimed the task.
+  void complete(Outcome outcome) {
+    auto completion = std::exchange(completion_, nullptr);
+    if (!completion) return;
+    try {
+      completion(std::move(outcome.body), std::move(outcome.response), std::move(outcome.error));
+    } catch (const std::exception& failure) {
+      consoleLine(std::string("A completion handler of the URL session threw: ") + failure.what());
+    } catch (...) {
+      consoleLine("A completion handler of the URL session threw an exception that is not a std::exception.");
+    }
+  }
+
+  void endAtOnce(Outcome outcome) {
+    bool wasCancelled = false;
+    if (claim(wasCancelled)) complete(std::move(outcome));
+  }
+
+ private:
+  friend class HostCore;
+  std::shared_ptr<HostCore> core_;
+  const URLRequest request_;
+  URLSession::CompletionHandler completion_;
+  const std::uint64_t identifier_;
+  std::atomic<State> state_{State::suspended};
+  // Delivery thread only: the host's start function has been called.
+  bool atTransport_ = false;
+};
+
+class HostCore final : public std::enable_shared_from_this<HostCore> {
+ public:
+  HostCore(std::shared_ptr<const HTTPTransport> transport, URLSessionConfiguration configuration)
+      : transport_(std::move(transport)), configuration_(std::move(configuration)) {}
+
+  void resume(const std::shared_ptr<HostDataTask>& task) {
+    if (inForkedChild()) {
+      task->endAtOnce(failedOutcome(task->request_, URLErrorCode::cannotLoadFromNetwork,
+                                    "the URL session belongs to the process that made it; a process made by "
+                                    "fork() cannot use it",
+                                    false));
+      return;
+    }
+    auto expected = DataTask::State::suspended;
+    if (!task->state_.compare_exchange_strong(expected, DataTask::State::running)) return;
+    if (!enqueue({}, [core = shared_from_this(), task] { core->startAtTransport(task); })) endRefused(*task);
+  }
+
+  void cancel(const std::shared_ptr<HostDataTask>& task) {
+    if (inForkedChild()) {
+      task->endAtOnce(failedOutcome(task->request_, URLErrorCode::cancelled, {}, false));
+      return;
+    }
+    auto state = task->state_.load();
+    do {
+      if (state == DataTask::State::completed || state == DataTask::State::canceling) return;
+    } while (!task->state_.compare_exchange_weak(state, DataTask::State::canceling));
+    if (!enqueue({}, [core = shared_from_this(), task] { core->end(task, URLErrorCode::cancelled); })) {
+      endRefused(*task);
+    }
+  }
+
+  void schedule(Clock::time_point deadline, std::function<void()> work) { enqueue(deadline, std::move(work)); }
+
+  [[nodiscard]] bool isDeliveryThread() const { return deliveryThread_.load() == std::this_thread::get_id(); }
+
+  void setTimeoutCap(std::optional<double> seconds) { testTimeoutCap_.store(seconds.value_or(0)); }
+
+  /// Stops the session for good: what is in flight completes as cancelled on
+  /// the delivery thread, which then ends. Joins it unless called on it.
+  void close() {
+    if (inForkedChild()) return;
+    std::thread thread;
+    {
+      const std::lock_guard lock(mutex_);
+      if (closed_.exchange(true)) return;
+      if (threadRunning_) {
+        // After every start queued so far: they see the session closed.
+        work_.emplace(Clock::time_point{}, [core = shared_from_this()] { core->cancelEverything(); });
+        wake_.notify_one();
+      }
+      thread = std::move(thread_);
+    }
+    if (!thread.joinable()) return;
+    if (thread.get_id() == std::this_thread::get_id()) {
+      thread.detach();  // a completion handler is destroying its own session
+    } else {
+      thread.join();
+    }
+  }
+
+ private:
+  [[nodiscard]] bool inForkedChild() const { return ::getpid() != owner_; }
+
+  // Queues work for the delivery thread, ahead of every timer when `at` is
+  // the epoch; false when the session is closed or has no thread.
+  bool enqueue(Clock::time_point at, std::function<void()> work) {
+    const std::lock_guard lock(mutex_);
+    if (closed_.load() || !startThreadLocked()) return false;
+    work_.emplace(at, std::move(work));
+    wake_.notify_one();
+    return true;
+  }
+
+  void endRefused(HostDataTask& task) {
+    task.endAtOnce(closed_.load() ? failedOutcome(task.request_, URLErrorCode::cancelled, {}, false)
+                                  : failedOutcome(task.request_, URLErrorCode::cannotLoadFromNetwork,
+                                                  "no delivery thread could be started", false));
+  }
+
+  bool startThreadLocked() {
+    if (threadStarted_) return threadRunning_;
+    threadStarted_ = true;
+    static std::once_flag exitHook;
+    std::call_once(exitHook, [] {
+      // Made first, so destroyed after the hook has stopped the threads.
+      prepareJSONReaderForExit();
+      std::atexit(stopDeliveryAtExit);
+    });
+    try {
+      thread_ = std::thread([core = shared_from_this()] { core->run(); });
+      threadRunning_ = true;
+    } catch (const std::system_error&) {
+      return false;
+    }
+    return true;
+  }
+
+  void run() {
+    deliveryThread_.store(std::this_thread::get_id());
+    std::unique_lock lock(mutex_);
+    while (!stopped_ && !processExiting.load()) {
+      if (work_.empty()) {
+        wake_.wait(lock);
+        continue;
+      }
+      const auto next = work_.begin();
+      if (next->first > Clock::now()) {
+        wake_.wait_until(lock, next->first);
+        continue;
+      }
+      auto work = std::move(next->second);
+      work_.erase(next);
+      lock.unlock();
+      // Counted before the flag is read: the exit hook sets the flag, then waits for the count.
+      workRunning.fetch_add(1);
+      if (!processExiting.load()) {
+        try {
+          work();
+        } catch (...) {  // NOLINT(bugprone-empty-catch): a failing timer must not end the delivery thread
+        }
+        work = nullptr;  // releases what it captured before the next work runs
+      }
+      workRunning.fetch_sub(1);
+      lock.lock();
+    }
+    if (processExiting.load()) return;  // left as it is: the process is going away
+    auto dropped = std::move(work_);
+    work_.clear();
+    deliveryThread_.store(std::thread::id{});
+    lock.unlock();
+  }
+
+  [[nodiscard]] double timeoutFor(const URLRequest& request) const {
+    double seconds = request.timeoutInterval;
+    if (!std::isfinite(seconds) || seconds <= 0) seconds = defaultTimeoutSeconds;
+    if (configuration_.timeoutCap && *configuration_.timeoutCap > 0) {
+      seconds = std::min(seconds, *configuration_.timeoutCap);
+    }
+    if (const double cap = testTimeoutCap_.load(); cap > 0) seconds = std::min(seconds, cap);
+    return std::min(seconds, longestTimeoutSeconds);
+  }
+
+  // Delivery thread only, from here on.
+
+  void startAtTransport(const std::shared_ptr<HostDataTask>& task) {
+    if (task->state() != DataTask::State::running) return;  // the queued cancel ends it
+    if (closed_.load()) {
+      finish(task, failedOutcome(task->request_, URLErrorCode::cancelled, {}, false));
+      return;
+    }
+    if (!transport_) {
+      finish(task, failedOutcome(task->request_, URLErrorCode::cannotLoadFromNetwork,
+                                 "the kit was built without libcurl, and the host installed no HTTPS transport "
+                                 "before its first request: see installHTTPTransport",
+                                 false));
+      return;
+    }
+    const URLRequest& original = task->request_;
+    HTTPTransportRequest request{.identifier = task->identifier_,
+                                 .method = original.httpMethod,
+                                 .url = original.url.absoluteString(),
+                                 .headerFields = original.allHTTPHeaderFields,
+                                 .body = original.httpBody,
+                                 .timeoutSeconds = timeoutFor(original),
+                                 .allowsResend = original.allowsTransportResend};
+    running_.emplace(task->identifier_, task);
+    task->atTransport_ = true;
+    const std::weak_ptr<HostDataTask> weakTask = task;
+    const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                             std::chrono::duration<double>(request.timeoutSeconds));
+    enqueue(deadline, [core = shared_from_this(), weakTask] {
+      if (auto expired = weakTask.lock()) core->end(expired, URLErrorCode::timedOut);
+    });
+    HTTPTransportCompletion completion = [weakCore = weak_from_this(), weakTask](HTTPTransportOutcome outcome) {
+      const auto core = weakCore.lock();
+      if (!core) return;
+      core->enqueue({}, [core, weakTask, outcome = std::move(outcome)]() mutable {
+        if (auto done = weakTask.lock()) core->finish(done, core->outcomeOf(*done, std::move(outcome)));
+      });
+    };
+    try {
+      transport_->start(std::move(request), std::move(completion));
+    } catch (const std::exception& failure) {
+      finish(task, failedOutcome(original, URLErrorCode::unknown,
+                                 std::string("the host's transport threw: ") + failure.what(), true));
+    } catch (...) {
+      finish(task, failedOutcome(original, URLErrorCode::unknown, "the host's transport threw", true));
+    }
+  }
+
+  // Ends a task on the kit's side (cancelled, timed out) and tells the host.
+  void end(const std::shared_ptr<HostDataTask>& task, URLErrorCode code) {
+    const bool started = task->atTransport_;
+    if (finish(task, failedOutcome(task->request_, code, {}, started)) && started) cancelAtTransport(task->identifier_);
+  }
+
+  void cancelEverything() {
+    auto running = std::move(running_);
+    running_.clear();
+    for (auto& [identifier, task] : running) end(task, URLErrorCode::cancelled);
+    const std::lock_guard lock(mutex_);
+    stopped_ = true;
+  }
+
+  void cancelAtTransport(std::uint64_t identifier) {
+    if (!transport_->cancel) return;
+    try {
+      transport_->cancel(identifier);
+    } catch (...) {  // NOLINT(bugprone-empty-catch): the task has ended; nothing is left to tell
+    }
+  }
+
+  // Returns whether this call ended the task.
+  bool finish(const std::shared_ptr<HostDataTask>& task, Outcome outcome) {
+    running_.erase(task->identifier_);
+    bool wasCancelled = false;
+    if (!task->claim(wasCancelled)) return false;
+    // cancel() came first: whatever else ended the task, it ends cancelled.
+    if (wasCancelled) outcome = failedOutcome(task->request_, URLErrorCode::cancelled, {}, task->atTransport_);
+    task->complete(std::move(outcome));
+    return true;
+  }
+
+  Outcome outcomeOf(const HostDataTask& task, HTTPTransportOutcome outcome) const {
+    const URLRequest& request = task.request_;
+    if (outcome.error)
+      return failedOutcome(request, *outcome.error, outcome.failureReason, outcome.mayHaveReachedServer);
+    if (outcome.statusCode < 100 || outcome.statusCode > 999) {
+      return failedOutcome(request, URLErrorCode::badServerResponse,
+                           "the host's transport reported the status " + std::to_string(outcome.statusCode), true);
+    }
+    HTTPHeaderFields fields;
+    HeaderFieldFiler filer(outcome.httpMajorVersion >= 2);
+    for (const auto& [name, value] : outcome.headerFields) filer.file(fields, name, value);
+    auto response = std::make_shared<const SessionHTTPURLResponse>(request.url, outcome.statusCode, std::move(fields),
+                                                                   std::clamp(outcome.httpMajorVersion, 1, 3));
+    if (outcome.body.size() > configuration_.maximumBodyBytes) {
+      return Outcome{
+          std::nullopt, std::move(response),
+          makeTransportError(URLErrorCode::dataLengthExceedsMaximum,
+                             "the body exceeds " + std::to_string(configuration_.maximumBodyBytes) + " bytes",
+                             request.url.absoluteString(), true)};
+    }
+    return Outcome{std::move(outcome.body), std::move(response), nullptr};
+  }
+
+  const std::shared_ptr<const HTTPTransport> transport_;
+  const URLSessionConfiguration configuration_;
+  const pid_t owner_ = ::getpid();
+  std::atomic<double> testTimeoutCap_{0};
+  std::atomic<std::thread::id> deliveryThread_{};
+  std::atomic<bool> closed_{false};
+
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  // Work by due time; work queued "now" carries the epoch, so it runs in the
+  // order it came, ahead of timers.
+  std::multimap<Clock::time_point, std::function<void()>> work_;
+  std::thread thread_;
+  bool threadStarted_ = false;
+  bool threadRunning_ = false;
+  bool stopped_ = false;
+
+  // Delivery thread only: the tasks at the transport, kept alive until they end.
+  std::unordered_map<std::uint64_t, std::shared_ptr<HostDataTask>> running_;
+};
+
+void HostDataTask::resume() { core_->resume(shared_from_this()); }
+void HostDataTask::cancel() { core_->cancel(shared_from_this()); }
+
+class HostTransportSession final : public URLSession {
+ public:
+  HostTransportSession(std::shared_ptr<const HTTPTransport> transport, URLSessionConfiguration configuration)
+      : core_(std::make_shared<HostCore>(std::move(transport), std::move(configuration))) {}
+  ~HostTransportSession() override { core_->close(); }
+  HostTransportSession(const HostTransportSession&) = delete;
+  HostTransportSession& operator=(const HostTransportSession&) = delete;
+
+  std::shared_ptr<DataTask> dataTask(URLRequest request, CompletionHandler completion) override {
+    return std::make_shared<HostDataTask>(core_, std::move(request), std::move(completion));
+  }
+  // Trust, proxy and pins belong to the host's transport.
+  void addTrustedCertificates(std::string /*pemFile*/) override {}
+  void setProxy(std::optional<std::string> /*proxy*/) override {}
+  void setPinnedPublicKeys(std::vector<std::string> /*pins*/) override {}
+  [[nodiscard]] bool isDeliveryThread() const override { return core_->isDeliveryThread(); }
+  void setTimeoutCapForTesting(std::optional<double> seconds) override { core_->setTimeoutCap(seconds); }
+  void scheduleOnDeliveryThread(Clock::time_point deadline, std::function<void()> work) override {
+    core_->schedule(deadline, std::move(work));
+  }
+
+ private:
+  std::shared_ptr<HostCore> core_;
+};
+
+}  // namespace
+
+std::unique_ptr<URLSession> makeHostTransportSession(std::shared_ptr<const HTTPTransport> transport,
+                                                     URLSessionConfiguration configuration) {
+  return std::make_unique<HostTransportSession>(std::move(transport), std::move(configuration));
+}
+
+}  // namespace orbisgrove::platform::http

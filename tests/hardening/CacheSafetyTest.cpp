@@ -12,7 +12,6 @@
 #include <fstream>
 
 #include "../service/KitServiceFixture.hpp"
-#include "PlantedCache.hpp"
 #include "kit/ReportCategoryCache.hpp"
 #include "platform/core/Date.hpp"
 #include "platform/files/PropertyList.hpp"
@@ -24,8 +23,6 @@ namespace fs = std::filesystem;
 using testing::contentsOf;
 using testing::Reply;
 using namespace std::chrono_literals;
-
-using testing::kTwoCategories;
 
 std::vector<std::string> namesIn(const fs::path& directory) {
   std::vector<std::string> names;
@@ -77,7 +74,7 @@ class CacheSafetyTest : public testing::KitServiceFixture {
  protected:
   void SetUp() override {
     KitServiceFixture::SetUp();
-    service.setDefaultReply(Reply::json(std::string(kTwoCategories)));
+    service.setDefaultReply(Reply::json(std::string(testing::kTwoCategories)));
     elsewhere = cacheDirectory.string() + "-elsewhere";
     fs::remove_all(elsewhere);
     fs::create_directories(elsewhere);

@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "../service/KitServiceFixture.hpp"
-#include "PlantedCache.hpp"
 #include "kit/ReportCategoryCache.hpp"
 #include "platform/files/PropertyList.hpp"
 
@@ -21,15 +20,13 @@ using testing::Answer;
 using testing::Reply;
 using namespace std::chrono_literals;
 
-using testing::kTwoCategories;
-
 using ConcurrencyTest = testing::KitServiceFixture;
 
 TEST_F(ConcurrencyTest, ThreadsAskAndSubmitWhileTheCacheIsRewrittenAndTheMainQueueDrains) {
   // Each submission is answered with its own name, so a mixed-up answer shows.
   service.setHandler([reportName = std::regex("report-[0-9]+")](const testing::RecordedRequest& request) {
     std::smatch found;
-    if (!std::regex_search(request.body, found, reportName)) return Reply::json(std::string(kTwoCategories));
+    if (!std::regex_search(request.body, found, reportName)) return Reply::json(std::string(testing::kTwoCategories));
     return Reply::json(R"({"response":"201","data":{"name":")" + found.str() + R"("}})");
   });
 
@@ -140,7 +137,7 @@ struct SlowSave : OrbisgroveFeedbackKit {
 // ThreadSanitizer sees any call into a destroyed instance. The reply still
 // arrives and its list is stored; a save in progress is waited for.
 TEST_F(ConcurrencyTest, AHostsOwnFacadeDestroyedOnAnotherThreadBeforeOrWhileItsReplyIsHandled) {
-  service.setDefaultReply(Reply::json(std::string(kTwoCategories)));
+  service.setDefaultReply(Reply::json(std::string(testing::kTwoCategories)));
   struct Case {
     const char* when;
     bool waits;

@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <filesystem>
 #include <functional>
 #include <string>
 #include <thread>
@@ -15,6 +14,8 @@
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include "../support/ScratchFiles.hpp"
 
 namespace {
 
@@ -26,14 +27,13 @@ using namespace std::chrono_literals;
 // it to leave and expects it to exit with status 0 within 5 seconds.
 void expectPromptCleanExit(const LocalHttpsService& service, const std::string& mode, int count,
                            const std::function<bool()>& ready) {
-  std::string cache = (std::filesystem::temp_directory_path() / "orbisgrove-exit-XXXXXX").string();
-  ASSERT_NE(::mkdtemp(cache.data()), nullptr);
+  const orbisgrove::testing::ScratchDirectory cache("orbisgrove-exit");
   const std::string host = service.hostAndPort();
   const std::string number = std::to_string(count);
   const char* argv[] = {ORBISGROVE_HARDENING_EXIT_HELPER,
                         host.c_str(),
                         service.caFile().c_str(),
-                        cache.c_str(),
+                        cache.path().c_str(),
                         number.c_str(),
                         mode.c_str(),
                         nullptr};
@@ -72,7 +72,6 @@ void expectPromptCleanExit(const LocalHttpsService& service, const std::string& 
   }
   ::close(toChild[1]);
   ::close(fromChild[0]);
-  std::filesystem::remove_all(cache);
   ASSERT_TRUE(exited) << "the process hung at exit";
   ASSERT_TRUE(WIFEXITED(status)) << "killed by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
   EXPECT_EQ(WEXITSTATUS(status), 0);

@@ -10,7 +10,6 @@
 
 #include "../service/KitServiceFixture.hpp"
 #include "FaultyListener.hpp"
-#include "PlantedCache.hpp"
 #include "platform/http/URLSession.hpp"
 #include "service/ServiceEndpoint.hpp"
 
@@ -23,8 +22,6 @@ using testing::FaultyListener;
 using testing::Reply;
 using testing::urlCode;
 using namespace std::chrono_literals;
-
-using testing::kTwoCategories;
 
 class FaultInjectionTest : public testing::KitServiceFixture {
  protected:
@@ -87,7 +84,7 @@ TEST_F(FaultInjectionTest, ConnectionAndTLSFaultsAnswerOnceWithTheirTransportErr
       testing::pointSharedClientsAt(listener->hostAndPort(), listener->caFile());
     } else if (fault.code == URLErrorCode::serverCertificateUntrusted) {
       elsewhere.emplace(testing::LocalHttpsServiceOptions{{"elsewhere.example"}});
-      elsewhere->setDefaultReply(Reply::json(std::string(kTwoCategories)));
+      elsewhere->setDefaultReply(Reply::json(std::string(testing::kTwoCategories)));
       testing::pointSharedClientsAt(elsewhere->hostAndPort(), elsewhere->caFile());
     } else {
       // A port that was just listened on and has no listener now.
@@ -110,7 +107,7 @@ TEST_F(FaultInjectionTest, ConnectionAndTLSFaultsAnswerOnceWithTheirTransportErr
 TEST_F(FaultInjectionTest, SubmissionLostAfterItWentOutIsNotSentAgain) {
   // The categories request leaves a kept-alive connection, which the save
   // reuses; the service reads the save and closes without a reply.
-  service.enqueue(Reply::json(std::string(kTwoCategories)));
+  service.enqueue(Reply::json(std::string(testing::kTwoCategories)));
   service.enqueue(Reply::closeConnection());
   auto categories = Answer::make();
   OrbisgroveReportCategoriesAPIManager::shared().getReportCategories(categories->categoriesHandler());
@@ -140,7 +137,7 @@ TEST_F(FaultInjectionTest, TenThousandRequestsInARowKeepOneConnection) {
   const char* configured = std::getenv("ORBISGROVE_SOAK_REQUESTS");
   const int total = configured ? std::atoi(configured) : 10000;
   ASSERT_GT(total, 0);
-  service.setDefaultReply(Reply::json(std::string(kTwoCategories)));
+  service.setDefaultReply(Reply::json(std::string(testing::kTwoCategories)));
   int answered = 0;
   int failures = 0;
   std::function<void()> next = [&] {
@@ -224,7 +221,7 @@ TEST_F(FaultInjectionTest, CancellingInEveryStateAnswersOnce) {
   testing::pointSharedClientsAt(service.hostAndPort(), service.caFile());
   {
     SCOPED_TRACE("racing the reply from another thread, and after completion");
-    service.setDefaultReply(Reply::json(std::string(kTwoCategories)));
+    service.setDefaultReply(Reply::json(std::string(testing::kTwoCategories)));
     std::vector<std::shared_ptr<Answer>> answers;
     std::vector<std::shared_ptr<platform::DataTask>> tasks;
     for (int round = 0; round < 100; ++round) {

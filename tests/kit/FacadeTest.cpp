@@ -1,15 +1,10 @@
 // The facade: device cache first, then the service, end to end.
 #include "../service/KitServiceFixture.hpp"
-#include "platform/core/Date.hpp"
 
 namespace orbisgrove {
 namespace {
 
 using testing::Reply;
-
-constexpr std::string_view kTwoCategories =
-    R"({"response":"201","data":[{"reportId":"1","reportName":"Road","parentId":"0","created":1},)"
-    R"({"reportId":"101","reportName":"Closed","parentId":"1","created":2}]})";
 
 class FacadeTest : public testing::KitServiceFixture {
  protected:
@@ -21,7 +16,7 @@ class FacadeTest : public testing::KitServiceFixture {
 };
 
 TEST_F(FacadeTest, FirstCallAsksTheServiceAndTheNextIsAnsweredFromTheDevice) {
-  service.setDefaultReply(Reply::json(std::string(kTwoCategories)));
+  service.setDefaultReply(Reply::json(std::string(testing::kTwoCategories)));
   bool fromDevice = true;
   const auto first = askFacade(&fromDevice);
   EXPECT_FALSE(fromDevice);
@@ -38,7 +33,7 @@ TEST_F(FacadeTest, FirstCallAsksTheServiceAndTheNextIsAnsweredFromTheDevice) {
 }
 
 TEST_F(FacadeTest, StaleEmptyOrUnreadableListsAreRefetched) {
-  service.setDefaultReply(Reply::json(std::string(kTwoCategories)));
+  service.setDefaultReply(Reply::json(std::string(testing::kTwoCategories)));
   for (const auto& [secondsAgo, list] : {std::pair{8 * kDay + 60, "[{}]"}, {0.0, "[]"}, {0.0, "not json"}}) {
     storeList(secondsAgo, list);
     EXPECT_EQ(askFacade()->delivered(), 2u) << list;
@@ -78,7 +73,7 @@ TEST_F(FacadeTest, EmptyListIsStoredAndHandedOverThenAskedForAgain) {
 }
 
 TEST_F(FacadeTest, CallersThatWantNoAnswerMayPassAnEmptyHandler) {
-  service.setDefaultReply(Reply::json(std::string(kTwoCategories)));
+  service.setDefaultReply(Reply::json(std::string(testing::kTwoCategories)));
   OrbisgroveFeedbackKit::shared().getReportCategories(nullptr);
   auto category = (*askFacade()->categories())[0];
   OrbisgroveSaveUserDataAPIManager::shared().saveUserData(

@@ -1,25 +1,33 @@
-// The device copy of the category list, on real files.
-#include <gtest/gtest.h>
-
-#include <orbisgrove/platform/JSONCoding.hpp>
-
+// The device copy of the category list, on real files. A cache object that
+// reuses its last reading must still see every change of the file, whoever
+// makes it, and hand out new records each time.
 #include <nlohmann/json.hpp>
 
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <limits>
 #include <thread>
 #include <vector>
 
 #include "../service/KitServiceFixture.hpp"
-#include "platform/core/Date.hpp"
 
 namespace orbisgrove {
 namespace {
 
-using platform::PropertyListDictionary;
+namespace fs = std::filesystem;
 
 OrbisgroveReportCategoriesList categories(std::string_view json) {
   return platform::JSONDecoder().decode<OrbisgroveReportCategoriesList>(json);
+}
+
+void writeFile(const fs::path& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+std::optional<std::string> firstId(const std::optional<ReportCategoryCacheEntry>& entry) {
+  if (!entry || entry->categories.empty()) return std::nullopt;
+  return entry->categories.front()->reportId();
 }
 
 using ReportCategoryCacheTest = testing::KitFilesFixture;
@@ -126,22 +134,93 @@ TEST_F(ReportCategoryCacheTest, ListThatCannotBeEncodedLeavesTheFileAsItWas) {
   EXPECT_NE(console[0].find("reportName"), std::string::npos) << console[0];
 }
 
-TEST_F(ReportCategoryCacheTest, ConcurrentSavesNeverShowAHalfFile) {
+TEST_F(ReportCategoryCacheTest, EveryChangeOfTheFileIsSeenByTheNextReading) {
+  struct Case {
+    const char* change;
+    std::function<void(const fs::path& file, const std::string& saved)> apply;
+    std::optional<std::string> expectedFirstId;
+  };
+  const Case cases[] = {
+      {"nothing", [](const fs::path&, const std::string&) {}, "1"},
+      // Same length, same modification time: only the bytes tell.
+      {"same-size rewrite in place",
+       [](const fs::path& file, const std::string& saved) {
+         const auto modified = fs::last_write_time(file);
+         std::string changed = saved;
+         changed.replace(changed.find("OiIx"), 4, "OiIz");  // base64 of `:"1` becomes `:"3`
+         writeFile(file, changed);
+         fs::last_write_time(file, modified);
+       },
+       "3"},
+      {"a save by another facade",
+       [](const fs::path&, const std::string&) { storeReportCategories(categories(R"([{"reportId":"7"}])")); }, "7"},
+      {"the host's own file",
+       [](const fs::path& file, const std::string&) {
+         writeFile(file, "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>timestamp</key><real>" +
+                             std::to_string(platform::Date::now().secondsSince1970) +
+                             "</real><key>reportCategories</key><data>W3sicmVwb3J0SWQiOiI5In1d</data></dict></plist>");
+       },
+       "9"},
+      {"the file cut short",
+       [](const fs::path& file, const std::string& saved) { writeFile(file, saved.substr(0, saved.size() / 2)); },
+       std::nullopt},
+      {"the file removed", [](const fs::path& file, const std::string&) { fs::remove(file); }, std::nullopt},
+      // The checks of the file still apply when its bytes are the known ones.
+      {"a link to the same bytes",
+       [](const fs::path& file, const std::string& saved) {
+         writeFile(file.string() + ".elsewhere", saved);
+         fs::remove(file);
+         fs::create_symlink(file.string() + ".elsewhere", file);
+       },
+       std::nullopt},
+  };
+  for (const auto& [change, apply, expectedFirstId] : cases) {
+    fs::remove(cacheFile());
+    storeReportCategories(categories(R"([{"reportId":"1"},{"reportId":"2"}])"));
+    ReportCategoryCache cache;
+    ASSERT_EQ(firstId(cache.load()), "1") << change;
+    apply(cacheFile(), testing::contentsOf(cacheFile()));
+    EXPECT_EQ(firstId(cache.load()), expectedFirstId) << change;
+  }
+}
+
+TEST_F(ReportCategoryCacheTest, EachReadingHandsOutNewRecords) {
+  storeReportCategories(categories(R"([{"reportId":"1","reportName":"Road"}])"));
+  ReportCategoryCache cache;
+  const auto first = cache.load();
+  ASSERT_TRUE(first && first->categories.size() == 1);
+  first->categories[0]->setReportName("changed by the host");
+  const auto second = cache.load();
+  ASSERT_TRUE(second && second->categories.size() == 1);
+  EXPECT_NE(second->categories[0], first->categories[0]);
+  EXPECT_EQ(second->categories[0]->reportName(), "Road");
+  EXPECT_EQ(second->age, 0);
+}
+
+// Every reading, through the functions or one shared cache object, sees one
+// whole list, the former or the new one.
+TEST_F(ReportCategoryCacheTest, ConcurrentSavesNeverShowAHalfFileToReadersOfAnyKind) {
   storeReportCategories(categories(R"([{"reportId":"w"}])"));
-  std::vector<std::thread> writers;
+  ReportCategoryCache cache;
+  std::vector<std::thread> threads;
   for (std::size_t size = 1; size <= 6; ++size) {
-    writers.emplace_back([size] {
+    threads.emplace_back([size] {
       for (int round = 0; round < 20; ++round)
         storeReportCategories(OrbisgroveReportCategoriesList(size, categories(R"([{}])")[0]));
     });
   }
-  // Every reading sees one whole list, the former or the new one.
-  for (int round = 0; round < 50; ++round) {
-    const auto entry = loadReportCategories();
-    ASSERT_TRUE(entry) << "round " << round;
-    EXPECT_TRUE(entry->categories.size() >= 1 && entry->categories.size() <= 6) << entry->categories.size();
+  for (int reader = 0; reader < 4; ++reader) {
+    threads.emplace_back([&cache, reader] {
+      for (int round = 0; round < 30; ++round) {
+        const auto entry = reader % 2 == 0 ? cache.load() : loadReportCategories();
+        ASSERT_TRUE(entry) << "round " << round;
+        EXPECT_TRUE(entry->categories.size() >= 1 && entry->categories.size() <= 6) << entry->categories.size();
+      }
+    });
   }
-  for (auto& writer : writers) writer.join();
+  for (auto& thread : threads) thread.join();
+  storeReportCategories(categories(R"([{"reportId":"2"}])"));
+  EXPECT_EQ(firstId(cache.load()), "2");
 }
 
 }  // namespace

@@ -7,8 +7,8 @@
 #include <cstring>
 #include <string>
 
+#include "../support/ScratchFiles.hpp"
 #include "LocalHttpsService.hpp"
-#include "OutboxTestSupport.hpp"
 
 namespace orbisgrove::testing {
 namespace {

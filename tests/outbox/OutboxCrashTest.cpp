@@ -7,53 +7,47 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
-#include <array>
-#include <cstdio>
-#include <filesystem>
 #include <set>
 #include <string>
-#include <string_view>
 #include <vector>
 
+#include "../support/ScratchFiles.hpp"
 #include "LocalHttpsService.hpp"
-#include "OutboxTestSupport.hpp"
+#include "kit/outbox/OutboxSteps.hpp"
 
 extern char** environ;
 
 namespace orbisgrove::testing {
 namespace {
 
-pid_t spawnChild(std::vector<std::string> arguments) {
+// Starts the crash child; its standard output goes to `output`.
+pid_t spawnChild(std::vector<std::string> arguments, const std::string& output = "/dev/null") {
   std::string program = ORBISGROVE_OUTBOX_CRASH_CHILD;
   std::vector<char*> argv{program.data()};
   for (auto& argument : arguments) argv.push_back(argument.data());
   argv.push_back(nullptr);
-  posix_spawn_file_actions_t quiet;
-  posix_spawn_file_actions_init(&quiet);
-  posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   pid_t pid = -1;
-  const int failed = posix_spawn(&pid, argv[0], &quiet, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&quiet);
+  const int failed = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
   return failed != 0 ? -1 : pid;
 }
 
-std::string resumeAndList(const std::string& directory, const LocalHttpsService& service) {
-  const std::string command = std::string(ORBISGROVE_OUTBOX_CRASH_CHILD) + " resume " + directory + " " +
-                              service.hostAndPort() + " " + service.caFile();
-  FILE* pipe = ::popen(command.c_str(), "r");
-  std::string output;
-  std::array<char, 256> buffer{};
-  while (pipe != nullptr && std::fgets(buffer.data(), buffer.size(), pipe) != nullptr) output += buffer.data();
-  if (pipe != nullptr) ::pclose(pipe);
-  return output;
+int statusOf(pid_t child) {
+  int status = -1;
+  if (child <= 0 || ::waitpid(child, &status, 0) != child) return -1;
+  return status;
 }
 
 struct CrashCase {
-  std::string_view step;
-  std::string_view stateAfterReopen;  // "<state> <attempts>\n" per entry
-  std::size_t requestsSeen;           // before and after the reopened outbox's pass
+  const char* name;
+  int step;                        // the OutboxStep to die at; -1: killed while the request is out
+  const char* stateAfterReopen;    // "<state> <attempts>\n" per entry
+  std::size_t requestsSeen;        // before the reopened outbox's pass
+  std::size_t requestsOfReopened;  // made by its pass
 };
 
 class OutboxCrashTest : public ::testing::TestWithParam<CrashCase> {};
@@ -61,65 +55,57 @@ class OutboxCrashTest : public ::testing::TestWithParam<CrashCase> {};
 TEST_P(OutboxCrashTest, ReopenedOutboxNeitherLosesNorRepeats) {
   const CrashCase& crash = GetParam();
   LocalHttpsService service;
-  const bool onTheWire = crash.step == "wire";
   service.setDefaultReply(Reply::json(R"({"response":"201"})"));
-  if (onTheWire) service.enqueue(Reply::json(R"({"response":"201"})").stalledUntilReleased());
-  const std::string directory = freshDirectory();
+  if (crash.step < 0) service.enqueue(Reply::json(R"({"response":"201"})").stalledUntilReleased());
+  const ScratchDirectory directory("outbox-test");
 
   const pid_t child =
-      spawnChild({"store", std::string(crash.step), directory, service.hostAndPort(), service.caFile()});
+      spawnChild({"store", std::to_string(crash.step), directory.path(), service.hostAndPort(), service.caFile()});
   ASSERT_GT(child, 0);
-  if (onTheWire) {
+  if (crash.step < 0) {
     ASSERT_TRUE(service.waitForStalled(1));
     ::kill(child, SIGKILL);
   }
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "the child was to die at " << crash.step;
+  const int status = statusOf(child);
+  ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "the child was to die at " << crash.name;
   service.releaseStalled();
-  const std::size_t before = service.requestCount();
-  EXPECT_EQ(before, crash.requestsSeen);
+  EXPECT_EQ(service.requestCount(), crash.requestsSeen);
 
-  EXPECT_EQ(resumeAndList(directory, service), crash.stateAfterReopen);
-  EXPECT_EQ(service.requestCount(), crash.requestsSeen + (crash.step == "afterCommit" ? 1 : 0));
-  std::filesystem::remove_all(directory);
+  const std::string listing = directory / "listing";
+  EXPECT_EQ(statusOf(spawnChild({"resume", directory.path(), service.hostAndPort(), service.caFile()}, listing)), 0);
+  EXPECT_EQ(contentsOf(listing), crash.stateAfterReopen);
+  EXPECT_EQ(service.requestCount(), crash.requestsSeen + crash.requestsOfReopened);
 }
 
 // A report whose enqueue never returned was never the caller's to lose.
-INSTANTIATE_TEST_SUITE_P(
-    EveryStep, OutboxCrashTest,
-    ::testing::Values(CrashCase{"beforeCommit", "", 0}, CrashCase{"afterCommit", "delivered 1\n", 0},
-                      CrashCase{"afterInFlightMark", "unconfirmed 1\n", 0}, CrashCase{"wire", "unconfirmed 1\n", 1},
-                      CrashCase{"afterReply", "unconfirmed 1\n", 1}, CrashCase{"afterOutcomeMark", "delivered 1\n", 1}),
-    [](const auto& param) { return std::string(param.param.step); });
+using enum OutboxStep;
+const CrashCase kCrashes[] = {
+    {"beforeCommit", int(beforeCommit), "", 0, 0},
+    {"afterCommit", int(afterCommit), "delivered 1\n", 0, 1},
+    {"afterInFlightMark", int(afterInFlightMark), "unconfirmed 1\n", 0, 0},
+    {"wire", -1, "unconfirmed 1\n", 1, 0},
+    {"afterReply", int(afterReply), "unconfirmed 1\n", 1, 0},
+    {"afterOutcomeMark", int(afterOutcomeMark), "delivered 1\n", 1, 0},
+};
+INSTANTIATE_TEST_SUITE_P(EveryStep, OutboxCrashTest, ::testing::ValuesIn(kCrashes),
+                         [](const auto& param) { return std::string(param.param.name); });
 
 // Two processes of one app on one data directory, both told to deliver: each
 // report reaches the service once.
 TEST(OutboxTwoProcessTest, OneDeliversAtATimeAndNothingGoesTwice) {
   LocalHttpsService service;
   service.setDefaultReply(Reply::json(R"({"response":"201"})"));
-  const std::string directory = freshDirectory();
-  const auto run = [&](std::vector<std::string> arguments) {
-    const pid_t child = spawnChild(std::move(arguments));
-    int status = -1;
-    if (child > 0) ::waitpid(child, &status, 0);
-    return status;
-  };
+  const ScratchDirectory directory("outbox-test");
   // Stored while the service is out of reach (nothing listens on port 9 here).
-  ASSERT_EQ(run({"fill", "20", directory, "127.0.0.1:9", service.caFile()}), 0);
+  ASSERT_EQ(statusOf(spawnChild({"fill", "20", directory.path(), "127.0.0.1:9", service.caFile()})), 0);
   ASSERT_EQ(service.requestCount(), 0U);
-  const pid_t first = spawnChild({"resume", directory, service.hostAndPort(), service.caFile()});
-  const pid_t second = spawnChild({"resume", directory, service.hostAndPort(), service.caFile()});
-  for (const pid_t child : {first, second}) {
-    int status = -1;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  }
+  const pid_t first = spawnChild({"resume", directory.path(), service.hostAndPort(), service.caFile()});
+  const pid_t second = spawnChild({"resume", directory.path(), service.hostAndPort(), service.caFile()});
+  for (const pid_t child : {first, second}) EXPECT_EQ(statusOf(child), 0);
   EXPECT_EQ(service.requestCount(), 20U);
   std::set<std::string> bodies;
   for (const auto& request : service.requests()) bodies.insert(request.body);
   EXPECT_EQ(bodies.size(), 20U) << "a report went twice";
-  std::filesystem::remove_all(directory);
 }
 
 }  // namespace

@@ -4,12 +4,10 @@
 
 #include <sqlite3.h>
 
-#include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 
-#include "OutboxTestSupport.hpp"
+#include "../support/ScratchFiles.hpp"
 #include "platform/store/OutboxStore.hpp"
 
 namespace orbisgrove::testing {
@@ -30,13 +28,6 @@ std::vector<platform::StoredEntry> entriesOf(OutboxStore& store) {
   return entries != nullptr ? std::move(*entries) : std::vector<platform::StoredEntry>{};
 }
 
-std::string contents(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
 void runSQL(const std::string& path, const std::string& sql) {
   sqlite3* db = nullptr;
   ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
@@ -46,9 +37,8 @@ void runSQL(const std::string& path, const std::string& sql) {
 
 class OutboxStoreTest : public ::testing::Test {
  protected:
-  const std::string directory = freshDirectory();
-  const std::string path = directory + "/outbox.sqlite";
-  ~OutboxStoreTest() override { std::filesystem::remove_all(directory); }
+  const ScratchDirectory directory{"outbox-test"};
+  const std::string path = directory / "outbox.sqlite";
 };
 
 TEST_F(OutboxStoreTest, RefusesFilesThatAreNotOursAndLeavesThemAlone) {
@@ -69,10 +59,10 @@ TEST_F(OutboxStoreTest, RefusesFilesThatAreNotOursAndLeavesThemAlone) {
     } else {
       runSQL(path, c.plant);
     }
-    const std::string before = contents(path);
+    const std::string before = contentsOf(path);
     auto opened = OutboxStore::open(path);
     EXPECT_TRUE(std::holds_alternative<std::shared_ptr<const platform::Error>>(opened)) << c.what;
-    EXPECT_EQ(contents(path), before) << c.what << " was changed";
+    EXPECT_EQ(contentsOf(path), before) << c.what << " was changed";
   }
 }
 

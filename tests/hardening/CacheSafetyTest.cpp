@@ -8,13 +8,8 @@
 
 #include <csignal>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 
 #include "../service/KitServiceFixture.hpp"
-#include "kit/ReportCategoryCache.hpp"
-#include "platform/core/Date.hpp"
-#include "platform/files/PropertyList.hpp"
 
 namespace orbisgrove {
 namespace {
@@ -75,13 +70,6 @@ class CacheSafetyTest : public testing::KitServiceFixture {
   void SetUp() override {
     KitServiceFixture::SetUp();
     service.setDefaultReply(Reply::json(std::string(testing::kTwoCategories)));
-    elsewhere = cacheDirectory.string() + "-elsewhere";
-    fs::remove_all(elsewhere);
-    fs::create_directories(elsewhere);
-  }
-  void TearDown() override {
-    KitServiceFixture::TearDown();
-    fs::remove_all(elsewhere);
   }
 
   // Asks through the facade; true when the answer came from the device.
@@ -93,7 +81,8 @@ class CacheSafetyTest : public testing::KitServiceFixture {
     return fromDevice;
   }
 
-  fs::path elsewhere;
+  const testing::ScratchDirectory scratch{"orbisgrove-elsewhere"};
+  const fs::path elsewhere = scratch.path();
 };
 
 // A link to a fresh list the kit would gladly use, were it to follow it, and

@@ -3,15 +3,9 @@
 // file rewritten and removed under them. Every request is answered exactly
 // once, with its own answer, on the thread its kind of answer belongs to. Runs under
 // ThreadSanitizer in CI.
-#include <atomic>
-#include <filesystem>
 #include <regex>
-#include <thread>
-#include <vector>
 
 #include "../service/KitServiceFixture.hpp"
-#include "kit/ReportCategoryCache.hpp"
-#include "platform/files/PropertyList.hpp"
 
 namespace orbisgrove {
 namespace {

@@ -1,12 +1,7 @@
 // Broken networks and hostile services, through the kit's own clients and
 // facade: every request is answered exactly once, on the main queue, with the
 // error value the fault calls for, and the kit lets go of the handler.
-#include <orbisgrove/platform/URLError.hpp>
 #include <orbisgrove/service/OrbisgroveSubmissionFailure.hpp>
-
-#include <cstdlib>
-#include <thread>
-#include <vector>
 
 #include "../service/KitServiceFixture.hpp"
 #include "FaultyListener.hpp"
@@ -156,10 +151,7 @@ TEST_F(FaultInjectionTest, TenThousandRequestsInARowKeepOneConnection) {
 }
 
 TEST_F(FaultInjectionTest, CancellingInEveryStateAnswersOnce) {
-  const auto expectCancelled = [](const std::shared_ptr<Answer>& answer) {
-    expectOneFailure(answer, urlCode(URLErrorCode::cancelled));
-  };
-
+  const auto cancelled = urlCode(URLErrorCode::cancelled);
   {
     SCOPED_TRACE("suspended");
     auto answer = Answer::make();
@@ -171,7 +163,7 @@ TEST_F(FaultInjectionTest, CancellingInEveryStateAnswersOnce) {
         });
     task->cancel();
     task->resume();
-    expectCancelled(answer);
+    expectOneFailure(answer, cancelled);
     EXPECT_EQ(service.requestCount(), 0u);
   }
   {
@@ -191,9 +183,9 @@ TEST_F(FaultInjectionTest, CancellingInEveryStateAnswersOnce) {
     }
     ASSERT_EQ(service.requestCount(), 6u);
     tasks[7]->cancel();
-    expectCancelled(busy[7]);
+    expectOneFailure(busy[7], cancelled);
     tasks[0]->cancel();
-    expectCancelled(busy[0]);
+    expectOneFailure(busy[0], cancelled);
     // The one that took the cancelled one's connection is held too, later.
     const std::vector<std::shared_ptr<Answer>> others(busy.begin() + 1, busy.begin() + 7);
     service.setDefaultReply(Reply::json(R"({"response":"201","data":{"name":"kept"}})"));
@@ -216,7 +208,7 @@ TEST_F(FaultInjectionTest, CancellingInEveryStateAnswersOnce) {
     const auto task = OrbisgroveReportCategoriesAPIManager::shared().getReportCategories(answer->categoriesHandler());
     ASSERT_TRUE(listener.waitForFaults(1));
     task->cancel();
-    expectCancelled(answer);
+    expectOneFailure(answer, cancelled);
   }
   testing::pointSharedClientsAt(service.hostAndPort(), service.caFile());
   {

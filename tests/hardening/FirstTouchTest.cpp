@@ -2,8 +2,6 @@
 // moment: each is made once, every thread gets the same one, and it works.
 // Alone in its executable, so that nothing touches them earlier.
 #include <latch>
-#include <thread>
-#include <vector>
 
 #include "../service/KitServiceFixture.hpp"
 #include "platform/http/URLSession.hpp"

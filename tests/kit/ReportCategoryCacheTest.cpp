@@ -3,12 +3,8 @@
 // makes it, and hand out new records each time.
 #include <nlohmann/json.hpp>
 
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <limits>
-#include <thread>
-#include <vector>
 
 #include "../service/KitServiceFixture.hpp"
 

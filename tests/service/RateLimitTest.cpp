@@ -3,6 +3,8 @@
 
 #include <clocale>
 #include <cmath>
+#include <utility>
+#include <vector>
 
 #include "service/RateLimit.hpp"
 
@@ -15,12 +17,10 @@ platform::HTTPURLResponse replyWith(platform::HTTPHeaderFields fields) {
 }
 
 TEST(RateLimitCount, AcceptsDecimalDigitsWithOneSignAndMinusOnlyBeforeZeros) {
-  EXPECT_EQ(parseRateLimitCount("1000"), 1000u);
-  EXPECT_EQ(parseRateLimitCount("+7"), 7u);
-  EXPECT_EQ(parseRateLimitCount("007"), 7u);
-  EXPECT_EQ(parseRateLimitCount("-0"), 0u);
-  EXPECT_EQ(parseRateLimitCount("-000"), 0u);
-  EXPECT_EQ(parseRateLimitCount("18446744073709551615"), UINT64_MAX);
+  for (const auto& [text, count] : std::vector<std::pair<const char*, std::uint64_t>>{
+           {"1000", 1000}, {"+7", 7}, {"007", 7}, {"-0", 0}, {"-000", 0}, {"18446744073709551615", UINT64_MAX}}) {
+    EXPECT_EQ(parseRateLimitCount(text), count) << text;
+  }
   for (const char* text : {"", "+", "-", "-1", "18446744073709551616", "99999999999999999999999", " 5", "5 ", "1.0",
                            "1e3", "0x10", "5a", "+-5", "١٢"}) {
     EXPECT_FALSE(parseRateLimitCount(text)) << '"' << text << '"';
@@ -28,13 +28,11 @@ TEST(RateLimitCount, AcceptsDecimalDigitsWithOneSignAndMinusOnlyBeforeZeros) {
 }
 
 TEST(RateLimitSeconds, AcceptsStrtodSyntaxOverTheWholeText) {
-  EXPECT_EQ(parseRateLimitSeconds("60"), 60.0);
-  EXPECT_EQ(parseRateLimitSeconds("1.5e3"), 1500.0);
-  EXPECT_EQ(parseRateLimitSeconds("+.5"), 0.5);
-  EXPECT_EQ(parseRateLimitSeconds("0x1p4"), 16.0);
-  EXPECT_EQ(parseRateLimitSeconds("-2"), -2.0);
-  EXPECT_TRUE(std::isinf(*parseRateLimitSeconds("INF")));
-  EXPECT_TRUE(std::isinf(*parseRateLimitSeconds("-infinity")));
+  const double inf = INFINITY;
+  for (const auto& [text, seconds] : std::vector<std::pair<const char*, double>>{
+           {"60", 60}, {"1.5e3", 1500}, {"+.5", 0.5}, {"0x1p4", 16}, {"-2", -2}, {"INF", inf}, {"-infinity", -inf}}) {
+    EXPECT_EQ(parseRateLimitSeconds(text), seconds) << text;
+  }
   EXPECT_TRUE(std::isnan(*parseRateLimitSeconds("nan")));
   for (const char* text : {"", " 60", "60 ", "6 0", "60\t", "\n60", "60s", "1,5", ".", "e5", "\xc2\xb5"}) {
     EXPECT_FALSE(parseRateLimitSeconds(text)) << '"' << text << '"';

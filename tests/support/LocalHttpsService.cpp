@@ -1,5 +1,7 @@
 #include "LocalHttpsService.hpp"
 
+#include "ScratchFiles.hpp"
+
 #include <loopback_tls/LoopbackCertificates.hpp>
 
 #include <httplib.h>
@@ -77,13 +79,6 @@ class ThreadPerConnection final : public httplib::TaskQueue {
 // httplib reports the peer's address as pseudo header fields; they were not sent.
 bool isPseudoHeader(const std::string& name) {
   return name == "REMOTE_ADDR" || name == "REMOTE_PORT" || name == "LOCAL_ADDR" || name == "LOCAL_PORT";
-}
-
-std::string makeTemporaryDirectory() {
-  const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/orbisgrove-https-XXXXXX";
-  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("LocalHttpsService: cannot make " + pattern);
-  return pattern;
 }
 
 // The HTTP/2 front (http2_front.py) in front of the service on `backend`.
@@ -392,7 +387,7 @@ LocalHttpsService::LocalHttpsService() : LocalHttpsService(LocalHttpsServiceOpti
 
 LocalHttpsService::LocalHttpsService(LocalHttpsServiceOptions options) : state_(std::make_shared<State>()) {
   State& state = *state_;
-  state.directory = makeTemporaryDirectory();
+  state.directory = freshDirectory("orbisgrove-https");
   try {
     state.certificates = tools::generateLoopbackCertificates(state.directory, options.certificateNames);
     const auto certificates = state.certificates;

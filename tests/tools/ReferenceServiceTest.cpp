@@ -14,6 +14,7 @@
 #include <nlohmann/json.hpp>
 #include <reference_service/ReferenceService.hpp>
 
+#include "../support/ScratchFiles.hpp"
 #include "ReportBodies.hpp"
 
 namespace orbisgrove::tools {
@@ -38,7 +39,6 @@ class ReferenceServiceTest : public ::testing::Test {
   void TearDown() override {
     client_.reset();
     service_.reset();
-    std::filesystem::remove_all(scratch_);
   }
 
   void start(ReferenceServiceOptions options = {}) {
@@ -65,10 +65,7 @@ class ReferenceServiceTest : public ::testing::Test {
   std::shared_ptr<std::atomic<long long>> now_ = std::make_shared<std::atomic<long long>>(kStartTime);
   std::unique_ptr<ReferenceService> service_;
   std::unique_ptr<httplib::SSLClient> client_;
-  std::filesystem::path scratch_ = [] {
-    char pattern[] = "/tmp/orbisgrove-refsvc-test-XXXXXX";
-    return std::filesystem::path(mkdtemp(pattern) ? pattern : throw std::runtime_error("mkdtemp failed"));
-  }();
+  orbisgrove::testing::ScratchDirectory scratch_{"orbisgrove-refsvc-test"};
 };
 
 TEST_F(ReferenceServiceTest, CategoriesFormATwoLevelTree) {
@@ -98,7 +95,7 @@ TEST_F(ReferenceServiceTest, CategoriesFormATwoLevelTree) {
 
 TEST_F(ReferenceServiceTest, SaveRepliesWithTheRecordAndKeepsTheReportAcrossRestarts) {
   ReferenceServiceOptions options;
-  options.storeFile = (scratch_ / "reports.jsonl").string();
+  options.storeFile = scratch_ / "reports.jsonl";
   start(options);
   const auto first = post(saveBody(ReportText().set(6, "Gate locked & chained"), std::string("m-1")));
   ASSERT_TRUE(first);

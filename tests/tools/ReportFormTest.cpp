@@ -15,6 +15,7 @@
 #include <reference_service/ReportForm.hpp>
 #include <reference_service/ReportStore.hpp>
 
+#include "../support/ScratchFiles.hpp"
 #include "ReportBodies.hpp"
 
 namespace orbisgrove::tools {
@@ -167,9 +168,8 @@ TEST(RateLimiterWindows, AreAlignedToTheEpochAndCountedPerClient) {
 }
 
 TEST(ReportStoreFile, ReadsBackAfterALostNewlineAndBadFilesStopTheStart) {
-  char pattern[] = "/tmp/orbisgrove-store-test-XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  const std::string file = std::string(pattern) + "/reports.jsonl";
+  const orbisgrove::testing::ScratchDirectory scratch("orbisgrove-store-test");
+  const std::string file = scratch / "reports.jsonl";
   StoredReport report;
   report.submitted = *checkForm(saveBody(ReportText().set(6, "first & more"), std::string("m-1"))).report;
   EXPECT_EQ(ReportStore(file).add(report).id, "1");
@@ -185,7 +185,6 @@ TEST(ReportStoreFile, ReadsBackAfterALostNewlineAndBadFilesStopTheStart) {
 
   std::ofstream(file) << "{\"id\":\"1\"}\n";
   EXPECT_THROW(ReportStore store(file), std::runtime_error);
-  std::filesystem::remove_all(pattern);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "ScratchDirectory.hpp"
+#include "../../support/ScratchFiles.hpp"
 #include "platform/files/PropertyList.hpp"
 
 #include <gtest/gtest.h>
@@ -16,7 +16,7 @@
 namespace orbisgrove::platform {
 namespace {
 
-using testsupport::ScratchDirectory;
+using orbisgrove::testing::ScratchDirectory;
 
 void putFile(const std::string& path, const std::string& contents) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << contents;

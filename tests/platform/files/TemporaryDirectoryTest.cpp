@@ -1,4 +1,4 @@
-#include "ScratchDirectory.hpp"
+#include "../../support/ScratchFiles.hpp"
 #include "platform/files/TemporaryDirectory.hpp"
 
 #include <orbisgrove/platform/Settings.hpp>
@@ -18,7 +18,7 @@
 namespace orbisgrove::platform {
 namespace {
 
-using testsupport::ScratchDirectory;
+using orbisgrove::testing::ScratchDirectory;
 
 // Points TMPDIR at a scratch directory and clears any host setting, putting
 // both back afterwards.

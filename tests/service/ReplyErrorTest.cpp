@@ -1,12 +1,19 @@
-// The error value a failed reply reaches the host as.
+// What a failed reply reaches the host as: the envelope decides success, the
+// reply and the transport error make the error value, and the error tells
+// what became of a submission (never sent, refused, or sent without a verdict).
 #include <gtest/gtest.h>
 
+#include <orbisgrove/feedback.h>
+#include <orbisgrove/platform/JSONCoding.hpp>
 #include <orbisgrove/platform/URLError.hpp>
 #include <orbisgrove/service/OrbisgroveFeedbackErrorDomain.hpp>
+#include <orbisgrove/service/OrbisgroveSubmissionFailure.hpp>
 
 #include "LocaleScope.hpp"
+#include "kit/capi/Handles.hpp"
 #include "platform/text/LocalizedText.hpp"
 #include "service/OrbisgroveReportCategoriesAPIManager.hpp"
+#include "service/ReplyRoutine.hpp"
 
 namespace orbisgrove {
 namespace {
@@ -14,12 +21,50 @@ namespace {
 using platform::Error;
 using platform::NSLocalizedFailureReasonErrorKey;
 using platform::NSLocalizedRecoverySuggestionErrorKey;
-using platform::NSUnderlyingErrorKey;
 
 const platform::URL kURL = *platform::URL::fromString("https://127.0.0.1/explore-api/v1.2/");
 
 std::shared_ptr<const platform::URLResponse> http(std::int64_t status, platform::HTTPHeaderFields fields = {}) {
   return std::make_shared<const platform::HTTPURLResponse>(kURL, status, std::move(fields));
+}
+
+std::shared_ptr<const platform::Error> failureOf(const ReplyVerdict& verdict) {
+  const auto* error = std::get_if<std::shared_ptr<const platform::Error>>(&verdict);
+  return error ? *error : nullptr;
+}
+
+TEST(JudgeReply, SuccessIsExactlyTheText201WhateverTheStatus) {
+  const std::string body = R"({"response":"201","data":[]})";
+  for (const std::int64_t status : {200, 201, 404, 500}) {
+    const auto verdict = judgeReply(body, http(status), nullptr);
+    ASSERT_TRUE(std::holds_alternative<std::string>(verdict)) << status;
+    EXPECT_EQ(std::get<std::string>(verdict), body);
+  }
+  // Without a message of the first detail, the default one.
+  for (const char* other : {R"({"response":"200"})", R"({"response":" 201"})", R"({"response":"2010"})", R"({})",
+                            R"({"data":[]})", R"({"data":[{"error":[]}]})"}) {
+    const auto error = failureOf(judgeReply(other, http(200), nullptr));
+    ASSERT_TRUE(error) << other;
+    EXPECT_EQ(error->domain(), OrbisgroveFeedbackErrorDomain);
+    EXPECT_EQ(error->localizedFailureReason(), kDefaultServiceMessage) << other;
+  }
+}
+
+TEST(JudgeReply, MessagesComeFromTheFirstDetailOnly) {
+  const auto error = failureOf(
+      judgeReply(R"({"response":"400","data":[{"error":["Bad latitude.","Bad key."]},{"error":["never read"]}]})",
+                 http(400), nullptr));
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->localizedFailureReason(), "Bad latitude., Bad key.");
+}
+
+TEST(JudgeReply, BodiesThatAreNotTheEnvelopesGiveTheCodersError) {
+  for (const char* body :
+       {"", "<html>Bad gateway</html>", R"({"response":201})", R"({"response":"500","data":7})", "[]"}) {
+    const auto error = failureOf(judgeReply(std::string(body), http(502), nullptr));
+    ASSERT_TRUE(error) << body;
+    EXPECT_EQ(error->domain(), platform::JSONCodingErrorDomain) << body;
+  }
 }
 
 std::shared_ptr<const Error> build(const platform::UserInfo& fields,
@@ -132,6 +177,47 @@ TEST(DescriptiveErrorLocale, GermanGroupsThousandsWithAPoint) {
   ASSERT_TRUE(reason);
   EXPECT_NE(reason->find("More than 1.000 requests"), std::string::npos) << *reason;
   EXPECT_NE(reason->find("1 Stunde"), std::string::npos) << *reason;
+}
+
+using Failure = OrbisgroveSubmissionFailure;
+
+std::shared_ptr<const Error> transport(platform::URLErrorCode code, std::optional<bool> reached = std::nullopt) {
+  return Error::make(std::string(platform::URLErrorDomain), static_cast<std::int64_t>(code), {},
+                     {.requestMayHaveReachedServer = reached, .httpStatusCode = std::nullopt});
+}
+
+TEST_F(DescriptiveErrorTest, SubmissionFailureClassifiesWhatTheKitAndHostsDeliverInCAndCxx) {
+  using enum platform::URLErrorCode;
+  const struct {
+    const char* name;
+    std::shared_ptr<const Error> error;
+    Failure expected;
+  } cases[] = {
+      {"refused connection", transport(cannotConnectToHost, false), Failure::neverSent},
+      {"timed out before sending", transport(timedOut, false), Failure::neverSent},
+      {"connection lost after sending", transport(networkConnectionLost, true), Failure::noVerdict},
+      {"cancelled after sending", transport(cancelled, true), Failure::noVerdict},
+      {"host-built, host not found", transport(cannotFindHost), Failure::neverSent},
+      {"host-built, timed out", transport(timedOut), Failure::noVerdict},
+      {"wrapped by the reply routine", build({}, nullptr, transport(cannotConnectToHost, false)), Failure::neverSent},
+      {"429 envelope", build(kMessage, http(429)), Failure::rateLimited},
+      {"429 head, body cut short", build({}, http(429), transport(networkConnectionLost, true)), Failure::rateLimited},
+      {"503 envelope", build(kMessage, http(503)), Failure::serviceUnavailable},
+      {"400 envelope", build(kMessage, http(400)), Failure::refusedByService},
+      {"200 envelope without 201", build(kMessage, http(200)), Failure::refusedByService},
+      {"not the service's JSON", Error::make(std::string(platform::JSONCodingErrorDomain), 1), Failure::noVerdict},
+      {"kit domain without a reply", Error::make(std::string(OrbisgroveFeedbackErrorDomain), -1), Failure::noVerdict},
+  };
+  // The C constants, by the C++ value they stand for.
+  const orbisgrove_submission_failure inC[] = {
+      ORBISGROVE_SUBMISSION_NEVER_SENT, ORBISGROVE_SUBMISSION_RATE_LIMITED, ORBISGROVE_SUBMISSION_SERVICE_UNAVAILABLE,
+      ORBISGROVE_SUBMISSION_REFUSED_BY_SERVICE, ORBISGROVE_SUBMISSION_NO_VERDICT};
+  for (const auto& c : cases) {
+    EXPECT_EQ(classifySubmissionFailure(*c.error), c.expected) << c.name;
+    auto* wrapped = new orbisgrove_error(c.error);
+    EXPECT_EQ(orbisgrove_error_submission_failure(wrapped), inC[static_cast<int>(c.expected)]) << c.name;
+    orbisgrove_error_release(wrapped);
+  }
 }
 
 }  // namespace

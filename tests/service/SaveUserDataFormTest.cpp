@@ -15,6 +15,7 @@ std::shared_ptr<OrbisgroveReportCategories> category(std::string_view json) {
   return platform::JSONDecoder().decode<std::shared_ptr<OrbisgroveReportCategories>>(json);
 }
 
+// Between the fixed pieces: coordinate, description, application id; the categories.
 TEST(SaveUserDataForm, WritesTheFifteenFieldsRawFillingGapsWith401AndDashes) {
   struct Case {
     platform::Coordinate coordinate;
@@ -28,40 +29,25 @@ TEST(SaveUserDataForm, WritesTheFifteenFieldsRawFillingGapsWith401AndDashes) {
   const char* p = R"({"reportId":"1","reportName":"P"})";
   const char* c = R"({"reportId":"2","reportName":"C"})";
   const std::string raw = " Tree & branch = blocked * road \xC3\xBC\t";
+  const auto val = [](const std::string& where, const std::string& categories, const std::string& bundle) {
+    return "Point on Map*401*401*" + where + "*401*" + bundle + "*native*11*1*1*" + categories + "*" + bundle;
+  };
   const std::vector<Case> cases = {
-      {{28.5, 77.25}, p, c, "x", std::nullopt, "A", "Point on Map*401*401*28.5*77.25*x*401*A*native*11*1*1*P-1*C-2*A"},
+      {{28.5, 77.25}, p, c, "x", std::nullopt, "A", val("28.5*77.25*x", "P-1*C-2", "A")},
       // No bundle identifier and no description: "401"; a category without name and id: "-".
-      {{28, -0.00001},
-       "{}",
-       c,
-       "",
-       std::nullopt,
-       std::nullopt,
-       "Point on Map*401*401*28.0*-1e-05*401*401*401*native*11*1*1*-*C-2*401"},
+      {{28, -0.00001}, "{}", c, "", std::nullopt, std::nullopt, val("28.0*-1e-05*401", "-*C-2", "401")},
       {{0.0001, -122.4194},
        R"({"reportName":"only name"})",
        R"({"reportId":"only id"})",
        "d",
        std::nullopt,
        "B",
-       "Point on Map*401*401*0.0001*-122.4194*d*401*B*native*11*1*1*only name-*-only id*B"},
+       val("0.0001*-122.4194*d", "only name-*-only id", "B")},
       // The module id piece comes whenever there is one, even an empty one.
-      {{1, 2}, p, c, "t", "", "A", "Point on Map*401*401*1.0*2.0*t*401*A*native*11*1*1*P-1*C-2*A&module_id="},
-      {{-33, 0.00001},
-       p,
-       c,
-       "t",
-       "nav-7",
-       "A",
-       "Point on Map*401*401*-33.0*1e-05*t*401*A*native*11*1*1*P-1*C-2*A&module_id=nav-7"},
+      {{1, 2}, p, c, "t", "", "A", val("1.0*2.0*t", "P-1*C-2", "A") + "&module_id="},
+      {{-33, 0.00001}, p, c, "t", "nav-7", "A", val("-33.0*1e-05*t", "P-1*C-2", "A") + "&module_id=nav-7"},
       // Nothing is escaped or trimmed.
-      {{1, 2},
-       p,
-       c,
-       raw,
-       std::nullopt,
-       "A&B=C",
-       "Point on Map*401*401*1.0*2.0*" + raw + "*401*A&B=C*native*11*1*1*P-1*C-2*A&B=C"},
+      {{1, 2}, p, c, raw, std::nullopt, "A&B=C", val("1.0*2.0*" + raw, "P-1*C-2", "A&B=C")},
   };
   for (const Case& test : cases) {
     const OrbisgroveSaveUserDataOptions options(test.coordinate, category(test.parent), category(test.child),

@@ -197,25 +197,19 @@ static void testOptionsHoldTheCategoriesGivenToThem(void) {
 
 /* ------------------------------------------------------------ requests */
 
+/* Whether a console line (on any thread) held the wanted text, and its length was right. */
 typedef struct Console {
-  pthread_mutex_t mutex;
-  char lines[4096];
+  const char* wanted;
+  int seen;
 } Console;
 
 static void collectConsole(void* context, const char* line, size_t length) {
   Console* console = context;
-  size_t used;
-  pthread_mutex_lock(&console->mutex);
-  used = strlen(console->lines);
-  if (used + length + 2 < sizeof console->lines) {
-    memcpy(console->lines + used, line, length);
-    strcpy(console->lines + used + length, "\n");
-  }
-  pthread_mutex_unlock(&console->mutex);
+  if (strstr(line, console->wanted) != NULL && strlen(line) == length) console->seen = 1;
 }
 
 static void testCategoriesComeFromTheServiceThenFromTheDevice(harness_service* service, const char* cacheDirectory) {
-  Console console = {PTHREAD_MUTEX_INITIALIZER, ""};
+  Console console = {cacheDirectory, 0};
   Answer first = {0};
   Answer second = {0};
   orbisgrove_category* kept;
@@ -246,7 +240,7 @@ static void testCategoriesComeFromTheServiceThenFromTheDevice(harness_service* s
   releaseAnswer(&second);
 
   REQUIRE(orbisgrove_set_console_sink(NULL, NULL) == ORBISGROVE_OK);
-  CHECK(strstr(console.lines, cacheDirectory) != NULL); /* the cache path is logged */
+  CHECK(console.seen); /* the cache path is logged */
 }
 
 static void* askFromAnotherThread(void* result) {
@@ -333,12 +327,55 @@ static void testSubmissionsSucceedFailAndCancel(harness_service* service) {
   orbisgrove_options_release(options);
 }
 
+/* -------------------------------------------------------------- outbox */
+
+static void countDelivered(void* context, orbisgrove_outbox_entry* entry) {
+  if (orbisgrove_outbox_entry_state(entry) == ORBISGROVE_OUTBOX_DELIVERED) ++*(int*)context;
+}
+
+static int deliveredOnce(void* context) { return *(int*)context == 1; }
+
+/* Stored, delivered, listed and discarded; an unknown id and a delivered
+ * entry's resend are refused. */
+static void testOutboxStoresDeliversAndLists(const char* dataDirectory) {
+  orbisgrove_options* options = reportOptions(NULL);
+  orbisgrove_outbox_entry* entry = NULL;
+  orbisgrove_outbox_entry_list* list = NULL;
+  const orbisgrove_outbox_entry* listed;
+  orbisgrove_error* error = NULL;
+  char id[64] = "";
+  int delivered = 0;
+
+  REQUIRE(orbisgrove_set_data_directory(dataDirectory) == ORBISGROVE_OK);
+  REQUIRE(orbisgrove_outbox_set_change_callback(countDelivered, &delivered) == ORBISGROVE_OK);
+  REQUIRE(orbisgrove_outbox_enqueue(options, &entry, NULL) == ORBISGROVE_OK && entry != NULL);
+  snprintf(id, sizeof id, "%s", orbisgrove_outbox_entry_id(entry));
+  orbisgrove_outbox_entry_release(entry);
+  orbisgrove_options_release(options);
+
+  REQUIRE(orbisgrove_main_queue_run_until(deliveredOnce, &delivered, 10000));
+  REQUIRE(orbisgrove_outbox_entries(&list, NULL) == ORBISGROVE_OK && orbisgrove_outbox_entry_list_count(list) == 1);
+  listed = orbisgrove_outbox_entry_list_at(list, 0);
+  CHECK(textIs(orbisgrove_outbox_entry_id(listed), id) && orbisgrove_outbox_entry_attempts(listed) == 1);
+  CHECK(orbisgrove_outbox_entry_record(listed) != NULL && orbisgrove_outbox_entry_last_error(listed) == NULL);
+  orbisgrove_outbox_entry_list_release(list);
+
+  CHECK(orbisgrove_outbox_resend(id, &error) == ORBISGROVE_ERROR_FAILED && error != NULL); /* a delivered one stays */
+  orbisgrove_error_release(error);
+  CHECK(orbisgrove_outbox_discard("no such id", NULL) == ORBISGROVE_ERROR_FAILED);
+  CHECK(orbisgrove_outbox_discard(id, NULL) == ORBISGROVE_OK);
+  CHECK(orbisgrove_outbox_set_change_callback(NULL, NULL) == ORBISGROVE_OK);
+}
+
 /* ----------------------------------------------------------------- main */
 
 int main(void) {
   const char* tmp = getenv("TMPDIR");
   char cacheDirectory[512];
-  char cacheFile[600];
+  char file[600];
+  const char* files[] = {"orbisgroveReportCategories.plist", "outbox.sqlite", "outbox.sqlite-wal", "outbox.sqlite-shm",
+                         "outbox.sqlite.lock"};
+  size_t i;
   harness_service* service;
   orbisgrove_save_client* client = (orbisgrove_save_client*)&failedChecks; /* must be reset */
   Answer unused = {0};
@@ -366,10 +403,14 @@ int main(void) {
 
   testCategoriesComeFromTheServiceThenFromTheDevice(service, cacheDirectory);
   testSubmissionsSucceedFailAndCancel(service);
+  harness_service_reply_by_default(service, 200, "{\"response\":\"201\",\"data\":{\"id\":\"7\",\"dataCount\":1}}");
+  testOutboxStoresDeliversAndLists(cacheDirectory);
 
   harness_service_stop(service);
-  snprintf(cacheFile, sizeof cacheFile, "%s/orbisgroveReportCategories.plist", cacheDirectory);
-  unlink(cacheFile);
+  for (i = 0; i < sizeof files / sizeof files[0]; ++i) {
+    snprintf(file, sizeof file, "%s/%s", cacheDirectory, files[i]);
+    unlink(file);
+  }
   rmdir(cacheDirectory);
 
   if (failedChecks > 0) {

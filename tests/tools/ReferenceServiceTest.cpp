@@ -36,11 +36,6 @@ Json envelope(const char* status, const char* message) {
 
 class ReferenceServiceTest : public ::testing::Test {
  protected:
-  void TearDown() override {
-    client_.reset();
-    service_.reset();
-  }
-
   void start(ReferenceServiceOptions options = {}) {
     options.clock = [now = now_] { return std::chrono::system_clock::time_point(std::chrono::seconds(now->load())); };
     service_ = std::make_unique<ReferenceService>(std::move(options));
@@ -62,10 +57,11 @@ class ReferenceServiceTest : public ::testing::Test {
 
   static Json json(const httplib::Result& result) { return result ? Json::parse(result->body) : Json(); }
 
+  // Destroyed in reverse: the client before the service.
+  orbisgrove::testing::ScratchDirectory scratch_{"orbisgrove-refsvc-test"};
   std::shared_ptr<std::atomic<long long>> now_ = std::make_shared<std::atomic<long long>>(kStartTime);
   std::unique_ptr<ReferenceService> service_;
   std::unique_ptr<httplib::SSLClient> client_;
-  orbisgrove::testing::ScratchDirectory scratch_{"orbisgrove-refsvc-test"};
 };
 
 TEST_F(ReferenceServiceTest, CategoriesFormATwoLevelTree) {

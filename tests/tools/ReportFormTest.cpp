@@ -1,19 +1,23 @@
 // The pieces of the reference service below the transport: reading form
-// bodies, the rate-limit windows and the store file.
+// bodies, the rate-limit windows, the store file and the serve command's
+// arguments. A real run, its announcement and its end on SIGTERM are
+// exercised by every test that runs a host against `orbisgrove-feedback serve`
+// (examples/ and the consumers).
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <chrono>
-#include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <tuple>
+#include <vector>
 
 #include <reference_service/RateLimiter.hpp>
 #include <reference_service/ReportForm.hpp>
 #include <reference_service/ReportStore.hpp>
+#include <reference_service/ServeCommand.hpp>
 
 #include "../support/ScratchFiles.hpp"
 #include "ReportBodies.hpp"
@@ -22,6 +26,7 @@ namespace orbisgrove::tools {
 namespace {
 
 using ::testing::ElementsAre;
+using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using testing::ReportText;
 using testing::saveBody;
@@ -185,6 +190,32 @@ TEST(ReportStoreFile, ReadsBackAfterALostNewlineAndBadFilesStopTheStart) {
 
   std::ofstream(file) << "{\"id\":\"1\"}\n";
   EXPECT_THROW(ReportStore store(file), std::runtime_error);
+}
+
+// Usage errors exit with 2 and show the usage; a service that cannot start
+// exits with 1 and says why.
+TEST(ServeCommandArguments, FailuresExitWithTheirStatusAndSayWhy) {
+  const std::vector<std::tuple<std::vector<std::string>, int, std::string>> cases = {
+      {{"--colour", "red"}, 2, "unknown argument \"--colour\""},
+      {{"--port"}, 2, "--port needs a value"},
+      {{"--port", "65536"}, 2, "--port needs a whole number from 0 to 65535, not \"65536\""},
+      {{"--rate-interval", "1.5"}, 2, "--rate-interval needs a whole number from 1"},
+      {{"--bind", ""}, 2, "--bind needs an address"},
+      {{"--store", "/nonexistent-directory/reports.jsonl"}, 1, "/nonexistent-directory/reports.jsonl"},
+      {{"--bind", "203.0.113.7"}, 1, "cannot listen on 203.0.113.7"},  // not an address of this machine
+  };
+  for (const auto& [arguments, status, message] : cases) {
+    std::ostringstream out;
+    std::ostringstream err;
+    EXPECT_EQ(runServeCommand(arguments, out, err), status) << message;
+    EXPECT_THAT(err.str(), HasSubstr(message));
+    EXPECT_EQ(err.str().find("usage: orbisgrove-feedback serve") != std::string::npos, status == 2) << err.str();
+    EXPECT_THAT(out.str(), IsEmpty());
+  }
+  std::ostringstream help;
+  std::ostringstream none;
+  EXPECT_EQ(runServeCommand({"--help"}, help, none), 0);
+  EXPECT_THAT(help.str(), HasSubstr("[--rate-interval SECONDS]"));
 }
 
 }  // namespace

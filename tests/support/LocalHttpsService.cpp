@@ -259,6 +259,12 @@ struct LocalHttpsService::State {
     if (request.ssl != nullptr) ::shutdown(SSL_get_fd(request.ssl), SHUT_RDWR);
   }
 
+  template <typename Body>
+  auto locked(Body&& body) const {
+    const std::lock_guard lock(mutex);
+    return body();
+  }
+
   // Waits until `until` holds or the service stops; true when `until` held.
   template <typename Predicate>
   bool waitUnlessStopping(std::unique_lock<std::mutex>& lock, Predicate until) {
@@ -449,40 +455,29 @@ std::string LocalHttpsService::url(std::string_view path) const {
 const std::string& LocalHttpsService::caFile() const { return state_->certificates.caCertificateFile; }
 
 void LocalHttpsService::setDefaultReply(Reply reply) {
-  const std::lock_guard lock(state_->mutex);
-  state_->defaultReply = std::move(reply);
+  state_->locked([&] { state_->defaultReply = std::move(reply); });
 }
-
 void LocalHttpsService::enqueue(Reply reply) {
-  const std::lock_guard lock(state_->mutex);
-  state_->queue.push_back(std::move(reply));
+  state_->locked([&] { state_->queue.push_back(std::move(reply)); });
 }
-
 void LocalHttpsService::setHandler(Handler handler) {
-  const std::lock_guard lock(state_->mutex);
-  state_->handler = std::move(handler);
+  state_->locked([&] { state_->handler = std::move(handler); });
 }
-
 std::vector<RecordedRequest> LocalHttpsService::requests() const {
-  const std::lock_guard lock(state_->mutex);
-  return state_->requests;
+  return state_->locked([&] { return state_->requests; });
 }
-
 std::size_t LocalHttpsService::requestCount() const {
-  const std::lock_guard lock(state_->mutex);
-  return state_->requests.size();
+  return state_->locked([&] { return state_->requests.size(); });
 }
-
 std::size_t LocalHttpsService::connectionCount() const {
-  const std::lock_guard lock(state_->mutex);
-  std::set<std::uint64_t> connections;
-  for (const auto& request : state_->requests) connections.insert(request.connection);
-  return connections.size();
+  return state_->locked([&] {
+    std::set<std::uint64_t> connections;
+    for (const auto& request : state_->requests) connections.insert(request.connection);
+    return connections.size();
+  });
 }
-
 std::size_t LocalHttpsService::handshakeCount() const {
-  const std::lock_guard lock(state_->mutex);
-  return static_cast<std::size_t>(state_->lastConnection);
+  return state_->locked([&] { return static_cast<std::size_t>(state_->lastConnection); });
 }
 
 bool LocalHttpsService::waitForRequests(std::size_t count, std::chrono::milliseconds timeout) const {
@@ -496,10 +491,7 @@ bool LocalHttpsService::waitForStalled(std::size_t count, std::chrono::milliseco
 }
 
 void LocalHttpsService::releaseStalled() {
-  {
-    const std::lock_guard lock(state_->mutex);
-    ++state_->releases;
-  }
+  state_->locked([&] { ++state_->releases; });
   state_->changed.notify_all();
 }
 

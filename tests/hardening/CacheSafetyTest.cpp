@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "../service/KitServiceFixture.hpp"
+#include "../support/BinaryPropertyList.hpp"
 
 namespace orbisgrove {
 namespace {
@@ -27,42 +28,19 @@ std::vector<std::string> namesIn(const fs::path& directory) {
 }
 
 // A binary property list whose dictionary holds the list under
-// "reportCategories" and under `secondKey`, as no writer of ours makes it but
-// a damaged or hostile file may be.
+// "reportCategories" and under `secondKey`.
 std::string cacheBytesWithTwoLists(std::string_view first, std::string_view secondKey, std::string_view second,
                                    double timestamp) {
-  std::string bytes = "bplist00";
-  std::vector<std::size_t> offsets;
-  const auto object = [&](std::string_view marker, std::string_view payload) {
-    offsets.push_back(bytes.size());
-    bytes += marker;
-    bytes += payload;
-  };
-  const auto counted = [](unsigned kind, std::size_t length) {
-    if (length < 15) return std::string(1, static_cast<char>(kind << 4 | length));
-    return std::string{static_cast<char>(kind << 4 | 0x0F), '\x10', static_cast<char>(length)};
-  };
-  // The dictionary's keys are objects 1, 2, 3 (or 1, 1, 3); its values 4, 5, 6.
-  const char secondKeyObject = secondKey == kReportCategoriesKey ? '\1' : '\2';
-  object(std::string{'\xD3', 1, secondKeyObject, 3, 4, 5, 6}, "");
-  object(counted(0x5, kReportCategoriesKey.size()), kReportCategoriesKey);
-  object(counted(0x5, secondKey.size()), secondKey);
-  object(counted(0x5, kTimestampKey.size()), kTimestampKey);
-  object(counted(0x4, first.size()), first);
-  object(counted(0x4, second.size()), second);
-  std::string real(8, '\0');
+  std::string real = "\x23";
   std::uint64_t bits = 0;
   std::memcpy(&bits, &timestamp, sizeof bits);
-  for (int i = 0; i < 8; ++i) real[static_cast<std::size_t>(i)] = static_cast<char>(bits >> (56 - 8 * i));
-  object("\x23", real);
-  const std::size_t table = bytes.size();
-  for (const std::size_t offset : offsets) bytes += static_cast<char>(offset);
-  std::string trailer(32, '\0');
-  trailer[6] = 1;  // offset size
-  trailer[7] = 1;  // reference size
-  trailer[15] = static_cast<char>(offsets.size());
-  trailer[31] = static_cast<char>(table);
-  return bytes + trailer;
+  for (int shift = 56; shift >= 0; shift -= 8) real += static_cast<char>(bits >> shift);
+  // The dictionary's keys are objects 1, 2, 3 (or 1, 1, 3); its values 4, 5, 6.
+  const char secondKeyObject = secondKey == kReportCategoriesKey ? '\1' : '\2';
+  return testing::binaryPropertyList({std::string{'\xD3', 1, secondKeyObject, 3, 4, 5, 6},
+                                      testing::counted(0x5, kReportCategoriesKey), testing::counted(0x5, secondKey),
+                                      testing::counted(0x5, kTimestampKey), testing::counted(0x4, first),
+                                      testing::counted(0x4, second), real});
 }
 
 class CacheSafetyTest : public testing::KitServiceFixture {

@@ -8,7 +8,6 @@
 #include <openssl/ssl.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cctype>
 #include <condition_variable>
 #include <cstdlib>

@@ -9,7 +9,6 @@
 #include <memory>
 #include <set>
 #include <string>
-#include <vector>
 
 #include <nlohmann/json.hpp>
 #include <reference_service/ReferenceService.hpp>

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "../../support/BinaryPropertyList.hpp"
 #include "../../support/ScratchFiles.hpp"
 
 namespace orbisgrove::platform {
@@ -167,26 +168,14 @@ std::string nestedArrays(std::size_t depth, std::string_view before = {}, std::s
 // a few dozen bytes that expand to fanOut^levels objects. With `cycle`, the
 // last level refers back to the one before.
 std::string sharedObjectBomb(unsigned levels, unsigned fanOut, bool cycle = false) {
-  std::string bytes = "bplist00";
-  std::vector<std::size_t> offsets{bytes.size()};
-  bytes += "\xD1\x01\x02";  // root: a dictionary with one entry, key object 1, value object 2
-  offsets.push_back(bytes.size());
-  bytes += "\x51k";
+  // The root: a dictionary with one entry, key object 1, value object 2.
+  std::vector<std::string> objects{"\xD1\x01\x02", "\x51k"};
   for (unsigned level = 0; level < levels; ++level) {
-    offsets.push_back(bytes.size());
-    bytes += "\xAF\x10";
-    bytes += static_cast<char>(fanOut);
-    for (unsigned i = 0; i < fanOut; ++i) bytes += static_cast<char>(cycle ? 2 + level : 3 + level);
+    objects.push_back(std::string{'\xAF', '\x10', static_cast<char>(fanOut)} +
+                      std::string(fanOut, static_cast<char>(cycle ? 2 + level : 3 + level)));
   }
-  offsets.push_back(bytes.size());
-  bytes += '\x09';
-  const std::size_t table = bytes.size();
-  for (const std::size_t offset : offsets) bytes += {static_cast<char>(offset >> 8), static_cast<char>(offset & 0xFF)};
-  bytes += std::string(6, '\0') + "\x02\x01";  // offset size, reference size
-  for (const std::uint64_t value : {std::uint64_t{offsets.size()}, std::uint64_t{0}, std::uint64_t{table}}) {
-    for (int shift = 56; shift >= 0; shift -= 8) bytes += static_cast<char>((value >> shift) & 0xFF);
-  }
-  return bytes;
+  objects.emplace_back("\x09");
+  return orbisgrove::testing::binaryPropertyList(objects);
 }
 
 // The hostile ones crashed or exhausted memory inside libplist before the
@@ -228,10 +217,6 @@ TEST(PropertyListTest, RefusesWhatIsNotASafeDictionaryAndReadsHostMarkup) {
 
 using orbisgrove::testing::ScratchDirectory;
 
-void putFile(const std::string& path, const std::string& contents) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << contents;
-}
-
 PropertyListDictionary cacheLike(double timestamp, std::size_t payloadSize) {
   PropertyListDictionary dictionary;
   dictionary.setData("reportCategories", std::string(payloadSize, 'x'));
@@ -244,7 +229,7 @@ TEST(PropertyListFileTest, WritesAPrivateXmlFileThatReadsBackAndClearsWhatCutSho
   const std::string path = scratch / "cache.plist";
   // An hour-old new file of a killed writer goes; a running writer's file and the host's own stay.
   for (const char* name : {".cache.plist.Ab3xYz", ".cache.plist.Running", ".cache.plist.hosts-own"}) {
-    putFile(scratch / name, "partial");
+    std::ofstream(scratch / name) << "partial";
   }
   const timespec hourAgo[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
   for (const char* name : {".cache.plist.Ab3xYz", ".cache.plist.hosts-own"}) {
@@ -273,20 +258,13 @@ TEST(PropertyListFileTest, ReadsNothingFromWhatIsNotOurOwnRegularFile) {
   const std::string target = scratch / "target.plist";
   ASSERT_TRUE(writePropertyListDictionaryAtomically(cacheLike(1, 1), target));
   EXPECT_TRUE(readPropertyListDictionary(target));
-  EXPECT_FALSE(readPropertyListDictionary(scratch / "missing.plist"));
+  ASSERT_EQ(::symlink(target.c_str(), (scratch / "link").c_str()), 0);
+  ASSERT_EQ(::symlink((scratch / "nowhere").c_str(), (scratch / "dangling").c_str()), 0);
+  ASSERT_EQ(::mkfifo((scratch / "fifo").c_str(), 0600), 0);  // would block a plain open for good
+  for (const char* name : {"missing", "link", "dangling", "fifo"}) {
+    EXPECT_FALSE(readPropertyListDictionary(scratch / name)) << name;
+  }
   EXPECT_FALSE(readPropertyListDictionary(scratch.path()));
-
-  const std::string link = scratch / "link.plist";
-  ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);
-  EXPECT_FALSE(readPropertyListDictionary(link));
-  const std::string dangling = scratch / "dangling.plist";
-  ASSERT_EQ(::symlink((scratch / "nowhere").c_str(), dangling.c_str()), 0);
-  EXPECT_FALSE(readPropertyListDictionary(dangling));
-  // A FIFO would block a plain open for good.
-  const std::string fifo = scratch / "fifo.plist";
-  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  EXPECT_FALSE(readPropertyListDictionary(fifo));
-
   if (::geteuid() == 0) {  // only root can give a file away
     ASSERT_EQ(::chown(target.c_str(), 65534, 65534), 0);
     EXPECT_FALSE(readPropertyListDictionary(target));

@@ -5,8 +5,7 @@
 // the cache through what it does not own (a link planted at its path, its
 // directory swapped for a link), never leaves a damaged file (one that names
 // the list twice, a disk that fills up part way through a write), and the host
-// still gets its answer. (Directories that are not ours alone:
-// tests/platform/files/TemporaryDirectoryTest.cpp.)
+// still gets its answer. (Directories not ours alone: TemporaryDirectoryTest.)
 #include <sys/resource.h>
 
 #include <orbisgrove/service/OrbisgroveSubmissionFailure.hpp>
@@ -15,7 +14,6 @@
 #include <cstring>
 
 #include "../service/KitServiceFixture.hpp"
-#include "../support/BinaryPropertyList.hpp"
 #include "FaultyListener.hpp"
 #include "platform/http/URLSession.hpp"
 #include "service/ServiceEndpoint.hpp"

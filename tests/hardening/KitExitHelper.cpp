@@ -1,4 +1,4 @@
-// Helper process of ExitWithRequestsInFlightTest: starts category requests
+// Helper process of the ExitWithRequestsInFlight test: starts category requests
 // (through the facade) and submissions (through the save client), tells the
 // parent, and on the parent's word leaves while they are in flight.
 //

@@ -47,30 +47,22 @@ TEST(JudgeReply, SuccessIsExactlyTheText201WhateverTheStatus) {
     ASSERT_TRUE(std::holds_alternative<std::string>(verdict)) << status;
     EXPECT_EQ(std::get<std::string>(verdict), body);
   }
-  // Without a message of the first detail, the default one.
-  for (const char* other : {R"({"response":"200"})", R"({"response":" 201"})", R"({"response":"2010"})", R"({})",
-                            R"({"data":[]})", R"({"data":[{"error":[]}]})"}) {
+  // The messages of the first detail only; without any, the default one.
+  const std::string bad = R"({"response":"400","data":[{"error":["Bad latitude.","Bad key."]},{"error":["never"]}]})";
+  for (const std::string& other : {bad, std::string(R"({"response":"200"})"), std::string(R"({"response":" 201"})"),
+                                   std::string(R"({"response":"2010"})"), std::string(R"({})"),
+                                   std::string(R"({"data":[]})"), std::string(R"({"data":[{"error":[]}]})")}) {
     const auto error = failureOf(judgeReply(other, http(200), nullptr));
     ASSERT_TRUE(error) << other;
     EXPECT_EQ(error->domain(), OrbisgroveFeedbackErrorDomain);
-    EXPECT_EQ(error->localizedFailureReason(), kDefaultServiceMessage) << other;
+    EXPECT_EQ(error->localizedFailureReason(), other == bad ? "Bad latitude., Bad key." : kDefaultServiceMessage);
   }
-}
-
-TEST(JudgeReply, MessagesComeFromTheFirstDetailOnly) {
-  const auto error = failureOf(
-      judgeReply(R"({"response":"400","data":[{"error":["Bad latitude.","Bad key."]},{"error":["never read"]}]})",
-                 http(400), nullptr));
-  ASSERT_TRUE(error);
-  EXPECT_EQ(error->localizedFailureReason(), "Bad latitude., Bad key.");
-}
-
-TEST(JudgeReply, BodiesThatAreNotTheEnvelopesGiveTheCodersError) {
-  for (const char* body :
+  // Bodies that are not the envelopes give the coder's error.
+  for (const char* other :
        {"", "<html>Bad gateway</html>", R"({"response":201})", R"({"response":"500","data":7})", "[]"}) {
-    const auto error = failureOf(judgeReply(std::string(body), http(502), nullptr));
-    ASSERT_TRUE(error) << body;
-    EXPECT_EQ(error->domain(), platform::JSONCodingErrorDomain) << body;
+    const auto error = failureOf(judgeReply(std::string(other), http(502), nullptr));
+    ASSERT_TRUE(error) << other;
+    EXPECT_EQ(error->domain(), platform::JSONCodingErrorDomain) << other;
   }
 }
 

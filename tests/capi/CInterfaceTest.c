@@ -18,32 +18,24 @@
 static int checks = 0;
 static int failedChecks = 0;
 
-static void check(int passed, const char* condition, int line) {
+/* Nothing after a failed requirement (fatal) would mean anything. */
+static void check(int passed, const char* condition, int line, int fatal) {
   ++checks;
   if (!passed) {
-    fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, line, condition);
+    fprintf(stderr, "%s:%d: %s failed: %s\n", __FILE__, line, fatal ? "requirement" : "check", condition);
     ++failedChecks;
+    if (fatal) exit(1);
   }
 }
 
-/* Nothing after a failed requirement would mean anything. */
-static void require(int passed, const char* condition, int line) {
-  if (!passed) {
-    fprintf(stderr, "%s:%d: requirement failed: %s\n", __FILE__, line, condition);
-    exit(1);
-  }
-}
-
-#define CHECK(condition) check((condition) != 0, #condition, __LINE__)
-#define REQUIRE(condition) require((condition) != 0, #condition, __LINE__)
+#define CHECK(condition) check((condition) != 0, #condition, __LINE__, 0)
+#define REQUIRE(condition) check((condition) != 0, #condition, __LINE__, 1)
 
 static int textIs(const char* actual, const char* expected) { return actual != NULL && strcmp(actual, expected) == 0; }
 
 static int errorIs(const orbisgrove_error* error, const char* domain, int64_t code) {
   return error != NULL && textIs(orbisgrove_error_domain(error), domain) && orbisgrove_error_code(error) == code;
 }
-
-static const struct timespec kPause = {0, 10 * 1000 * 1000};
 
 /* What a completion handed over, each handle retained. */
 typedef struct Answer {
@@ -83,11 +75,12 @@ static int waitForAnswer(Answer* answer) { return orbisgrove_main_queue_run_unti
 
 /* The other way to wait: drain what is pending, now and then. */
 static int drainUntilAnswered(Answer* answer) {
+  const struct timespec pause = {0, 10 * 1000 * 1000};
   size_t ran = 0;
   int spins;
   for (spins = 0; answer->calls == 0 && spins < 2000; ++spins) {
     ran += orbisgrove_main_queue_drain();
-    if (answer->calls == 0) nanosleep(&kPause, NULL);
+    if (answer->calls == 0) nanosleep(&pause, NULL);
   }
   return answer->calls > 0 && ran == 1;
 }
@@ -204,25 +197,19 @@ static void testOptionsHoldTheCategoriesGivenToThem(void) {
 
 /* ------------------------------------------------------------ requests */
 
+/* Whether a console line (on any thread) held the wanted text, and its length was right. */
 typedef struct Console {
-  pthread_mutex_t mutex;
-  char lines[4096];
+  const char* wanted;
+  int seen;
 } Console;
 
 static void collectConsole(void* context, const char* line, size_t length) {
   Console* console = context;
-  size_t used;
-  pthread_mutex_lock(&console->mutex);
-  used = strlen(console->lines);
-  if (used + length + 2 < sizeof console->lines) {
-    memcpy(console->lines + used, line, length);
-    strcpy(console->lines + used + length, "\n");
-  }
-  pthread_mutex_unlock(&console->mutex);
+  if (strstr(line, console->wanted) != NULL && strlen(line) == length) console->seen = 1;
 }
 
 static void testCategoriesComeFromTheServiceThenFromTheDevice(harness_service* service, const char* cacheDirectory) {
-  Console console = {PTHREAD_MUTEX_INITIALIZER, ""};
+  Console console = {cacheDirectory, 0};
   Answer first = {0};
   Answer second = {0};
   orbisgrove_category* kept;
@@ -253,42 +240,7 @@ static void testCategoriesComeFromTheServiceThenFromTheDevice(harness_service* s
   releaseAnswer(&second);
 
   REQUIRE(orbisgrove_set_console_sink(NULL, NULL) == ORBISGROVE_OK);
-  CHECK(strstr(console.lines, cacheDirectory) != NULL); /* the cache path is logged */
-}
-
-/* A host's own loop: the dispatcher, on whichever thread posts, only hands
- * the closure over; the loop runs it on this thread. */
-typedef struct HostLoop {
-  pthread_mutex_t mutex;
-  orbisgrove_closure* closures[16];
-  size_t received;
-  size_t ran;
-} HostLoop;
-
-static void dispatch(void* context, orbisgrove_closure* closure) {
-  HostLoop* loop = context;
-  pthread_mutex_lock(&loop->mutex);
-  if (loop->received < sizeof loop->closures / sizeof loop->closures[0]) {
-    loop->closures[loop->received++] = closure;
-  } else {
-    orbisgrove_closure_discard(closure);
-  }
-  pthread_mutex_unlock(&loop->mutex);
-}
-
-static void runHostLoopUntilAnswered(HostLoop* loop, Answer* answer) {
-  int spins;
-  for (spins = 0; answer->calls == 0 && spins < 2000; ++spins) {
-    orbisgrove_closure* next = NULL;
-    pthread_mutex_lock(&loop->mutex);
-    if (loop->ran < loop->received) next = loop->closures[loop->ran++];
-    pthread_mutex_unlock(&loop->mutex);
-    if (next) {
-      orbisgrove_closure_run(next);
-    } else {
-      nanosleep(&kPause, NULL);
-    }
-  }
+  CHECK(console.seen); /* the cache path is logged */
 }
 
 static void* askFromAnotherThread(void* result) {
@@ -296,13 +248,12 @@ static void* askFromAnotherThread(void* result) {
   return NULL;
 }
 
-/* Three submissions, each answered through another way of running the main
- * queue: waiting, draining, and a dispatcher into the host's loop. */
+/* Three submissions, answered through waiting on and draining the main queue
+ * (a host's own dispatcher: MainQueueTest). */
 static void testSubmissionsSucceedFailAndCancel(harness_service* service) {
   orbisgrove_options* options = reportOptions("mod-7");
   orbisgrove_task* task = NULL;
   orbisgrove_save_client* client = NULL;
-  HostLoop loop = {PTHREAD_MUTEX_INITIALIZER, {NULL}, 0, 0};
   Answer saved = {0};
   Answer refused = {0};
   Answer cancelled = {0};
@@ -343,7 +294,6 @@ static void testSubmissionsSucceedFailAndCancel(harness_service* service) {
   CHECK(orbisgrove_error_submission_failure(refused.error) == ORBISGROVE_SUBMISSION_REFUSED_BY_SERVICE);
 
   /* A client of its own host, cancelled while the service holds the request. */
-  REQUIRE(orbisgrove_main_queue_set_dispatcher(dispatch, &loop) == ORBISGROVE_OK);
   REQUIRE(orbisgrove_save_client_create(harness_service_host(service), &client) == ORBISGROVE_OK);
   harness_service_enqueue_stalled(service);
   REQUIRE(orbisgrove_save_user_data(client, options, onSaved, &cancelled, &task) == ORBISGROVE_OK);
@@ -354,15 +304,14 @@ static void testSubmissionsSucceedFailAndCancel(harness_service* service) {
   orbisgrove_task_release(task);
   REQUIRE(harness_service_wait_for_stalled(service, 1));
   orbisgrove_task_cancel(task);
-  runHostLoopUntilAnswered(&loop, &cancelled);
+  REQUIRE(waitForAnswer(&cancelled));
   CHECK(cancelled.calls == 1 && cancelled.onMainThread && cancelled.userData == NULL);
-  CHECK(loop.received == 1 && loop.ran == 1 && orbisgrove_main_queue_pending_count() == 0);
+  CHECK(orbisgrove_main_queue_pending_count() == 0);
   CHECK(errorIs(cancelled.error, ORBISGROVE_URL_ERROR_DOMAIN, ORBISGROVE_URL_ERROR_CANCELLED));
   CHECK(errorIs(orbisgrove_error_underlying(cancelled.error), ORBISGROVE_URL_ERROR_DOMAIN,
                 ORBISGROVE_URL_ERROR_CANCELLED));
   /* The service held the whole request: it may have been stored. */
   CHECK(orbisgrove_error_submission_failure(cancelled.error) == ORBISGROVE_SUBMISSION_NO_VERDICT);
-  REQUIRE(orbisgrove_main_queue_set_dispatcher(NULL, NULL) == ORBISGROVE_OK);
   harness_service_release_stalled(service);
   orbisgrove_task_release(task);
   REQUIRE(pthread_create(&other, NULL, askFromAnotherThread, &otherThreadIsMain) == 0);
@@ -378,12 +327,55 @@ static void testSubmissionsSucceedFailAndCancel(harness_service* service) {
   orbisgrove_options_release(options);
 }
 
+/* -------------------------------------------------------------- outbox */
+
+static void countDelivered(void* context, orbisgrove_outbox_entry* entry) {
+  if (orbisgrove_outbox_entry_state(entry) == ORBISGROVE_OUTBOX_DELIVERED) ++*(int*)context;
+}
+
+static int deliveredOnce(void* context) { return *(int*)context == 1; }
+
+/* Stored, delivered, listed and discarded; an unknown id and a delivered
+ * entry's resend are refused. */
+static void testOutboxStoresDeliversAndLists(const char* dataDirectory) {
+  orbisgrove_options* options = reportOptions(NULL);
+  orbisgrove_outbox_entry* entry = NULL;
+  orbisgrove_outbox_entry_list* list = NULL;
+  const orbisgrove_outbox_entry* listed;
+  orbisgrove_error* error = NULL;
+  char id[64] = "";
+  int delivered = 0;
+
+  REQUIRE(orbisgrove_set_data_directory(dataDirectory) == ORBISGROVE_OK);
+  REQUIRE(orbisgrove_outbox_set_change_callback(countDelivered, &delivered) == ORBISGROVE_OK);
+  REQUIRE(orbisgrove_outbox_enqueue(options, &entry, NULL) == ORBISGROVE_OK && entry != NULL);
+  snprintf(id, sizeof id, "%s", orbisgrove_outbox_entry_id(entry));
+  orbisgrove_outbox_entry_release(entry);
+  orbisgrove_options_release(options);
+
+  REQUIRE(orbisgrove_main_queue_run_until(deliveredOnce, &delivered, 10000));
+  REQUIRE(orbisgrove_outbox_entries(&list, NULL) == ORBISGROVE_OK && orbisgrove_outbox_entry_list_count(list) == 1);
+  listed = orbisgrove_outbox_entry_list_at(list, 0);
+  CHECK(textIs(orbisgrove_outbox_entry_id(listed), id) && orbisgrove_outbox_entry_attempts(listed) == 1);
+  CHECK(orbisgrove_outbox_entry_record(listed) != NULL && orbisgrove_outbox_entry_last_error(listed) == NULL);
+  orbisgrove_outbox_entry_list_release(list);
+
+  CHECK(orbisgrove_outbox_resend(id, &error) == ORBISGROVE_ERROR_FAILED && error != NULL); /* a delivered one stays */
+  orbisgrove_error_release(error);
+  CHECK(orbisgrove_outbox_discard("no such id", NULL) == ORBISGROVE_ERROR_FAILED);
+  CHECK(orbisgrove_outbox_discard(id, NULL) == ORBISGROVE_OK);
+  CHECK(orbisgrove_outbox_set_change_callback(NULL, NULL) == ORBISGROVE_OK);
+}
+
 /* ----------------------------------------------------------------- main */
 
 int main(void) {
   const char* tmp = getenv("TMPDIR");
   char cacheDirectory[512];
-  char cacheFile[600];
+  char file[600];
+  const char* files[] = {"orbisgroveReportCategories.plist", "outbox.sqlite", "outbox.sqlite-wal", "outbox.sqlite-shm",
+                         "outbox.sqlite.lock"};
+  size_t i;
   harness_service* service;
   orbisgrove_save_client* client = (orbisgrove_save_client*)&failedChecks; /* must be reset */
   Answer unused = {0};
@@ -411,10 +403,14 @@ int main(void) {
 
   testCategoriesComeFromTheServiceThenFromTheDevice(service, cacheDirectory);
   testSubmissionsSucceedFailAndCancel(service);
+  harness_service_reply_by_default(service, 200, "{\"response\":\"201\",\"data\":{\"id\":\"7\",\"dataCount\":1}}");
+  testOutboxStoresDeliversAndLists(cacheDirectory);
 
   harness_service_stop(service);
-  snprintf(cacheFile, sizeof cacheFile, "%s/orbisgroveReportCategories.plist", cacheDirectory);
-  unlink(cacheFile);
+  for (i = 0; i < sizeof files / sizeof files[0]; ++i) {
+    snprintf(file, sizeof file, "%s/%s", cacheDirectory, files[i]);
+    unlink(file);
+  }
   rmdir(cacheDirectory);
 
   if (failedChecks > 0) {

@@ -44,6 +44,9 @@ const char* harness_service_ca_file(const harness_service* service) { return ser
 void harness_service_enqueue_json(harness_service* service, int status, const char* body) {
   orDie([&] { return (service->service.enqueue(Reply::json(body, status)), 0); });
 }
+void harness_service_reply_by_default(harness_service* service, int status, const char* body) {
+  orDie([&] { return (service->service.setDefaultReply(Reply::json(body, status)), 0); });
+}
 void harness_service_enqueue_stalled(harness_service* service) {
   orDie([&] { return (service->service.enqueue(Reply::stalled()), 0); });
 }

@@ -17,8 +17,9 @@ void harness_service_stop(harness_service* service);
 /* "127.0.0.1:PORT" and the CA file to trust; owned by the service. */
 const char* harness_service_host(const harness_service* service);
 const char* harness_service_ca_file(const harness_service* service);
-/* Queues a reply with a JSON body for the next request. */
+/* Queues a reply with a JSON body for the next request; or sets it as the reply when none is queued. */
 void harness_service_enqueue_json(harness_service* service, int status, const char* body);
+void harness_service_reply_by_default(harness_service* service, int status, const char* body);
 /* Queues a reply held until harness_service_release_stalled(). */
 void harness_service_enqueue_stalled(harness_service* service);
 /* Non-zero once `count` requests are held at once (10 s at most). */

@@ -2,6 +2,8 @@
 
 #include <loopback_tls/LoopbackCertificates.hpp>
 
+#include "../support/ScratchFiles.hpp"
+
 #include <openssl/ssl.h>
 
 #include <arpa/inet.h>
@@ -143,9 +145,7 @@ struct FaultyListener::State {
 FaultyListener::FaultyListener(Fault fault) : state_(std::make_shared<State>()) {
   State& state = *state_;
   state.fault = fault;
-  std::string pattern = (std::filesystem::temp_directory_path() / "orbisgrove-faulty-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("FaultyListener: no directory");
-  state.directory = pattern;
+  state.directory = freshDirectory("orbisgrove-faulty");
   state.certificates = tools::generateLoopbackCertificates(state.directory);
   state.context = SSL_CTX_new(TLS_server_method());
   if (state.context == nullptr ||

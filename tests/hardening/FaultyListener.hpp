@@ -1,9 +1,7 @@
 // A listener on 127.0.0.1 that misbehaves in ways the scripted HTTPS test
-// service cannot: it answers TLS with garbage, hangs up in the middle of the
-// handshake, resets the TCP connection (RST, not an orderly close) before the
-// status line or part way through the body, or goes quiet in the handshake or
-// the body. Each connection gets the same fault; they are handled one at a
-// time, and quiet ones are held until the listener is destroyed.
+// service cannot (RST, not an orderly close, for resets). Each connection gets
+// the same fault; they are handled one at a time, and quiet ones are held
+// until the listener is destroyed.
 #pragma once
 
 #include <cstddef>
@@ -15,20 +13,12 @@ namespace orbisgrove::testing {
 class FaultyListener {
  public:
   enum class Fault {
-    /// Reads the client's first bytes and answers with plain text.
-    garbageInsteadOfTLS,
-    /// Reads the client's first bytes and closes.
-    closeDuringHandshake,
-    /// Accepts and never answers: the client waits in the TLS handshake.
-    silentHandshake,
-    /// Completes TLS, reads the request, then resets the connection.
-    resetBeforeStatusLine,
-    /// Completes TLS, sends the head (Content-Length 100000) and part of the
-    /// body, then resets the connection.
-    resetInBody,
-    /// Completes TLS, sends the head and part of the body, then holds the
-    /// connection open without sending more.
-    silentInBody,
+    garbageInsteadOfTLS,    // reads the client's first bytes and answers with plain text
+    closeDuringHandshake,   // reads the client's first bytes and closes
+    silentHandshake,        // accepts and never answers: the client waits in the TLS handshake
+    resetBeforeStatusLine,  // completes TLS, reads the request, then resets the connection
+    resetInBody,            // completes TLS, sends the head (Content-Length 100000) and part of the body, then resets
+    silentInBody,           // as resetInBody, but holds the connection open without sending more
   };
 
   /// Starts listening; throws std::runtime_error when it cannot.

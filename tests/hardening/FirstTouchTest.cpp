@@ -1,22 +1,10 @@
 // The kit's shared instances, first touched by many threads at the same
 // moment: each is made once, every thread gets the same one, and it works.
 // Alone in its executable, so that nothing touches them earlier.
-#include <LocalHttpsService.hpp>
-
-#include <gtest/gtest.h>
-
-#include <orbisgrove/OrbisgroveFeedbackKit.hpp>
-
-#include <atomic>
-#include <filesystem>
 #include <latch>
-#include <set>
-#include <thread>
-#include <vector>
 
 #include "../service/KitServiceFixture.hpp"
 #include "platform/http/URLSession.hpp"
-#include "service/OrbisgroveReportCategoriesAPIManager.hpp"
 
 namespace orbisgrove {
 namespace {
@@ -30,8 +18,7 @@ TEST(SharedInstances, FirstTouchedFromManyThreadsAtOnceAreMadeOnceAndWork) {
     if (request.body.starts_with("q=712")) return Reply::json(R"({"response":"201","data":[{"reportId":"1"}]})");
     return Reply::json(R"({"response":"201","data":{"name":"saved"}})");
   });
-  std::string directory = (std::filesystem::temp_directory_path() / "orbisgrove-first-touch-XXXXXX").string();
-  ASSERT_TRUE(::mkdtemp(directory.data()));
+  const testing::ScratchDirectory directory("orbisgrove-first-touch");
 
   constexpr std::size_t kThreads = 12;
   using Addresses = std::vector<const void*>;
@@ -59,7 +46,7 @@ TEST(SharedInstances, FirstTouchedFromManyThreadsAtOnceAreMadeOnceAndWork) {
         const std::size_t which = (i + t) % touches.size();
         addresses[which] = touches[which]();
       }
-      platform::setTemporaryDirectory(directory);
+      platform::setTemporaryDirectory(directory.path());
       platform::setConsoleSink([](std::string_view) {});
       seen[t] = std::move(addresses);
       pointed.arrive_and_wait();
@@ -89,8 +76,6 @@ TEST(SharedInstances, FirstTouchedFromManyThreadsAtOnceAreMadeOnceAndWork) {
     EXPECT_EQ(saves[t]->calls(), 1);
     EXPECT_EQ(saves[t]->recordName(), "saved");
   }
-  std::error_code ignored;
-  std::filesystem::remove_all(directory, ignored);
 }
 
 }  // namespace

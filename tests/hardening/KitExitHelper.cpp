@@ -1,4 +1,4 @@
-// Helper process of ExitWithRequestsInFlightTest: starts category requests
+// Helper process of the ExitWithRequestsInFlight test: starts category requests
 // (through the facade) and submissions (through the save client), tells the
 // parent, and on the parent's word leaves while they are in flight.
 //
@@ -20,6 +20,7 @@
 
 #include <unistd.h>
 
+#include "../support/Reports.hpp"
 #include "platform/http/URLSession.hpp"
 #include "service/OrbisgroveReportCategoriesAPIManager.hpp"
 
@@ -69,18 +70,11 @@ void checkQuietAfterExit() {
   }
 }
 
-std::shared_ptr<OrbisgroveSaveUserDataOptions> report() {
-  static const auto categories = platform::JSONDecoder().decode<OrbisgroveReportCategoriesList>(
-      R"([{"reportId":"1","parentId":"0"},{"reportId":"101","parentId":"1"}])");
-  return OrbisgroveSaveUserDataOptions::initWithCoordinate(platform::Coordinate{52.52, 13.405}, categories[0],
-                                                           categories[1], "Road closed");
-}
-
 void start(bool chain) {
   OrbisgroveFeedbackKit::shared().getReportCategories([chain](auto, auto) {
     if (chain) start(chain);
   });
-  OrbisgroveSaveUserDataAPIManager::shared().saveUserData(*report(), [](auto, auto) {});
+  OrbisgroveSaveUserDataAPIManager::shared().saveUserData(*orbisgrove::testing::someReport(), [](auto, auto) {});
 }
 
 }  // namespace

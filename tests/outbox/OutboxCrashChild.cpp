@@ -1,25 +1,24 @@
 // Run by the crash test: "store STEP DIR HOST CA" stores one report and dies
-// by SIGKILL at STEP ("wire": waits to be killed while its request is out);
-// "resume DIR HOST CA" reopens the outbox, makes one delivery pass and prints
-// each entry as "<state> <attempts>"; "fill N DIR HOST CA" stores N reports
-// and makes one pass.
+// by SIGKILL at OutboxStep number STEP (-1: waits to be killed while its
+// request is out); "resume DIR HOST CA" reopens the outbox, makes one delivery
+// pass and prints each entry as "<state> <attempts>"; "fill N DIR HOST CA"
+// stores N reports and makes one pass.
 #include <orbisgrove/OrbisgroveFeedbackKit.hpp>
 
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <map>
 #include <string>
 
-#include "OutboxTestSupport.hpp"
+#include "../support/Reports.hpp"
 #include "kit/outbox/OutboxSteps.hpp"
 
 namespace {
 
-orbisgrove::OutboxStep killAt = orbisgrove::OutboxStep::beforeCommit;
+int killAt = -1;
 
 void killHere(orbisgrove::OutboxStep step) {
-  if (step == killAt) std::raise(SIGKILL);
+  if (static_cast<int>(step) == killAt) std::raise(SIGKILL);
 }
 
 }  // namespace
@@ -34,23 +33,14 @@ int main(int argc, char** argv) {
   platform::addTrustedCertificates(argv[first + 2]);
   auto& outbox = OrbisgroveFeedbackOutbox::shared();
   if (mode == "store") {
-    const std::map<std::string, OutboxStep> steps{{"beforeCommit", OutboxStep::beforeCommit},
-                                                  {"afterCommit", OutboxStep::afterCommit},
-                                                  {"afterInFlightMark", OutboxStep::afterInFlightMark},
-                                                  {"afterReply", OutboxStep::afterReply},
-                                                  {"afterOutcomeMark", OutboxStep::afterOutcomeMark}};
-    if (const auto step = steps.find(argv[2]); step != steps.end()) {
-      killAt = step->second;
-      setOutboxStepHookForTesting(killHere);
-    }
-    if (!outbox.enqueue(*testing::reportWith("crash")).id) return 1;
+    killAt = std::atoi(argv[2]);
+    setOutboxStepHookForTesting(killHere);
+    if (!outbox.enqueue(*testing::someReport("crash")).id) return 1;
     platform::MainQueue::shared().runUntil([] { return false; }, std::chrono::seconds(30));
     return 1;  // should have died
   }
-  if (mode == "fill") {
-    for (int i = std::atoi(argv[2]); i > 0; --i) {
-      if (!outbox.enqueue(*testing::reportWith("fill " + std::to_string(i))).id) return 1;
-    }
+  for (int i = mode == "fill" ? std::atoi(argv[2]) : 0; i > 0; --i) {
+    if (!outbox.enqueue(*testing::someReport("fill " + std::to_string(i))).id) return 1;
   }
   bool done = false;
   outbox.deliverNow([&] { done = true; });

@@ -4,11 +4,6 @@
 // delivered ones plus at most the unconfirmed ones.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <cstdlib>
 #include <map>
@@ -18,8 +13,9 @@
 #include <thread>
 
 #include "../hardening/FaultyListener.hpp"
+#include "../support/Reports.hpp"
+#include "../support/ScratchFiles.hpp"
 #include "LocalHttpsService.hpp"
-#include "OutboxTestSupport.hpp"
 #include "platform/core/Date.hpp"
 #include "platform/http/URLSession.hpp"
 
@@ -79,18 +75,6 @@ struct ScriptedService {
   }
 };
 
-std::string closedPortHost() {
-  const int socket = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  ::bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  ::getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(socket);
-  return "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
-}
-
 void deliverAndWait() {
   bool done = false;
   OrbisgroveFeedbackOutbox::shared().deliverNow([&] { done = true; });
@@ -115,7 +99,8 @@ TEST_F(OutboxFaultScheduleTest, EveryScheduleKeepsTheModel) {
   platform::addTrustedCertificates(resetting.caFile());
   ScriptedService script;
   service.setHandler([&](const RecordedRequest& request) { return script.answer(request); });
-  const std::string hosts[] = {service.hostAndPort(), closedPortHost(), resetting.hostAndPort()};
+  // Answering, refusing (a port with no listener any more), resetting.
+  const std::string hosts[] = {service.hostAndPort(), LocalHttpsService().hostAndPort(), resetting.hostAndPort()};
   auto& outbox = OrbisgroveFeedbackOutbox::shared();
 
   for (int schedule = 0; schedule < schedules; ++schedule) {
@@ -130,7 +115,7 @@ TEST_F(OutboxFaultScheduleTest, EveryScheduleKeepsTheModel) {
     setServiceHost(hosts[random() % 3]);
     const int reports = 1 + static_cast<int>(random() % 3);
     for (int report = 0; report < reports; ++report) {
-      ASSERT_TRUE(outbox.enqueue(*reportWith("s" + std::to_string(schedule) + "r" + std::to_string(report))).id);
+      ASSERT_TRUE(outbox.enqueue(*someReport("s" + std::to_string(schedule) + "r" + std::to_string(report))).id);
     }
     for (int round = static_cast<int>(random() % 3); round >= 0; --round) {
       deliverAndWait();
@@ -215,7 +200,7 @@ TEST_F(OutboxFaultScheduleTest, EnqueueFromManyThreadsWhileDelivering) {
   for (int t = 0; t < 8; ++t) {
     threads.emplace_back([&, t] {
       for (int i = 0; i < 10; ++i) {
-        if (outbox.enqueue(*reportWith("t" + std::to_string(t) + "-" + std::to_string(i))).id) ++stored;
+        if (outbox.enqueue(*someReport("t" + std::to_string(t) + "-" + std::to_string(i))).id) ++stored;
         (void)outbox.entries();
       }
     });

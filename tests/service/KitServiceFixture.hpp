@@ -14,17 +14,18 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "../support/Reports.hpp"
+#include "../support/ScratchFiles.hpp"
 #include "LocaleScope.hpp"
 #include "kit/ReportCategoryCache.hpp"
+#include "platform/core/Date.hpp"
 #include "platform/files/PropertyList.hpp"
 #include "service/OrbisgroveReportCategoriesAPIManager.hpp"
 
@@ -138,22 +139,9 @@ inline void pointSharedClientsAt(const std::string& hostAndPort, const std::stri
   OrbisgroveSaveUserDataAPIManager::shared().setApiEndpoint(*endpoint);
 }
 
-/// A submission the service would accept.
-inline std::shared_ptr<OrbisgroveSaveUserDataOptions> someReport(std::string description = "Road closed") {
-  const auto categories = platform::JSONDecoder().decode<OrbisgroveReportCategoriesList>(
-      R"([{"reportId":"1","parentId":"0"},{"reportId":"101","parentId":"1"}])");
-  return OrbisgroveSaveUserDataOptions::initWithCoordinate(platform::Coordinate{52.52, 13.405}, categories[0],
-                                                           categories[1], std::move(description));
-}
-
-/// A private cache directory and a quiet console, for tests of the device cache.
-/// A file's bytes; empty when it cannot be read.
-inline std::string contentsOf(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+inline constexpr std::string_view kTwoCategories =
+    R"({"response":"201","data":[{"reportId":"1","reportName":"Road","parentId":"0","created":1},)"
+    R"({"reportId":"101","reportName":"Closed","parentId":"1","created":2}]})";
 
 /// Cache file entries: the list as JSON data and its time stamp.
 inline platform::PropertyListDictionary cacheEntries(double timestamp,
@@ -164,16 +152,19 @@ inline platform::PropertyListDictionary cacheEntries(double timestamp,
   return dictionary;
 }
 
+/// The entries of a cache file holding `size` categories saved `secondsAgo`,
+/// as another process of the host might have left it.
+inline platform::PropertyListDictionary plantedCache(std::size_t size, double secondsAgo = 0) {
+  std::string json = "[";
+  for (std::size_t i = 0; i < size; ++i) json += std::string(i ? "," : "") + R"({"reportId":"planted"})";
+  return cacheEntries(platform::Date::now().secondsSince1970 - secondsAgo, json + "]");
+}
+
+/// A private cache directory and a quiet console, for tests of the device cache.
 class KitFilesFixture : public ::testing::Test {
  protected:
   void SetUp() override {
-    cacheDirectory =
-        std::filesystem::temp_directory_path() / ("orbisgrove-kit-test-" + std::to_string(::getpid()) + "-" +
-                                                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::remove_all(cacheDirectory);
-    std::filesystem::create_directories(cacheDirectory);
-    std::filesystem::permissions(cacheDirectory, std::filesystem::perms::owner_all,
-                                 std::filesystem::perm_options::replace);
+    cacheDirectory = freshDirectory("orbisgrove-kit-test");
     platform::setTemporaryDirectory(cacheDirectory.string());
     platform::setConsoleSink([this](std::string_view line) {
       const std::lock_guard lock(consoleMutex);

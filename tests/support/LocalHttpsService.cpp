@@ -1,12 +1,13 @@
 #include "LocalHttpsService.hpp"
 
+#include "ScratchFiles.hpp"
+
 #include <loopback_tls/LoopbackCertificates.hpp>
 
 #include <httplib.h>
 #include <openssl/ssl.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cctype>
 #include <condition_variable>
 #include <cstdlib>
@@ -77,13 +78,6 @@ class ThreadPerConnection final : public httplib::TaskQueue {
 // httplib reports the peer's address as pseudo header fields; they were not sent.
 bool isPseudoHeader(const std::string& name) {
   return name == "REMOTE_ADDR" || name == "REMOTE_PORT" || name == "LOCAL_ADDR" || name == "LOCAL_PORT";
-}
-
-std::string makeTemporaryDirectory() {
-  const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/orbisgrove-https-XXXXXX";
-  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("LocalHttpsService: cannot make " + pattern);
-  return pattern;
 }
 
 // The HTTP/2 front (http2_front.py) in front of the service on `backend`.
@@ -264,6 +258,12 @@ struct LocalHttpsService::State {
     if (request.ssl != nullptr) ::shutdown(SSL_get_fd(request.ssl), SHUT_RDWR);
   }
 
+  template <typename Body>
+  auto locked(Body&& body) const {
+    const std::lock_guard lock(mutex);
+    return body();
+  }
+
   // Waits until `until` holds or the service stops; true when `until` held.
   template <typename Predicate>
   bool waitUnlessStopping(std::unique_lock<std::mutex>& lock, Predicate until) {
@@ -392,7 +392,7 @@ LocalHttpsService::LocalHttpsService() : LocalHttpsService(LocalHttpsServiceOpti
 
 LocalHttpsService::LocalHttpsService(LocalHttpsServiceOptions options) : state_(std::make_shared<State>()) {
   State& state = *state_;
-  state.directory = makeTemporaryDirectory();
+  state.directory = freshDirectory("orbisgrove-https");
   try {
     state.certificates = tools::generateLoopbackCertificates(state.directory, options.certificateNames);
     const auto certificates = state.certificates;
@@ -455,40 +455,29 @@ const std::string& LocalHttpsService::caFile() const { return state_->certificat
 const std::string& LocalHttpsService::certificateFile() const { return state_->certificates.serverCertificateFile; }
 
 void LocalHttpsService::setDefaultReply(Reply reply) {
-  const std::lock_guard lock(state_->mutex);
-  state_->defaultReply = std::move(reply);
+  state_->locked([&] { state_->defaultReply = std::move(reply); });
 }
-
 void LocalHttpsService::enqueue(Reply reply) {
-  const std::lock_guard lock(state_->mutex);
-  state_->queue.push_back(std::move(reply));
+  state_->locked([&] { state_->queue.push_back(std::move(reply)); });
 }
-
 void LocalHttpsService::setHandler(Handler handler) {
-  const std::lock_guard lock(state_->mutex);
-  state_->handler = std::move(handler);
+  state_->locked([&] { state_->handler = std::move(handler); });
 }
-
 std::vector<RecordedRequest> LocalHttpsService::requests() const {
-  const std::lock_guard lock(state_->mutex);
-  return state_->requests;
+  return state_->locked([&] { return state_->requests; });
 }
-
 std::size_t LocalHttpsService::requestCount() const {
-  const std::lock_guard lock(state_->mutex);
-  return state_->requests.size();
+  return state_->locked([&] { return state_->requests.size(); });
 }
-
 std::size_t LocalHttpsService::connectionCount() const {
-  const std::lock_guard lock(state_->mutex);
-  std::set<std::uint64_t> connections;
-  for (const auto& request : state_->requests) connections.insert(request.connection);
-  return connections.size();
+  return state_->locked([&] {
+    std::set<std::uint64_t> connections;
+    for (const auto& request : state_->requests) connections.insert(request.connection);
+    return connections.size();
+  });
 }
-
 std::size_t LocalHttpsService::handshakeCount() const {
-  const std::lock_guard lock(state_->mutex);
-  return static_cast<std::size_t>(state_->lastConnection);
+  return state_->locked([&] { return static_cast<std::size_t>(state_->lastConnection); });
 }
 
 bool LocalHttpsService::waitForRequests(std::size_t count, std::chrono::milliseconds timeout) const {
@@ -502,10 +491,7 @@ bool LocalHttpsService::waitForStalled(std::size_t count, std::chrono::milliseco
 }
 
 void LocalHttpsService::releaseStalled() {
-  {
-    const std::lock_guard lock(state_->mutex);
-    ++state_->releases;
-  }
+  state_->locked([&] { ++state_->releases; });
   state_->changed.notify_all();
 }
 

@@ -1,22 +1,14 @@
-// An HTTPS service on 127.0.0.1 for tests: it records every request and
-// answers from a script, and can misbehave on request.
+// An HTTPS service on 127.0.0.1 for tests: it records every request, answers
+// from a script, and misbehaves on request. Its certificate is signed by an
+// authority of its own (caFile()), which the kit's session trusts after
+// platform::addTrustedCertificates(service.caFile()).
 //
-// The service listens on an ephemeral port with a certificate made for it at
-// start-up (valid for "localhost", "127.0.0.1" and "::1") and signed by an
-// authority of its own, whose PEM file caFile() names. The kit's shared
-// session trusts it after platform::addTrustedCertificates(service.caFile()).
-//
-// Which reply a request gets: the next queued one (enqueue) if any, else what
-// the handler returns (setHandler) if one is set, else the default reply
-// (setDefaultReply; initially 200 with an empty body).
-//
-// Every call is thread-safe. The destructor stops the service, also while
-// requests are stalled (they are dropped without an answer).
-//
-// Good to know when scripting misbehaviour: a client (libcurl among them)
-// that sent a request on a reused connection which then closes without any
-// answer may send it again on a new connection (the kit's session does so only
-// for requests with allowsTransportResend), and the second takes the next reply.
+// A request gets the next queued reply (enqueue), else what the handler
+// returns (setHandler), else the default reply (initially 200, empty body).
+// Every call is thread-safe; the destructor stops the service, dropping
+// stalled requests unanswered. A client may send a request again on a new
+// connection when a reused one closes without an answer (the kit's session
+// only with allowsTransportResend); the second takes the next reply.
 #pragma once
 
 #include <chrono>
@@ -38,14 +30,10 @@ using HeaderList = std::vector<std::pair<std::string, std::string>>;
 /// One request as it arrived.
 struct RecordedRequest {
   std::string method;
-  /// Path and query as sent, e.g. "/explore-api/v1.2/".
-  std::string target;
-  /// Header fields with their names exactly as the client spelled them.
-  HeaderList headers;
-  /// The body's raw bytes.
+  std::string target;  // path and query as sent
+  HeaderList headers;  // names as the client spelled them
   std::string body;
-  /// The TLS connection it came on: 1 for the service's first connection, 2
-  /// for the next, and so on. Equal numbers mean a reused connection.
+  /// The TLS connection it came on, numbered from 1: equal numbers mean a reused connection.
   std::uint64_t connection = 0;
 
   /// The value of the field called `name` in any letter case.
@@ -62,24 +50,17 @@ std::string shortFieldName(std::size_t index);
 struct Reply {
   enum class Misbehaviour {
     none,
-    /// Close the connection without sending anything.
-    closeBeforeAnswering,
-    /// Send the head (with the full Content-Length) and half of the body,
-    /// then close the connection.
-    halfBodyThenClose,
+    closeBeforeAnswering,  // closes the connection without sending anything
+    halfBodyThenClose,     // sends the head (full Content-Length) and half the body, then closes
   };
 
   int status = 200;
-  /// Sent as given; the service adds Content-Length (and Content-Type
-  /// "text/plain" when the body is not empty and no Content-Type is given).
+  /// Sent as given, with Content-Length (and Content-Type "text/plain" for a body without one) added.
   HeaderList headers{};
   std::string body{};
   Misbehaviour misbehaviour = Misbehaviour::none;
-  /// Sends the body in chunks without a Content-Length.
-  bool chunked = false;
-  /// Holds the request until releaseStalled(); then it is answered as above.
-  /// A request still held when the service stops gets no answer.
-  bool stall = false;
+  bool chunked = false;  // the body in chunks, without a Content-Length
+  bool stall = false;    // held until releaseStalled(), then answered as above
 
   static Reply withStatus(int status, std::string body = {});
   static Reply json(std::string body, int status = 200);
@@ -106,14 +87,11 @@ struct Reply {
 };
 
 struct LocalHttpsServiceOptions {
-  /// Names the server certificate is made for; a client that connects by
-  /// any other name fails host verification.
+  /// Names the server certificate is made for; any other name fails host verification.
   std::vector<std::string> certificateNames{"localhost", "127.0.0.1", "::1"};
-  /// Clients talk HTTP/2 (and only that) to a front process (python3-h2) that
-  /// hands each request to the service and sends its reply back with lower-case
-  /// field names. Requests are recorded as the service received them from the
-  /// front (connection numbers are the front's); a misbehaving reply resets
-  /// its stream.
+  /// Clients talk only HTTP/2, to a front process (python3-h2) that hands each
+  /// request to the service and sends its reply back with lower-case field
+  /// names; a misbehaving reply resets its stream. Connection numbers are the front's.
   bool http2 = false;
 };
 

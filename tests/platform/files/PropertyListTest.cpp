@@ -1,13 +1,29 @@
+// Property lists in memory and as files, and the private directory they go in.
 #include "platform/files/PropertyList.hpp"
+#include "platform/files/TemporaryDirectory.hpp"
+
+#include <orbisgrove/platform/Settings.hpp>
 
 #include <gtest/gtest.h>
 #include <plist/plist.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
 #include <limits>
+#include <optional>
+#include <set>
 #include <string>
 #include <vector>
+
+#include "../../support/ScratchFiles.hpp"
 
 namespace orbisgrove::platform {
 namespace {
@@ -157,26 +173,14 @@ std::string nestedArrays(std::size_t depth, std::string_view before = {}, std::s
 // a few dozen bytes that expand to fanOut^levels objects. With `cycle`, the
 // last level refers back to the one before.
 std::string sharedObjectBomb(unsigned levels, unsigned fanOut, bool cycle = false) {
-  std::string bytes = "bplist00";
-  std::vector<std::size_t> offsets{bytes.size()};
-  bytes += "\xD1\x01\x02";  // root: a dictionary with one entry, key object 1, value object 2
-  offsets.push_back(bytes.size());
-  bytes += "\x51k";
+  // The root: a dictionary with one entry, key object 1, value object 2.
+  std::vector<std::string> objects{"\xD1\x01\x02", "\x51k"};
   for (unsigned level = 0; level < levels; ++level) {
-    offsets.push_back(bytes.size());
-    bytes += "\xAF\x10";
-    bytes += static_cast<char>(fanOut);
-    for (unsigned i = 0; i < fanOut; ++i) bytes += static_cast<char>(cycle ? 2 + level : 3 + level);
+    objects.push_back(std::string{'\xAF', '\x10', static_cast<char>(fanOut)} +
+                      std::string(fanOut, static_cast<char>(cycle ? 2 + level : 3 + level)));
   }
-  offsets.push_back(bytes.size());
-  bytes += '\x09';
-  const std::size_t table = bytes.size();
-  for (const std::size_t offset : offsets) bytes += {static_cast<char>(offset >> 8), static_cast<char>(offset & 0xFF)};
-  bytes += std::string(6, '\0') + "\x02\x01";  // offset size, reference size
-  for (const std::uint64_t value : {std::uint64_t{offsets.size()}, std::uint64_t{0}, std::uint64_t{table}}) {
-    for (int shift = 56; shift >= 0; shift -= 8) bytes += static_cast<char>((value >> shift) & 0xFF);
-  }
-  return bytes;
+  objects.emplace_back("\x09");
+  return orbisgrove::testing::binaryPropertyList(objects);
 }
 
 // The hostile ones crashed or exhausted memory inside libplist before the
@@ -214,6 +218,162 @@ TEST(PropertyListTest, RefusesWhatIsNotASafeDictionaryAndReadsHostMarkup) {
     EXPECT_EQ(PropertyListDictionary::fromBytes(bytes).has_value(), readable) << bytes.substr(0, 300);
   }
   EXPECT_EQ(PropertyListDictionary::fromBytes(cases[std::size(cases) - 1].first)->string("k"), "a<b> & </string>");
+}
+
+using orbisgrove::testing::ScratchDirectory;
+
+PropertyListDictionary cacheLike(double timestamp, std::size_t payloadSize) {
+  PropertyListDictionary dictionary;
+  dictionary.setData("reportCategories", std::string(payloadSize, 'x'));
+  dictionary.setReal("timestamp", timestamp);
+  return dictionary;
+}
+
+TEST(PropertyListFileTest, WritesAPrivateXmlFileThatReadsBackAndClearsWhatCutShortWritesLeft) {
+  const ScratchDirectory scratch;
+  const std::string path = scratch / "cache.plist";
+  // An hour-old new file of a killed writer goes; a running writer's file and the host's own stay.
+  for (const char* name : {".cache.plist.Ab3xYz", ".cache.plist.Running", ".cache.plist.hosts-own"}) {
+    std::ofstream(scratch / name) << "partial";
+  }
+  const timespec hourAgo[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
+  for (const char* name : {".cache.plist.Ab3xYz", ".cache.plist.hosts-own"}) {
+    ASSERT_EQ(::utimensat(AT_FDCWD, (scratch / name).c_str(), hourAgo, 0), 0);
+  }
+  ASSERT_TRUE(writePropertyListDictionaryAtomically(cacheLike(1798761600.5, 10), path));
+  EXPECT_TRUE(fileExists(path));
+  struct stat information {};
+  ASSERT_EQ(::lstat(path.c_str(), &information), 0);
+  EXPECT_EQ(information.st_mode & 0777, 0600U);
+
+  const auto back = readPropertyListDictionary(path);
+  ASSERT_TRUE(back);
+  EXPECT_EQ(back->exactDouble("timestamp"), 1798761600.5);
+  EXPECT_EQ(back->data("reportCategories"), std::string(10, 'x'));
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(scratch.path())) {
+    names.insert(entry.path().filename().string());
+  }
+  EXPECT_EQ(names, (std::set<std::string>{"cache.plist", ".cache.plist.Running", ".cache.plist.hosts-own"}));
+  EXPECT_FALSE(writePropertyListDictionaryAtomically(cacheLike(3, 1), scratch / "missing/cache.plist"));
+}
+
+TEST(PropertyListFileTest, ReadsNothingFromWhatIsNotOurOwnRegularFile) {
+  const ScratchDirectory scratch;
+  const std::string target = scratch / "target.plist";
+  ASSERT_TRUE(writePropertyListDictionaryAtomically(cacheLike(1, 1), target));
+  EXPECT_TRUE(readPropertyListDictionary(target));
+  ASSERT_EQ(::symlink(target.c_str(), (scratch / "link").c_str()), 0);
+  ASSERT_EQ(::symlink((scratch / "nowhere").c_str(), (scratch / "dangling").c_str()), 0);
+  ASSERT_EQ(::mkfifo((scratch / "fifo").c_str(), 0600), 0);  // would block a plain open for good
+  for (const char* name : {"missing", "link", "dangling", "fifo"}) {
+    EXPECT_FALSE(readPropertyListDictionary(scratch / name)) << name;
+  }
+  EXPECT_FALSE(readPropertyListDictionary(scratch.path()));
+  if (::geteuid() == 0) {  // only root can give a file away
+    ASSERT_EQ(::chown(target.c_str(), 65534, 65534), 0);
+    EXPECT_FALSE(readPropertyListDictionary(target));
+  }
+}
+
+// Points TMPDIR at a scratch directory and clears any host setting, putting
+// both back afterwards.
+class TemporaryDirectoryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (const char* previous = std::getenv("TMPDIR")) previousTmpdir_ = previous;
+    ::setenv("TMPDIR", scratch_.path().c_str(), 1);
+    setTemporaryDirectory("");
+    previousMask_ = ::umask(022);
+  }
+  void TearDown() override {
+    ::umask(previousMask_);
+    setTemporaryDirectory("");
+    if (previousTmpdir_)
+      ::setenv("TMPDIR", previousTmpdir_->c_str(), 1);
+    else
+      ::unsetenv("TMPDIR");
+  }
+
+  [[nodiscard]] std::string ownPath() const { return scratch_ / ("orbisgrove-" + std::to_string(::geteuid())); }
+
+  ScratchDirectory scratch_;
+  std::optional<std::string> previousTmpdir_;
+  mode_t previousMask_ = 0;
+};
+
+mode_t modeOf(const std::string& path) {
+  struct stat information {};
+  return ::lstat(path.c_str(), &information) == 0 ? information.st_mode : 0;
+}
+
+TEST_F(TemporaryDirectoryTest, CreatesAPrivateDirectoryInTmpdirOrTmp) {
+  EXPECT_EQ(temporaryDirectory(), ownPath() + "/");
+  EXPECT_EQ(modeOf(ownPath()), S_IFDIR | 0700U);
+  // Found again as it is; a trailing slash on TMPDIR doubles nothing; others may read it.
+  ::setenv("TMPDIR", (scratch_.path() + "//").c_str(), 1);
+  ASSERT_EQ(::chmod(ownPath().c_str(), 0755), 0);
+  EXPECT_EQ(temporaryDirectory(), ownPath() + "/");
+  ::unsetenv("TMPDIR");
+  EXPECT_EQ(temporaryDirectory(), "/tmp/orbisgrove-" + std::to_string(::geteuid()) + "/");
+  // The host's directory, which others may read, is used as it is; nothing else is made.
+  std::filesystem::remove(ownPath());
+  const std::string host = scratch_ / "host";
+  ASSERT_EQ(::mkdir(host.c_str(), 0755), 0);
+  for (const std::string& setting : {host, host + "/"}) {
+    setTemporaryDirectory(setting);
+    EXPECT_EQ(temporaryDirectory(), host + "/");
+  }
+  EXPECT_FALSE(std::filesystem::exists(ownPath()));
+  std::filesystem::remove(host);
+  // The reusable form makes missing parents too.
+  const auto nested = PrivateDirectory::open(scratch_ / "a/b/c", PrivateDirectory::Missing::createWithParents);
+  ASSERT_TRUE(nested);
+  EXPECT_EQ(nested->path(), scratch_ / "a/b/c/");
+  EXPECT_EQ(modeOf(scratch_ / "a/b"), S_IFDIR | 0700U);
+}
+
+// The default directory and the host's, spoiled each way; neither is used,
+// and nothing is created through a link.
+TEST_F(TemporaryDirectoryTest, RefusesALinkAFileOrADirectoryOthersCanWrite) {
+  const std::string target = scratch_ / "elsewhere";
+  ASSERT_EQ(::mkdir(target.c_str(), 0700), 0);
+  const auto withMode = [](mode_t mode) {
+    return [mode](const std::string& at) {
+      ASSERT_TRUE(::mkdir(at.c_str(), 0700) == 0 && ::chmod(at.c_str(), mode) == 0);
+    };
+  };
+  const std::pair<const char*, std::function<void(const std::string&)>> spoilers[] = {
+      {"link", [&](const std::string& at) { ASSERT_EQ(::symlink(target.c_str(), at.c_str()), 0); }},
+      {"dangling link",
+       [&](const std::string& at) { ASSERT_EQ(::symlink((scratch_ / "new").c_str(), at.c_str()), 0); }},
+      {"group-writable", withMode(0720)},
+      {"world-writable", withMode(0702)},
+      {"file", [](const std::string& at) { ASSERT_EQ(::close(::creat(at.c_str(), 0600)), 0); }},
+      {"someone else's",  // only root can give a directory away
+       [&](const std::string& at) {
+         withMode(0700)(at);
+         ASSERT_EQ(::chown(at.c_str(), 65534, 65534), 0);
+       }},
+      {"missing host directory", [](const std::string&) {}},
+  };
+  for (const bool host : {false, true}) {
+    const std::string at = host ? scratch_ / "host" : ownPath();
+    for (const auto& [name, spoil] : spoilers) {
+      if ((!host && name == std::string("missing host directory")) ||
+          (::geteuid() != 0 && name == std::string("someone else's"))) {
+        continue;
+      }
+      SCOPED_TRACE(std::string(name) + (host ? " (the host's)" : " (the default)"));
+      spoil(at);
+      setTemporaryDirectory(host ? at : "");
+      EXPECT_EQ(temporaryDirectory(), std::nullopt);
+      EXPECT_FALSE(std::filesystem::exists(scratch_ / "new"));
+      std::filesystem::remove(at);
+    }
+  }
+  EXPECT_FALSE(std::filesystem::exists(scratch_ / "host"));
+  EXPECT_FALSE(std::filesystem::exists(ownPath()));
 }
 
 }  // namespace

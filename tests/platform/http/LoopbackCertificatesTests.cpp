@@ -1,6 +1,8 @@
 // The loopback certificates that the tool's service and the tests' use.
 #include <loopback_tls/LoopbackCertificates.hpp>
 
+#include "../../support/ScratchFiles.hpp"
+
 #include <gtest/gtest.h>
 
 #include <openssl/pem.h>
@@ -8,7 +10,6 @@
 #include <openssl/x509v3.h>
 
 #include <cstdio>
-#include <filesystem>
 #include <memory>
 
 #include <sys/stat.h>
@@ -30,9 +31,8 @@ CertificatePointer readCertificate(const std::string& path) {
 }
 
 TEST(LoopbackCertificates, ServerCertificateVerifiesForItsNamesOnlyAndItsKeyIsPrivate) {
-  const auto directory = std::filesystem::temp_directory_path() / ("orbisgrove-certs-" + std::to_string(::getpid()));
-  std::filesystem::create_directories(directory);
-  const auto files = generateLoopbackCertificates(directory.string());
+  const orbisgrove::testing::ScratchDirectory directory("orbisgrove-certs");
+  const auto files = generateLoopbackCertificates(directory.path());
 
   const auto authority = readCertificate(files.caCertificateFile);
   const auto server = readCertificate(files.serverCertificateFile);
@@ -57,7 +57,6 @@ TEST(LoopbackCertificates, ServerCertificateVerifiesForItsNamesOnlyAndItsKeyIsPr
   struct stat status {};
   ASSERT_EQ(::stat(files.serverPrivateKeyFile.c_str(), &status), 0);
   EXPECT_EQ(status.st_mode & 0077, 0U) << "the private key must not be readable by others";
-  std::filesystem::remove_all(directory);
 }
 
 }  // namespace

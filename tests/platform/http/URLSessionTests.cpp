@@ -27,10 +27,6 @@ using ::testing::HasSubstr;
 using ::testing::UnorderedElementsAreArray;
 using namespace std::chrono_literals;
 
-std::string failingURLOf(const Error& error) {
-  return error.textForKey(NSURLErrorFailingURLStringErrorKey).value_or("<none>");
-}
-
 TEST(URLSessionRequests, CarryExactlyTheGivenHeadersAndBodyBytesWithoutExpectContinue) {
   LocalHttpsService service;
   auto session = sessionTrusting(service);
@@ -139,7 +135,7 @@ TEST(URLSessionReplies, FieldNamesStayAsSentOverHTTP1AndAreCapitalisedOverHTTP2)
   }
 }
 
-TEST(URLSessionConnections, ManyTasksShareFewConnectionsAndEachCompletesOnceWithItsOwnReply) {
+TEST(URLSessionConnections, HundredsOfConcurrentTasksShareFewConnectionsAndEachCompletesOnceWithItsOwnReply) {
   LocalHttpsService service;
   service.setHandler([](const RecordedRequest& request) { return Reply::text("reply to " + request.target); });
   auto session = sessionTrusting(service);
@@ -237,7 +233,7 @@ TEST(URLSessionFailures, TellTheirCauseAndWhetherTheRequestMayHaveReachedTheServ
     EXPECT_EQ(done->calls(), 1);
     EXPECT_EQ(done->urlErrorCode(), code(c.code));
     EXPECT_FALSE(done->body().has_value());
-    EXPECT_EQ(failingURLOf(*done->error()), c.url);
+    EXPECT_EQ(done->error()->textForKey(NSURLErrorFailingURLStringErrorKey), c.url);
     EXPECT_THAT(done->error()->localizedFailureReason().value_or(""), HasSubstr("libcurl"));
     EXPECT_EQ(done->error()->deliveryFacts().requestMayHaveReachedServer, c.reached);
     const auto response = done->response();

@@ -35,30 +35,15 @@ TEST(URLFromComponents, FormsSchemeAndAuthorityAndResolvesTheServicePath) {
 }
 
 TEST(URLFromComponents, RefusesAnythingButHostAndPort) {
-  const std::vector<std::string> refused = {"",
-                                            " ",
-                                            "example.com ",
-                                            "exa mple.com",
-                                            "example.com\n",
-                                            "https://example.com",
-                                            "example.com/",
-                                            "example.com?q=712",
-                                            "example.com#top",
-                                            "user@example.com",
-                                            "example.com:",
-                                            "example.com:0",
-                                            "example.com:65536",
-                                            "example.com:-1",
-                                            "example.com:44a",
-                                            "example.com:0443",
-                                            "::1",
-                                            "[::1",
-                                            "[fe80::1%25eth0]",
-                                            "127.1",
-                                            "example.com\\evil",
-                                            std::string("example.com\0evil", 16)};
-  for (const auto& text : refused) {
+  for (const char* text :
+       {"", " ", "example.com ", "exa mple.com", "https://example.com", "example.com/", "example.com?q=712",
+        "example.com#top", "user@example.com", "example.com:", "example.com:0", "example.com:65536", "example.com:-1",
+        "example.com:44a", "example.com:0443", "::1", "[::1", "[fe80::1%25eth0]", "127.1"}) {
     EXPECT_FALSE(URL::fromComponents("https", text).has_value()) << '"' << text << '"';
+  }
+  for (const std::string& text :
+       {std::string("example.com\n"), std::string("example.com\\evil"), std::string("example.com\0evil", 16)}) {
+    EXPECT_FALSE(URL::fromComponents("https", text).has_value()) << text.size();
   }
 }
 

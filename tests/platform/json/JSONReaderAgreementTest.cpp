@@ -2,7 +2,8 @@
 // rules on top) must agree with an independent parser, nlohmann's, on what
 // is JSON and on what it holds: checked against that parser's DOM, over edge
 // cases and many mutations of them. fuzz/fuzz_json_document.cpp goes on.
-#include "JSONCodingTestSupport.hpp"
+#include <orbisgrove/platform/JSONCoding.hpp>
+
 #include "platform/json/JSONText.hpp"
 
 #include <nlohmann/json.hpp>
@@ -18,7 +19,7 @@
 namespace orbisgrove::platform {
 namespace {
 
-std::string reasonOf(const CodingError& failure) { return testing::reasonOf(failure.error()); }
+std::string reasonOf(const CodingError& failure) { return failure.error()->localizedFailureReason().value_or(""); }
 
 // The value read as an integer, or nothing when the reader refuses it as one.
 std::optional<std::int64_t> integerOf(const Decoder& decoder) {

@@ -1,3 +1,8 @@
+// Texts and day counts as the kit writes them. The decimal text of a
+// coordinate is plain with a point between 0.0001 and 2^53, the exponent form
+// with two exponent digits at least outside; fuzz/fuzz_decimal_text checks on
+// every double that it reads back exactly and has that form.
+#include "platform/text/Calendar.hpp"
 #include "platform/text/LocalizedText.hpp"
 
 #include <gtest/gtest.h>
@@ -118,6 +123,72 @@ TEST(StatusPhraseTest, LowerCaseReasonPhraseElseTheClassPhraseElseAFixedOne) {
     ASSERT_FALSE(phrase.empty()) << code;
     for (const char c : phrase) EXPECT_FALSE(std::isupper(static_cast<unsigned char>(c))) << code << ": " << phrase;
   }
+}
+
+constexpr double kHour = 3600;
+constexpr double kDay = 24 * kHour;
+// 2027-01-10 12:00:00 UTC, far from any daylight-saving change.
+constexpr double kJanuary10 = 1799582400;
+// 2027-03-25 12:00 CET: Berlin moves to summer time on 2027-03-28, a day of 23 hours.
+constexpr double kMarch25 = 1805972400;
+// 2027-11-04 12:00 EDT: New York leaves summer time on 2027-11-07, a day of 25 hours.
+constexpr double kNovember4 = 1825344000;
+
+TEST(CalendarTest, CountsWholeDaysByTheWallClockInBothDirections) {
+  const std::tuple<double, double, const char*, std::optional<std::int64_t>> cases[] = {
+      {kJanuary10, kJanuary10, "UTC", 0},
+      {kJanuary10, kJanuary10 + 7 * kDay + 23 * kHour, "UTC", 7},
+      {kJanuary10, kJanuary10 + 8 * kDay, "UTC", 8},
+      {kJanuary10, kJanuary10 + 8 * kDay - 0.001, "UTC", 7},
+      {kJanuary10 + 30 * kHour, kJanuary10, "UTC", -1},
+      {kJanuary10, kJanuary10 + 30 * kHour, "UTC", 1},
+      {kJanuary10 + 36 * kHour, kJanuary10, "UTC", -1},
+      {kJanuary10 + 11 * kHour, kJanuary10 + 13 * kHour, "UTC", 0},  // crossing midnight is not a day
+      // 190 hours end at 11:00 the 8th day after, 191 hours at 12:00.
+      {kMarch25, kMarch25 + 190 * kHour, "Europe/Berlin", 7},
+      {kMarch25, kMarch25 + 191 * kHour, "Europe/Berlin", 8},
+      {kMarch25 + 191 * kHour, kMarch25, "Europe/Berlin", -8},
+      {kMarch25, kMarch25 + 191 * kHour, "UTC", 7},
+      // 192 hours end at 11:00 the 8th day after.
+      {kNovember4, kNovember4 + 192 * kHour, "America/New_York", 7},
+      {kNovember4, kNovember4 + 193 * kHour, "America/New_York", 8},
+      // Far but countable moments still count exactly.
+      {0, 1e12, "UTC", 11574074},
+      {1e12, 0, "UTC", -11574074},
+      // The calendar cannot count these.
+      {kNaN, kJanuary10, "UTC", std::nullopt},
+      {kJanuary10, kNaN, "UTC", std::nullopt},
+      {kJanuary10, kInfinity, "UTC", std::nullopt},
+      {-kInfinity, kJanuary10, "", std::nullopt},
+      {kJanuary10, 1e300, "UTC", std::nullopt},
+      {kJanuary10, -1e16, "UTC", std::nullopt},
+      {kJanuary10, kJanuary10, "Nowhere/Atlantis", std::nullopt},
+  };
+  for (const auto& [from, to, zone, days] : cases) {
+    EXPECT_EQ(wholeDaysBetween(Date::fromSecondsSince1970(from), Date::fromSecondsSince1970(to), zone), days)
+        << from << " to " << to << " in " << zone;
+  }
+}
+
+TEST(DecimalTextTest, WritesTheFormsTheServiceExpects) {
+  using Limits = std::numeric_limits<double>;
+  const std::vector<std::pair<double, std::string>> cases = {{28, "28.0"},
+                                                             {-122.4194155, "-122.4194155"},
+                                                             {0.1, "0.1"},
+                                                             {0.0, "0.0"},
+                                                             {-0.0, "-0.0"},
+                                                             {0.0001, "0.0001"},
+                                                             {0.00001, "1e-05"},
+                                                             {9.999999999999999e-05, "9.999999999999999e-05"},
+                                                             {Limits::denorm_min(), "5e-324"},
+                                                             {9007199254740991.0, "9007199254740991.0"},
+                                                             {9007199254740992.0, "9.007199254740992e+15"},
+                                                             {-1.25e100, "-1.25e+100"},
+                                                             {Limits::quiet_NaN(), "nan"},
+                                                             {-Limits::quiet_NaN(), "nan"},
+                                                             {Limits::infinity(), "inf"},
+                                                             {-Limits::infinity(), "-inf"}};
+  for (const auto& [value, text] : cases) EXPECT_EQ(shortestDecimalText(value), text);
 }
 
 }  // namespace

@@ -6,8 +6,7 @@
 
 #include <utility>
 
-namespace orbisgrove::platform {
-namespace http {
+namespace orbisgrove::platform::http {
 
 struct TrustedCertificates::File {
   std::string path;
@@ -63,5 +62,4 @@ std::optional<std::string> TrustedCertificates::addTo(X509_STORE* store) const {
   return std::nullopt;
 }
 
-}  // namespace http
-}  // namespace orbisgrove::platform
+}  // namespace orbisgrove::platform::http

@@ -33,15 +33,6 @@ void printEntry(std::ostream& out, const OrbisgroveOutboxEntry& entry) {
   if (entry.record) printRecord(out, *entry.record);
 }
 
-int reportError(const platform::Error& error, bool json) {
-  if (json) {
-    std::cout << nlohmann::ordered_json{{"error", errorJSON(error)}}.dump() << '\n';
-  } else {
-    printError(std::cout, error);
-  }
-  return kKitError;
-}
-
 int printEntries(bool json) {
   std::shared_ptr<const platform::Error> error;
   const auto entries = OrbisgroveFeedbackOutbox::shared().entries(&error);

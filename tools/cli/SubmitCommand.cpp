@@ -10,15 +10,6 @@
 namespace orbisgrove::tool {
 namespace {
 
-int reportError(const platform::Error& error, bool json) {
-  if (json) {
-    std::cout << nlohmann::ordered_json{{"error", errorJSON(error)}}.dump() << '\n';
-  } else {
-    printError(std::cout, error);
-  }
-  return kKitError;
-}
-
 std::shared_ptr<OrbisgroveReportCategories> findCategory(const OrbisgroveReportCategoriesList& categories,
                                                          const std::string& reportId, const char* role) {
   for (const auto& category : categories) {

@@ -1,6 +1,9 @@
 #include "ToolOutput.hpp"
 
+#include "Commands.hpp"
+
 #include <algorithm>
+#include <iostream>
 #include <set>
 #include <string_view>
 #include <vector>
@@ -43,6 +46,15 @@ nlohmann::ordered_json categoriesJSON(const std::optional<OrbisgroveReportCatego
 nlohmann::ordered_json recordJSON(const std::shared_ptr<OrbisgroveUserDataInfo>& record) {
   if (!record) return nullptr;
   return nlohmann::ordered_json::parse(platform::JSONEncoder().encode(record));
+}
+
+int reportError(const platform::Error& error, bool json) {
+  if (json) {
+    std::cout << nlohmann::ordered_json{{"error", errorJSON(error)}}.dump() << '\n';
+  } else {
+    printError(std::cout, error);
+  }
+  return kKitError;
 }
 
 void printError(std::ostream& out, const platform::Error& error) {

@@ -20,6 +20,8 @@ nlohmann::ordered_json recordJSON(const std::shared_ptr<OrbisgroveUserDataInfo>&
 
 /// The failure reason, the recovery suggestion and the underlying errors, one per line.
 void printError(std::ostream& out, const platform::Error& error);
+/// Prints `error` to standard output, as JSON with `json`; the kit-error exit status.
+int reportError(const platform::Error& error, bool json);
 /// Parents with their children under them, in the list's order.
 void printCategoryTree(std::ostream& out, const OrbisgroveReportCategoriesList& categories);
 void printRecord(std::ostream& out, const OrbisgroveUserDataInfo& record);

@@ -73,19 +73,8 @@ orbisgrove_status changeRecord(Handle* handle, Change change) {
 
 void reportSwallowedFailure(const char* where) noexcept {
   try {
-    std::string line = "orbisgrove: ";
-    line += where;
-    line += " failed";
-    try {
-      throw;
-    } catch (const std::exception& failure) {
-      line += ": ";
-      line += failure.what();
-    } catch (...) {
-    }
-    platform::consoleLine(line);
-  } catch (...) {
-    // Nowhere left to report to.
+    platform::consoleLineForCurrentException(std::string(where) + " failed");
+  } catch (...) {  // NOLINT(bugprone-empty-catch): nowhere left to report to
   }
 }
 

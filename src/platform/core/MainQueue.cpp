@@ -42,24 +42,6 @@ struct Task {
   }
 };
 
-// The host heard of nothing else: the poster must not be thrown at (it is
-// often the session's delivery thread), so one console line says it.
-void reportFailure(const char* what) noexcept {
-  try {
-    std::string line = "orbisgrove: ";
-    line += what;
-    try {
-      throw;
-    } catch (const std::exception& failure) {
-      line += ": ";
-      line += failure.what();
-    } catch (...) {
-    }
-    consoleLine(line);
-  } catch (...) {
-  }
-}
-
 }  // namespace
 
 struct MainQueue::State {
@@ -129,8 +111,9 @@ struct MainQueue::State {
       } catch (...) {
         // A dispatcher that ran the closure at once may pass on what it threw.
         refused = !task->claimed.load();
-        reportFailure(refused ? "the main queue's dispatcher failed; its closures stay queued"
-                              : "a closure of the main queue failed");
+        // The poster must not be thrown at (it is often the delivery thread).
+        consoleLineForCurrentException(refused ? "the main queue's dispatcher failed; its closures stay queued"
+                                               : "a closure of the main queue failed");
       }
       innermostCall() = call.outer;
       lock.lock();

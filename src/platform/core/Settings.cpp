@@ -4,6 +4,7 @@
 #include "platform/core/ApplicationIdentity.hpp"
 #include "platform/core/Console.hpp"
 
+#include <exception>
 #include <iostream>
 #include <memory>
 #include <mutex>
@@ -87,6 +88,22 @@ void consoleLine(std::string_view line) {
   text += '\n';
   std::cerr.write(text.data(), static_cast<std::streamsize>(text.size()));
   std::cerr.flush();
+}
+
+void consoleLineForCurrentException(std::string_view what) noexcept {
+  try {
+    std::string line = "orbisgrove: ";
+    line += what;
+    try {
+      throw;
+    } catch (const std::exception& failure) {
+      line += ": ";
+      line += failure.what();
+    } catch (...) {  // NOLINT(bugprone-empty-catch): nothing more to say of it
+    }
+    consoleLine(line);
+  } catch (...) {  // NOLINT(bugprone-empty-catch): nowhere left to report to
+  }
 }
 
 }  // namespace orbisgrove::platform

@@ -38,15 +38,14 @@ std::shared_ptr<platform::DataTask> OrbisgroveReportCategoriesAPIManager::getRep
   // A caller that wants no answer still gets a running request, not a crash later.
   if (!completion)
     completion = [](std::optional<OrbisgroveReportCategoriesList>, std::shared_ptr<const platform::Error>) {};
-  auto onSuccess = [completion](const platform::JSONDocument& reply) {
+  auto onSuccess = [completion](const platform::JSONDocument& reply) -> std::function<void()> {
     std::optional<OrbisgroveReportCategoriesList> categories;
     try {
       categories = OrbisgroveReportCategoriesResponse(reply.root()).categories();
     } catch (const platform::CodingError& failure) {
-      completion(std::nullopt, failure.error());
-      return;
+      return [completion, error = failure.error()] { completion(std::nullopt, error); };
     }
-    completion(std::move(categories), nullptr);
+    return [completion, categories = std::move(categories)]() mutable { completion(std::move(categories), nullptr); };
   };
   auto onError = [completion](std::shared_ptr<const platform::Error> error) {
     completion(std::nullopt, std::move(error));

@@ -5,6 +5,7 @@
 #include <orbisgrove/service/OrbisgroveFeedbackErrorDomain.hpp>
 
 #include <exception>
+#include <functional>
 #include <utility>
 
 #include "model/OrbisgroveExploreAPIEnvelopes.hpp"
@@ -39,16 +40,20 @@ ParsedVerdict judgeParsedReply(const std::optional<std::string>& body,
   }
 }
 
-// Judges the reply with `judge`; out of memory or the like, the caller still
-// waits for its one call and gets this error.
+// Out of memory or the like while a reply is handled: the caller still waits
+// for its one call and gets this error.
+std::shared_ptr<const platform::Error> unhandledReplyError(const std::exception& failure) {
+  return platform::Error::make(std::string(OrbisgroveFeedbackErrorDomain), OrbisgroveFeedbackErrorCode,
+                               {{std::string(platform::NSLocalizedFailureReasonErrorKey),
+                                 std::string("The reply could not be handled: ") + failure.what()}});
+}
+
 template <class Verdict, class Judge>
 Verdict judgedOrFailed(Judge judge) {
   try {
     return judge();
   } catch (const std::exception& failure) {
-    return platform::Error::make(std::string(OrbisgroveFeedbackErrorDomain), OrbisgroveFeedbackErrorCode,
-                                 {{std::string(platform::NSLocalizedFailureReasonErrorKey),
-                                   std::string("The reply could not be handled: ") + failure.what()}});
+    return unhandledReplyError(failure);
   }
 }
 
@@ -84,8 +89,16 @@ void deliverReply(std::optional<std::string> body, std::shared_ptr<const platfor
                   ServiceErrorHandler errorHandler) {
   auto verdict = judgedOrFailed<ParsedVerdict>([&] { return judgeParsedReply(body, response, transportError); });
   if (auto* success = std::get_if<std::shared_ptr<const platform::JSONDocument>>(&verdict)) {
-    platform::MainQueue::shared().post(
-        [handler = std::move(completionHandler), document = std::move(*success)]() { handler(*document); });
+    // Decoded here, while the reply is still in this thread's cache; only
+    // the host's call waits for the main queue.
+    std::function<void()> handOver;
+    try {
+      handOver = completionHandler(**success);
+    } catch (const std::exception& failure) {
+      postError(std::move(errorHandler), unhandledReplyError(failure));
+      return;
+    }
+    platform::MainQueue::shared().post(std::move(handOver));
     return;
   }
   postError(std::move(errorHandler), std::get<std::shared_ptr<const platform::Error>>(std::move(verdict)));

@@ -46,10 +46,11 @@ std::string serviceFormPrefix(std::string_view operation);
 using ServiceBodyHandler = std::function<void(std::string body)>;
 /// Receives the error of a failed request, on the main queue.
 using ServiceErrorHandler = std::function<void(std::shared_ptr<const platform::Error> error)>;
-/// Receives a successful reply as the document the reply routine parsed to
-/// judge it, on the main queue: a handler that decodes the reply need not
-/// parse it a second time.
-using ServiceDocumentHandler = std::function<void(const platform::JSONDocument& reply)>;
+/// Decodes a successful reply from the document the reply routine parsed to
+/// judge it, on the session's delivery thread, and returns the call that hands
+/// the result to the host on the main queue. Decoding where the reply arrived
+/// keeps it out of the main thread's way and reads it while it is in cache.
+using ServiceDocumentHandler = std::function<std::function<void()>(const platform::JSONDocument& reply)>;
 
 /// Whether the transport may send a request again on its own: only one that
 /// changes nothing on the service (the categories operation) may be.

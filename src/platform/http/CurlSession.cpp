@@ -55,6 +55,13 @@ constexpr int idlePollMilliseconds = 60 * 1000;
 // transfer waiting for a free connection to its host is one); it asks not to
 // be left alone for long then.
 constexpr int busyPollMilliseconds = 200;
+// libcurl's receive buffer is allocated for every transfer, also one that
+// waits for a connection. While as many transfers run as there are
+// connections, each gets libcurl's default, which takes a whole TLS record
+// in one read; beyond that, when hundreds may wait, a quarter of it keeps a
+// waiting request small (the replies are small JSON).
+constexpr long roomyReceiveBufferBytes = 16 * 1024;
+constexpr long smallReceiveBufferBytes = 4 * 1024;
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b) noexcept {
   return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
@@ -513,11 +520,23 @@ class SessionCore final : public ExitParticipant, public std::enable_shared_from
   }
 
   void wakeLocked() {
-    // One wake-up per batch of queued work: the loop clears the flag when it
-    // takes the batch.
-    if (multi_ == nullptr || wakePending_ || !threadRunning_) return;
-    wakePending_ = true;
+    // A loop that is not waiting looks at the queues before it next waits,
+    // so only a waiting one needs a wake-up, and one per wait is enough. A
+    // wake-up the loop does not need would cost it another turn.
+    workPending_ = true;
+    if (multi_ == nullptr || !polling_ || wakeSent_ || !threadRunning_) return;
+    wakeSent_ = true;
     curl_multi_wakeup(multi_);
+  }
+
+  // Called by the loop before it waits: how long it may wait, none when work
+  // came in since it last looked, so that it looks again instead.
+  int beginWait(int wait) {
+    if (wait == 0) return 0;
+    const std::lock_guard lock(mutex_);
+    if (workPending_) return 0;
+    polling_ = true;
+    return wait;
   }
 
   // Takes the task for completion; false when someone else already has. Tells
@@ -571,7 +590,9 @@ class SessionCore final : public ExitParticipant, public std::enable_shared_from
   std::vector<std::shared_ptr<CurlDataTask>> pendingCancels_;
   Stop stop_ = Stop::none;
   bool closed_ = false;
-  bool wakePending_ = false;
+  bool workPending_ = false;  // queued since the loop last looked
+  bool polling_ = false;      // the loop waits in curl_multi_poll
+  bool wakeSent_ = false;     // and has been woken
   bool threadStarted_ = false;
   bool threadRunning_ = false;
   CURLM* multi_ = nullptr;
@@ -610,7 +631,9 @@ void SessionCore::run() {
       const std::lock_guard lock(mutex_);
       starts.swap(pendingStarts_);
       cancels.swap(pendingCancels_);
-      wakePending_ = false;
+      workPending_ = false;
+      polling_ = false;
+      wakeSent_ = false;
       stop = stop_;
     }
     if (stop == Stop::exitNow) break;
@@ -637,7 +660,7 @@ void SessionCore::run() {
     if (exiting()) break;
     int wait = finishedAny ? 0 : (running_.empty() ? idlePollMilliseconds : busyPollMilliseconds);
     wait = runDueTimers(wait);
-    curl_multi_poll(multi_, nullptr, 0, wait, nullptr);
+    curl_multi_poll(multi_, nullptr, 0, beginWait(wait), nullptr);
   }
   if (exiting()) stop = Stop::exitNow;
 
@@ -754,10 +777,9 @@ std::optional<std::string> SessionCore::configure(CurlDataTask& task) {
   curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_2TLS));
   set(curl_easy_setopt(easy, CURLOPT_PIPEWAIT, 1L));
   set(curl_easy_setopt(easy, CURLOPT_TCP_KEEPALIVE, 1L));
-  // libcurl's receive buffer (16 KiB by default) is allocated for every
-  // transfer, also one that waits for a connection; the replies are small
-  // JSON, and a smaller buffer costs them no measurable time.
-  curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, 4096L);
+  curl_easy_setopt(
+      easy, CURLOPT_BUFFERSIZE,
+      std::cmp_less(running_.size(), connectionsPerHost) ? roomyReceiveBufferBytes : smallReceiveBufferBytes);
   set(curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L));
   set(curl_easy_setopt(easy, CURLOPT_HTTPHEADER, transfer->headerList));
   set(curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, receiveBody));

@@ -18,9 +18,11 @@
 #include <cmath>
 #include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <limits>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string_view>
 #include <system_error>
 #include <thread>
@@ -62,6 +64,12 @@ constexpr int busyPollMilliseconds = 200;
 // waiting request small (the replies are small JSON).
 constexpr long roomyReceiveBufferBytes = 16 * 1024;
 constexpr long smallReceiveBufferBytes = 4 * 1024;
+constexpr long smallestUploadBufferBytes = 16 * 1024;
+// Transfers handed to libcurl per origin; more wait in the session's own line.
+// libcurl would hold every one of hundreds of requests as a transfer with its
+// buffers and walk them all whenever a connection comes free; a few beyond
+// the connections keep each connection busy, and HTTP/2 several streams.
+constexpr std::size_t admittedTransfersPerOrigin = 4 * connectionsPerHost;
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b) noexcept {
   return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
@@ -248,6 +256,10 @@ Outcome cancelledOutcome(const URLRequest& request, bool reached = false) {
 
 class SessionCore;
 
+class CurlDataTask;
+// Tasks waiting in a line, by the end of their timeouts.
+using WaitingDeadlines = std::multimap<std::chrono::steady_clock::time_point, CurlDataTask*>;
+
 class CurlDataTask final : public DataTask, public std::enable_shared_from_this<CurlDataTask> {
  public:
   CurlDataTask(std::shared_ptr<SessionCore> core, URLRequest request, URLSession::CompletionHandler completion)
@@ -283,6 +295,9 @@ class CurlDataTask final : public DataTask, public std::enable_shared_from_this<
 
   // Delivery thread only.
   std::unique_ptr<Transfer> transfer;
+  std::string origin;                              // whose line it joined
+  std::chrono::steady_clock::time_point deadline;  // when its timeout ends
+  std::optional<WaitingDeadlines::iterator> waitingEntry;
 
  private:
   friend class SessionCore;
@@ -569,13 +584,35 @@ class SessionCore final : public ExitParticipant, public std::enable_shared_from
     task->complete(wasCancelled ? cancelledOutcome(task->request_, reached) : std::move(outcome));
   }
 
+  // The transfers of one origin: how many libcurl has, and those waiting.
+  struct Line {
+    std::size_t admitted = 0;
+    std::deque<std::shared_ptr<CurlDataTask>> waiting;
+  };
+
   void run();
+  void enqueue(const std::shared_ptr<CurlDataTask>& task);
+  void admitWaiting(Line& line);
+  // Ends the waiting tasks whose timeouts are over; returns how long the
+  // loop may wait for the next one to end, or `wait`.
+  int expireWaiting(int wait);
+  // A transfer libcurl had is done with it: its place goes to one that waits.
+  void released(const CurlDataTask& task);
   void startTransfer(const std::shared_ptr<CurlDataTask>& task);
   void cancelTransfer(const std::shared_ptr<CurlDataTask>& task);
   // Returns how many transfers ended.
   std::size_t collectFinishedTransfers();
   Outcome outcomeOf(CurlDataTask& task, CURLcode result);
   std::optional<std::string> configure(CurlDataTask& task);
+  [[nodiscard]] long timeoutMilliseconds(const URLRequest& request) const {
+    double seconds = request.timeoutInterval;
+    if (!std::isfinite(seconds) || seconds <= 0) seconds = defaultTimeoutSeconds;
+    if (configuration_.timeoutCap && *configuration_.timeoutCap > 0)
+      seconds = std::min(seconds, *configuration_.timeoutCap);
+    if (const double cap = testTimeoutCap_.load(); cap > 0) seconds = std::min(seconds, cap);
+    seconds = std::min(seconds, longestTimeoutSeconds);
+    return std::max(1L, std::lround(seconds * 1000));
+  }
 
   const URLSessionConfiguration configuration_;
   const pid_t owner_ = ::getpid();
@@ -605,6 +642,10 @@ class SessionCore final : public ExitParticipant, public std::enable_shared_from
   // Delivery thread only: the transfers libcurl is working on, which keep
   // their tasks alive until the completion has run.
   std::unordered_map<CURL*, std::shared_ptr<CurlDataTask>> running_;
+  // Delivery thread only: the transfers of each origin ("https://host:port").
+  std::unordered_map<std::string, Line> lines_;
+  // Delivery thread only: the tasks waiting in the lines.
+  WaitingDeadlines waitingDeadlines_;
   // Delivery thread only: reset easy handles ready for the next transfers.
   std::vector<CURL*> idleHandles_;
   // Delivery thread only: tasks that ended after the exit hook had begun.
@@ -640,6 +681,12 @@ void SessionCore::run() {
     for (const auto& task : cancels) cancelTransfer(task);
     if (stop == Stop::cancelEverything) {
       for (const auto& task : starts) finish(task, cancelledOutcome(task->request_));
+      waitingDeadlines_.clear();
+      auto lines = std::move(lines_);
+      lines_.clear();
+      for (auto& [origin, line] : lines) {
+        for (const auto& task : line.waiting) finish(task, cancelledOutcome(task->request_));
+      }
       auto running = std::move(running_);
       running_.clear();
       for (auto& [easy, task] : running) {
@@ -648,7 +695,7 @@ void SessionCore::run() {
       }
       break;
     }
-    for (const auto& task : starts) startTransfer(task);
+    for (const auto& task : starts) enqueue(task);
     // A completion handler may still be running when the exit hook begins:
     // once it returns, libcurl is not touched again.
     if (exiting()) break;
@@ -659,7 +706,7 @@ void SessionCore::run() {
     const bool finishedAny = collectFinishedTransfers() > 0;
     if (exiting()) break;
     int wait = finishedAny ? 0 : (running_.empty() ? idlePollMilliseconds : busyPollMilliseconds);
-    wait = runDueTimers(wait);
+    wait = expireWaiting(runDueTimers(wait));
     curl_multi_poll(multi_, nullptr, 0, beginWait(wait), nullptr);
   }
   if (exiting()) stop = Stop::exitNow;
@@ -686,11 +733,73 @@ void SessionCore::run() {
 
 void SessionCore::cancelTransfer(const std::shared_ptr<CurlDataTask>& task) {
   if (exiting()) return;
-  if (task->transfer) {
+  const bool admitted = task->transfer != nullptr;
+  if (admitted) {
     curl_multi_remove_handle(multi_, task->transfer->easy);
     running_.erase(task->transfer->easy);
   }
   finish(task, cancelledOutcome(task->request_));
+  // A waiting task stays in its line, which passes over it once completed.
+  if (admitted) released(*task);
+}
+
+std::string originOf(const URL& url) {
+  std::string origin = url.scheme();
+  origin += "://";
+  origin += url.host();
+  if (url.port()) {
+    origin += ':';
+    origin += std::to_string(*url.port());
+  }
+  return origin;
+}
+
+void SessionCore::enqueue(const std::shared_ptr<CurlDataTask>& task) {
+  if (task->state() != DataTask::State::running || exiting()) return;
+  task->deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMilliseconds(task->request_));
+  task->origin = originOf(task->request_.url);
+  Line& line = lines_[task->origin];
+  if (line.waiting.empty() && line.admitted < admittedTransfersPerOrigin) {
+    startTransfer(task);
+    return;
+  }
+  // One that waits longer than its timeout ends then, without a connection.
+  task->waitingEntry = waitingDeadlines_.emplace(task->deadline, task.get());
+  line.waiting.push_back(task);
+}
+
+void SessionCore::admitWaiting(Line& line) {
+  while (line.admitted < admittedTransfersPerOrigin && !line.waiting.empty()) {
+    const std::shared_ptr<CurlDataTask> task = std::move(line.waiting.front());
+    line.waiting.pop_front();
+    if (task->waitingEntry) waitingDeadlines_.erase(*std::exchange(task->waitingEntry, std::nullopt));
+    if (task->state() == DataTask::State::running) startTransfer(task);
+  }
+}
+
+int SessionCore::expireWaiting(int wait) {
+  const auto now = std::chrono::steady_clock::now();
+  while (!waitingDeadlines_.empty() && waitingDeadlines_.begin()->first <= now) {
+    // The task stays in its line, which passes over it once completed.
+    const std::shared_ptr<CurlDataTask> task = waitingDeadlines_.begin()->second->shared_from_this();
+    waitingDeadlines_.erase(waitingDeadlines_.begin());
+    task->waitingEntry.reset();
+    if (task->state() != DataTask::State::running) continue;
+    finish(task, failedOutcome(task->request_, URLErrorCode::timedOut,
+                               "the request waited for a connection longer than its timeout", false));
+  }
+  if (waitingDeadlines_.empty()) return wait;
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(waitingDeadlines_.begin()->first - now).count();
+  return static_cast<int>(std::min<std::chrono::milliseconds::rep>(left, wait));
+}
+
+void SessionCore::released(const CurlDataTask& task) {
+  const auto found = lines_.find(task.origin);
+  if (found == lines_.end()) return;
+  Line& line = found->second;
+  if (line.admitted > 0) --line.admitted;
+  admitWaiting(line);
+  if (line.admitted == 0 && line.waiting.empty()) lines_.erase(task.origin);
 }
 
 void SessionCore::startTransfer(const std::shared_ptr<CurlDataTask>& task) {
@@ -708,6 +817,7 @@ void SessionCore::startTransfer(const std::shared_ptr<CurlDataTask>& task) {
     return;
   }
   running_.emplace(easy, task);
+  ++lines_[task->origin].admitted;
 }
 
 std::optional<std::string> SessionCore::configure(CurlDataTask& task) {
@@ -805,13 +915,9 @@ std::optional<std::string> SessionCore::configure(CurlDataTask& task) {
     set(curl_easy_setopt(easy, CURLOPT_SSL_CTX_DATA, static_cast<void*>(transfer.get())));
   }
 
-  double seconds = request.timeoutInterval;
-  if (!std::isfinite(seconds) || seconds <= 0) seconds = defaultTimeoutSeconds;
-  if (configuration_.timeoutCap && *configuration_.timeoutCap > 0)
-    seconds = std::min(seconds, *configuration_.timeoutCap);
-  if (const double cap = testTimeoutCap_.load(); cap > 0) seconds = std::min(seconds, cap);
-  seconds = std::min(seconds, longestTimeoutSeconds);
-  set(curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, std::max(1L, std::lround(seconds * 1000))));
+  // What is left of the timeout, which began when the task reached the line.
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(task.deadline - std::chrono::steady_clock::now());
+  set(curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, std::max<long>(1, static_cast<long>(left.count()))));
 
   // The body goes out from the task's own request, which outlives the
   // transfer, so libcurl need not copy it. POST by its own option, so that a
@@ -831,6 +937,9 @@ std::optional<std::string> SessionCore::configure(CurlDataTask& task) {
     set(curl_easy_setopt(easy, CURLOPT_READDATA, static_cast<void*>(transfer.get())));
     set(curl_easy_setopt(easy, CURLOPT_SEEKFUNCTION, refuseRewind));
     set(curl_easy_setopt(easy, CURLOPT_SEEKDATA, static_cast<void*>(transfer.get())));
+    // libcurl allocates a 64 KiB upload buffer for a body it reads; the
+    // smallest it allows holds every form the kit sends.
+    set(curl_easy_setopt(easy, CURLOPT_UPLOAD_BUFFERSIZE, smallestUploadBufferBytes));
   };
   if (method == "GET") {
     set(curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L));
@@ -862,6 +971,7 @@ std::size_t SessionCore::collectFinishedTransfers() {
     running_.erase(entry);
     curl_multi_remove_handle(multi_, easy);
     finish(task, outcomeOf(*task, result), result == CURLE_OK);
+    released(*task);
     ++finished;
   }
   return finished;

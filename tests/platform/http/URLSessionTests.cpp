@@ -166,6 +166,43 @@ TEST(URLSessionConnections, HundredsOfConcurrentTasksShareFewConnectionsAndEachC
   EXPECT_LE(service.connectionCount(), 6U);
 }
 
+TEST(URLSessionConnections, RequestsWaitingForAConnectionKeepTheirTimeoutsAndCanBeCancelled) {
+  LocalHttpsService service;
+  service.setDefaultReply(Reply::stalled());
+  auto session = sessionTrusting(service);
+  // More than libcurl is handed at once, so that the last ones wait in line.
+  constexpr std::size_t held = 40;
+  std::vector<std::shared_ptr<Completion>> done;
+  std::vector<std::shared_ptr<DataTask>> tasks;
+  for (std::size_t i = 0; i < held; ++i) {
+    done.push_back(Completion::make());
+    tasks.push_back(session->dataTask(requestFor(service.url("/held"), "POST", "n"), done[i]->handler()));
+    tasks[i]->resume();
+  }
+  ASSERT_TRUE(service.waitForStalled(6));
+  auto hurried = requestFor(service.url("/hurried"), "POST", "n");
+  hurried.timeoutInterval = 0.5;
+  const auto start = std::chrono::steady_clock::now();
+  const auto late = run(*session, std::move(hurried));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+  EXPECT_EQ(late->urlErrorCode(), code(URLErrorCode::timedOut));
+  EXPECT_EQ(late->error()->deliveryFacts().requestMayHaveReachedServer, false);
+  tasks.back()->cancel();
+  ASSERT_TRUE(done.back()->wait());
+  EXPECT_EQ(done.back()->urlErrorCode(), code(URLErrorCode::cancelled));
+
+  service.setDefaultReply(Reply::text("ok"));
+  service.releaseStalled();
+  for (std::size_t i = 0; i + 1 < held; ++i) {
+    ASSERT_TRUE(done[i]->wait()) << "task " << i;
+    EXPECT_EQ(done[i]->error(), nullptr) << "task " << i;
+  }
+  std::this_thread::sleep_for(50ms);
+  for (const auto& completion : done) EXPECT_EQ(completion->calls(), 1);
+  EXPECT_EQ(late->calls(), 1);
+  EXPECT_EQ(service.requestCount(), held - 1) << "the timed-out or the cancelled request went out";
+}
+
 TEST(URLSessionCompletions, OneThatThrowsIsToldOnTheConsoleAndTheSessionGoesOn) {
   LocalHttpsService service;
   auto session = sessionTrusting(service);

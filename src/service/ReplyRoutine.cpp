@@ -85,8 +85,8 @@ void deliverReply(std::optional<std::string> body, std::shared_ptr<const platfor
 }
 
 void deliverReply(std::optional<std::string> body, std::shared_ptr<const platform::URLResponse> response,
-                  std::shared_ptr<const platform::Error> transportError, ServiceDocumentHandler completionHandler,
-                  ServiceErrorHandler errorHandler) {
+                  std::shared_ptr<const platform::Error> transportError,
+                  const ServiceDocumentHandler& completionHandler, ServiceErrorHandler errorHandler) {
   auto verdict = judgedOrFailed<ParsedVerdict>([&] { return judgeParsedReply(body, response, transportError); });
   if (auto* success = std::get_if<std::shared_ptr<const platform::JSONDocument>>(&verdict)) {
     // Decoded here, while the reply is still in this thread's cache; only

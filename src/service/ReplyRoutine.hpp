@@ -41,7 +41,7 @@ void deliverReply(std::optional<std::string> body, std::shared_ptr<const platfor
                   ServiceErrorHandler errorHandler);
 /// The same, handing a success over as the document parsed to judge it.
 void deliverReply(std::optional<std::string> body, std::shared_ptr<const platform::URLResponse> response,
-                  std::shared_ptr<const platform::Error> transportError, ServiceDocumentHandler completionHandler,
-                  ServiceErrorHandler errorHandler);
+                  std::shared_ptr<const platform::Error> transportError,
+                  const ServiceDocumentHandler& completionHandler, ServiceErrorHandler errorHandler);
 
 }  // namespace orbisgrove

@@ -62,9 +62,9 @@ constexpr int busyPollMilliseconds = 200;
 // connections, each gets libcurl's default, which takes a whole TLS record
 // in one read; beyond that, when hundreds may wait, a quarter of it keeps a
 // waiting request small (the replies are small JSON).
-constexpr long roomyReceiveBufferBytes = 16 * 1024;
-constexpr long smallReceiveBufferBytes = 4 * 1024;
-constexpr long smallestUploadBufferBytes = 16 * 1024;
+constexpr long roomyReceiveBufferBytes = 16L * 1024;
+constexpr long smallReceiveBufferBytes = 4L * 1024;
+constexpr long smallestUploadBufferBytes = 16L * 1024;
 // Transfers handed to libcurl per origin; more wait in the session's own line.
 // libcurl would hold every one of hundreds of requests as a transfer with its
 // buffers and walk them all whenever a connection comes free; a few beyond

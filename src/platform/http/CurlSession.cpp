@@ -6,6 +6,7 @@
 #include "platform/core/Console.hpp"
 #include "platform/http/CurlGlobal.hpp"
 #include "platform/http/HeaderFieldNames.hpp"
+#include "platform/http/SessionDataTask.hpp"
 #include "platform/http/Sessions.hpp"
 #include "platform/http/TransportError.hpp"
 #include "platform/http/TrustedCertificates.hpp"
@@ -233,21 +234,11 @@ CURLcode prepareTLSContext(CURL* /*easy*/, void* sslContext, void* context) {
   return CURLE_OK;
 }
 
-struct Outcome {
-  std::optional<std::string> body;
-  std::shared_ptr<const URLResponse> response;
-  std::shared_ptr<const Error> error;
-};
-
 // Whether any of the request can have reached the server: libcurl was about
 // to write it, took body bytes, or an answer came.
 bool mayHaveReachedServer(const Transfer* transfer) {
   return transfer != nullptr &&
          (transfer->requestStarted || transfer->bodyBytesHandedOver > 0 || transfer->sawStatusLine);
-}
-
-Outcome failedOutcome(const URLRequest& request, URLErrorCode code, std::string_view detail, bool reached) {
-  return Outcome{std::nullopt, nullptr, makeTransportError(code, detail, request.url.absoluteString(), reached)};
 }
 
 Outcome cancelledOutcome(const URLRequest& request, bool reached = false) {
@@ -260,38 +251,15 @@ class CurlDataTask;
 // Tasks waiting in a line, by the end of their timeouts.
 using WaitingDeadlines = std::multimap<std::chrono::steady_clock::time_point, CurlDataTask*>;
 
-class CurlDataTask final : public DataTask, public std::enable_shared_from_this<CurlDataTask> {
+// Its completion is claimed with SessionCore::claimCompletion; its state
+// changes under SessionCore::mutex_.
+class CurlDataTask final : public SessionDataTask, public std::enable_shared_from_this<CurlDataTask> {
  public:
   CurlDataTask(std::shared_ptr<SessionCore> core, URLRequest request, URLSession::CompletionHandler completion)
-      : core_(std::move(core)),
-        request_(std::move(request)),
-        completion_(std::move(completion)),
-        identifier_(nextTaskIdentifier()) {}
+      : SessionDataTask(std::move(request), std::move(completion)), core_(std::move(core)) {}
 
   void resume() override;
   void cancel() override;
-  [[nodiscard]] State state() const override { return state_.load(); }
-  [[nodiscard]] const URLRequest& originalRequest() const override { return request_; }
-  [[nodiscard]] std::uint64_t taskIdentifier() const override { return identifier_; }
-
-  // Runs the completion, once. The caller has already claimed the task with
-  // SessionCore::claimCompletion.
-  void complete(Outcome outcome) {
-    auto completion = std::move(completion_);
-    completion_ = nullptr;
-    if (!completion) return;
-    // A throwing handler must not take the delivery thread (and with it
-    // every other task of the session) down; the developer hears of it.
-    try {
-      completion(std::move(outcome.body), std::move(outcome.response), std::move(outcome.error));
-    } catch (const std::exception& failure) {
-      consoleLine(std::string("A completion handler of the URL session threw: ") + failure.what());
-    } catch (...) {
-      consoleLine("A completion handler of the URL session threw an exception that is not a std::exception.");
-    }
-    // `completion` goes out of scope here, releasing what it captured before
-    // the next task's completion runs.
-  }
 
   // Delivery thread only.
   std::unique_ptr<Transfer> transfer;
@@ -302,11 +270,6 @@ class CurlDataTask final : public DataTask, public std::enable_shared_from_this<
  private:
   friend class SessionCore;
   std::shared_ptr<SessionCore> core_;
-  const URLRequest request_;
-  URLSession::CompletionHandler completion_;
-  const std::uint64_t identifier_;
-  // Changes under SessionCore::mutex_; read without it by state().
-  std::atomic<State> state_{State::suspended};
 };
 
 class SessionCore final : public ExitParticipant, public std::enable_shared_from_this<SessionCore> {

@@ -6,6 +6,7 @@
 // exactly once and whatever comes later finds it ended.
 #include "platform/core/Console.hpp"
 #include "platform/http/HeaderFieldNames.hpp"
+#include "platform/http/SessionDataTask.hpp"
 #include "platform/http/Sessions.hpp"
 #include "platform/http/TransportError.hpp"
 #include "platform/json/JSONReaderLifetime.hpp"
@@ -50,31 +51,15 @@ void stopDeliveryAtExit() {
   while (workRunning.load() > 0 && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
-struct Outcome {
-  std::optional<std::string> body;
-  std::shared_ptr<const URLResponse> response;
-  std::shared_ptr<const Error> error;
-};
-
-Outcome failedOutcome(const URLRequest& request, URLErrorCode code, std::string_view detail, bool reached) {
-  return Outcome{std::nullopt, nullptr, makeTransportError(code, detail, request.url.absoluteString(), reached)};
-}
-
 class HostCore;
 
-class HostDataTask final : public DataTask, public std::enable_shared_from_this<HostDataTask> {
+class HostDataTask final : public SessionDataTask, public std::enable_shared_from_this<HostDataTask> {
  public:
   HostDataTask(std::shared_ptr<HostCore> core, URLRequest request, URLSession::CompletionHandler completion)
-      : core_(std::move(core)),
-        request_(std::move(request)),
-        completion_(std::move(completion)),
-        identifier_(nextTaskIdentifier()) {}
+      : SessionDataTask(std::move(request), std::move(completion)), core_(std::move(core)) {}
 
   void resume() override;
   void cancel() override;
-  [[nodiscard]] State state() const override { return state_.load(); }
-  [[nodiscard]] const URLRequest& originalRequest() const override { return request_; }
-  [[nodiscard]] std::uint64_t taskIdentifier() const override { return identifier_; }
 
   // Takes the task for completion; false when it has ended already. Tells
   // whether cancel() came first, in which case the outcome is "cancelled".
@@ -87,19 +72,6 @@ class HostDataTask final : public DataTask, public std::enable_shared_from_this<
     return true;
   }
 
-  // Runs the completion, once; the caller has claimed the task.
-  void complete(Outcome outcome) {
-    auto completion = std::exchange(completion_, nullptr);
-    if (!completion) return;
-    try {
-      completion(std::move(outcome.body), std::move(outcome.response), std::move(outcome.error));
-    } catch (const std::exception& failure) {
-      consoleLine(std::string("A completion handler of the URL session threw: ") + failure.what());
-    } catch (...) {
-      consoleLine("A completion handler of the URL session threw an exception that is not a std::exception.");
-    }
-  }
-
   void endAtOnce(Outcome outcome) {
     bool wasCancelled = false;
     if (claim(wasCancelled)) complete(std::move(outcome));
@@ -108,10 +80,6 @@ class HostDataTask final : public DataTask, public std::enable_shared_from_this<
  private:
   friend class HostCore;
   std::shared_ptr<HostCore> core_;
-  const URLRequest request_;
-  URLSession::CompletionHandler completion_;
-  const std::uint64_t identifier_;
-  std::atomic<State> state_{State::suspended};
   // Delivery thread only: the host's start function has been called.
   bool atTransport_ = false;
 };

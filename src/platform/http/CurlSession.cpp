@@ -890,6 +890,10 @@ std::optional<std::string> SessionCore::configure(CurlDataTask& task) {
   const std::string& method = request.httpMethod;
   const auto sendBody = [&] {
     set(curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.httpBody.size())));
+    // libcurl allocates a 64 KiB upload buffer for every request with a body,
+    // even one it sends from the caller's memory; the smallest it allows
+    // holds every form the kit sends.
+    set(curl_easy_setopt(easy, CURLOPT_UPLOAD_BUFFERSIZE, smallestUploadBufferBytes));
     if (request.allowsTransportResend) {
       set(curl_easy_setopt(easy, CURLOPT_POSTFIELDS, request.httpBody.data()));
       return;
@@ -900,9 +904,6 @@ std::optional<std::string> SessionCore::configure(CurlDataTask& task) {
     set(curl_easy_setopt(easy, CURLOPT_READDATA, static_cast<void*>(transfer.get())));
     set(curl_easy_setopt(easy, CURLOPT_SEEKFUNCTION, refuseRewind));
     set(curl_easy_setopt(easy, CURLOPT_SEEKDATA, static_cast<void*>(transfer.get())));
-    // libcurl allocates a 64 KiB upload buffer for a body it reads; the
-    // smallest it allows holds every form the kit sends.
-    set(curl_easy_setopt(easy, CURLOPT_UPLOAD_BUFFERSIZE, smallestUploadBufferBytes));
   };
   if (method == "GET") {
     set(curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L));

@@ -306,15 +306,20 @@ class RawMultiThread {
   std::thread thread_;
 };
 
-void rawMultiThreadFloor(benchmark::State& state) {
+// One request through the floor; whether it succeeded.
+bool floorRequest() {
   static const std::size_t replySize = categoriesReply(kReplyCategories).size();
   // Never destroyed: its thread runs until the process ends.
   static auto* const floor = new RawMultiThread;
-  floor->request(replySize);
+  return floor->request(replySize);
+}
+
+void rawMultiThreadFloor(benchmark::State& state) {
+  floorRequest();
   const auto firstRequest = service().requestCount();
   const auto handshakesBefore = service().handshakeCount();
   for (auto _ : state) {
-    if (!floor->request(replySize)) {
+    if (!floorRequest()) {
       state.SkipWithError("a raw request failed");
       break;
     }
@@ -325,31 +330,107 @@ void rawMultiThreadFloor(benchmark::State& state) {
 
 // Where the kit's time goes: the same POST through the platform session
 // alone, completion hopped to the main queue, nothing decoded.
-void sessionHop(benchmark::State& state) {
-  const auto url = platform::URL::fromString(serviceURL());
-  const auto request = [&url] {
-    const auto done = std::make_shared<bool>(false);
-    platform::URLRequest post(*url);
-    post.httpMethod = "POST";
-    post.allHTTPHeaderFields = {{"Content-Type", "application/x-www-form-urlencoded"}};
-    post.httpBody = categoriesBody();
-    platform::URLSession::shared()
-        .dataTask(std::move(post),
-                  [done](std::optional<std::string>, std::shared_ptr<const platform::URLResponse>,
-                         std::shared_ptr<const platform::Error>) {
-                    platform::MainQueue::shared().post([done] { *done = true; });
-                  })
-        ->resume();
-    platform::MainQueue::shared().runUntil([&done] { return *done; }, kPatience);
-  };
-  request();
-  for (auto _ : state) request();
+bool sessionHopRequest() {
+  static const auto url = platform::URL::fromString(serviceURL());
+  const auto done = std::make_shared<bool>(false);
+  const auto ok = std::make_shared<bool>(false);
+  platform::URLRequest post(*url);
+  post.httpMethod = "POST";
+  post.allHTTPHeaderFields = {{"Content-Type", "application/x-www-form-urlencoded"}};
+  post.httpBody = categoriesBody();
+  // As the categories request: libcurl sends the body from the request's
+  // memory, with the head, in one TLS record.
+  post.allowsTransportResend = true;
+  platform::URLSession::shared()
+      .dataTask(std::move(post),
+                [done, ok](std::optional<std::string> body, std::shared_ptr<const platform::URLResponse>,
+                           std::shared_ptr<const platform::Error> error) {
+                  const bool succeeded = body.has_value() && !error;
+                  platform::MainQueue::shared().post([done, ok, succeeded] {
+                    *ok = succeeded;
+                    *done = true;
+                  });
+                })
+      ->resume();
+  platform::MainQueue::shared().runUntil([&done] { return *done; }, kPatience);
+  return *ok;
 }
+
+void sessionHop(benchmark::State& state) {
+  sessionHopRequest();
+  for (auto _ : state) {
+    if (!sessionHopRequest()) {
+      state.SkipWithError("a request through the session failed");
+      break;
+    }
+  }
+}
+
+// Two sides in alternating blocks of a few requests, so that both see the
+// same moments of a noisy machine: the median of the per-round ratios of
+// their block times, side a over side b.
+template <class SideA, class SideB>
+void paired(benchmark::State& state, SideA a, SideB b) {
+  constexpr int blockRequests = 10;
+  constexpr int rounds = 300;
+  for (int i = 0; i < blockRequests; ++i) {
+    (void)a();
+    (void)b();
+  }
+  std::vector<double> ratios;
+  std::vector<double> timesA;
+  std::vector<double> timesB;
+  bool failed = false;
+  const auto blockTime = [&failed](const auto& side) {
+    const auto start = Clock::now();
+    for (int i = 0; i < blockRequests; ++i) failed = !side() || failed;
+    return std::chrono::duration<double, std::micro>(Clock::now() - start).count() / blockRequests;
+  };
+  for (auto _ : state) {
+    for (int round = 0; round < rounds; ++round) {
+      // Each side goes first in every other round.
+      double timeA = 0;
+      double timeB = 0;
+      if (round % 2 == 0) {
+        timeA = blockTime(a);
+        timeB = blockTime(b);
+      } else {
+        timeB = blockTime(b);
+        timeA = blockTime(a);
+      }
+      ratios.push_back(timeA / timeB);
+      timesA.push_back(timeA);
+      timesB.push_back(timeB);
+    }
+  }
+  if (failed) {
+    state.SkipWithError("a request failed");
+    return;
+  }
+  const auto median = [](std::vector<double> values) {
+    std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2), values.end());
+    return values[values.size() / 2];
+  };
+  state.counters["ratio"] = median(ratios);
+  state.counters["a_us"] = median(timesA);
+  state.counters["b_us"] = median(timesB);
+}
+
+// What the kit adds to the session's hop: building the request, judging and
+// decoding the reply, handing the records over.
+void pairedKitOverHop(benchmark::State& state) {
+  paired(
+      state, [] { return kitCategoriesRequest().empty(); }, sessionHopRequest);
+}
+// What the session and the main queue add to the floor.
+void pairedHopOverFloor(benchmark::State& state) { paired(state, sessionHopRequest, floorRequest); }
 
 BENCHMARK(kitSequential)->Name("Request/kit_categories")->UseRealTime()->MinTime(1.0);
 BENCHMARK(sessionHop)->Name("Request/kit_session_hop_only")->UseRealTime()->MinTime(1.0);
 BENCHMARK(rawSequential)->Name("Request/raw_curl_easy")->UseRealTime()->MinTime(1.0);
 BENCHMARK(rawMultiThreadFloor)->Name("Request/raw_multi_thread_floor")->UseRealTime()->MinTime(1.0);
+BENCHMARK(pairedKitOverHop)->Name("Paired/kit_over_session_hop")->Iterations(1)->UseRealTime();
+BENCHMARK(pairedHopOverFloor)->Name("Paired/session_hop_over_floor")->Iterations(1)->UseRealTime();
 
 // ---- 3. concurrency and reuse -----------------------------------------------
 

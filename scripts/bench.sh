@@ -58,6 +58,8 @@ bench=$build/bench/orbisgrove_bench
 "$bench" --benchmark_filter='^(CacheHit|Request|Concurrent500|Decode)/' --benchmark_repetitions="$repetitions" \
   --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true \
   --benchmark_out="$results/timed.json" --benchmark_out_format=json >/dev/null 2>>"$results/bench.log"
+"$bench" --benchmark_filter='^Paired/' --benchmark_repetitions=3 --benchmark_out="$results/paired.json" \
+  --benchmark_out_format=json >/dev/null 2>>"$results/bench.log"
 "$bench" --benchmark_filter='^Outbox/' --benchmark_out="$results/outbox.json" --benchmark_out_format=json \
   >/dev/null 2>>"$results/bench.log"
 for round in 1 2 3; do
@@ -130,6 +132,16 @@ raw, hop = micros("Request/raw_curl_easy"), micros("Request/kit_session_hop_only
 row("Sequential request, 55-category reply (kit / raw multi on its own thread)",
     f"{kit:.0f} / {floor:.0f} us; {kit / floor:.2f}x", "<= 1.10x", kit / floor <= 1.10)
 row("  of which session + main-queue hop, no decoding", f"{hop:.0f} us; {hop / floor:.2f}x floor")
+paired = {}
+for b in json.load(open(os.path.join(results, "paired.json")))["benchmarks"]:
+    if b.get("run_type") == "iteration":
+        paired.setdefault(b["run_name"].split("/iterations")[0], []).append(b["ratio"])
+def pairedRatio(name):
+    values = paired[name]
+    return f"{statistics.median(values):.3f}x (runs {', '.join(f'{v:.3f}' for v in values)})"
+row("  paired blocks: kit over session hop (building, decoding, handing over)",
+    pairedRatio("Paired/kit_over_session_hop"))
+row("  paired blocks: session hop over floor", pairedRatio("Paired/session_hop_over_floor"))
 row("  raw easy handle on the calling thread, for comparison", f"{raw:.0f} us; kit {kit / raw:.2f}x")
 k, r = timed["Request/kit_categories"], timed["Request/raw_multi_thread_floor"]
 row("  connections / handshakes while timed (kit; raw)",

@@ -332,8 +332,7 @@ void rawMultiThreadFloor(benchmark::State& state) {
 // alone, completion hopped to the main queue, nothing decoded.
 bool sessionHopRequest() {
   static const auto url = platform::URL::fromString(serviceURL());
-  const auto done = std::make_shared<bool>(false);
-  const auto ok = std::make_shared<bool>(false);
+  const auto succeeded = std::make_shared<std::optional<bool>>();  // empty until answered
   platform::URLRequest post(*url);
   post.httpMethod = "POST";
   post.allHTTPHeaderFields = {{"Content-Type", "application/x-www-form-urlencoded"}};
@@ -343,17 +342,13 @@ bool sessionHopRequest() {
   post.allowsTransportResend = true;
   platform::URLSession::shared()
       .dataTask(std::move(post),
-                [done, ok](std::optional<std::string> body, std::shared_ptr<const platform::URLResponse>,
-                           std::shared_ptr<const platform::Error> error) {
-                  const bool succeeded = body.has_value() && !error;
-                  platform::MainQueue::shared().post([done, ok, succeeded] {
-                    *ok = succeeded;
-                    *done = true;
-                  });
+                [succeeded](std::optional<std::string> body, std::shared_ptr<const platform::URLResponse>,
+                            std::shared_ptr<const platform::Error> error) {
+                  platform::MainQueue::shared().post([succeeded, ok = body.has_value() && !error] { *succeeded = ok; });
                 })
       ->resume();
-  platform::MainQueue::shared().runUntil([&done] { return *done; }, kPatience);
-  return *ok;
+  platform::MainQueue::shared().runUntil([&succeeded] { return succeeded->has_value(); }, kPatience);
+  return succeeded->value_or(false);
 }
 
 void sessionHop(benchmark::State& state) {

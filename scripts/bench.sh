@@ -60,6 +60,11 @@ bench=$build/bench/orbisgrove_bench
   --benchmark_out="$results/timed.json" --benchmark_out_format=json >/dev/null 2>>"$results/bench.log"
 "$bench" --benchmark_filter='^Paired/' --benchmark_repetitions=3 --benchmark_out="$results/paired.json" \
   --benchmark_out_format=json >/dev/null 2>>"$results/bench.log"
+# The same requests with the process and the service it forks on one core:
+# each request's time is then the CPU work that serves it.
+taskset -c 0 "$bench" --benchmark_filter='^OneCore/' --benchmark_repetitions=5 \
+  --benchmark_enable_random_interleaving=true --benchmark_out="$results/one-core.json" --benchmark_out_format=json \
+  >/dev/null 2>>"$results/bench.log"
 "$bench" --benchmark_filter='^Outbox/' --benchmark_out="$results/outbox.json" --benchmark_out_format=json \
   >/dev/null 2>>"$results/bench.log"
 for round in 1 2 3; do
@@ -141,7 +146,19 @@ def pairedRatio(name):
     return f"{statistics.median(values):.3f}x (runs {', '.join(f'{v:.3f}' for v in values)})"
 row("  paired blocks: kit over session hop (building, decoding, handing over)",
     pairedRatio("Paired/kit_over_session_hop"))
-row("  paired blocks: session hop over floor", pairedRatio("Paired/session_hop_over_floor"))
+oneCore = {}
+for b in json.load(open(os.path.join(results, "one-core.json")))["benchmarks"]:
+    if b.get("run_type") == "iteration":
+        if b.get("error_occurred"):
+            sys.exit(f"one-core run: {b.get('error_message')}")
+        oneCore.setdefault(b["run_name"].split("/iterations")[0], []).append(b)
+def oneCoreMedian(side, counter):
+    return statistics.median(b[counter] for b in oneCore[f"OneCore/{side}"])
+floor10, floor50 = oneCoreMedian("raw_multi_thread_floor", "p10_us"), oneCoreMedian("raw_multi_thread_floor", "p50_us")
+for side, label in (("kit_session_hop_only", "session hop"), ("kit_categories", "kit")):
+    p10, p50 = oneCoreMedian(side, "p10_us"), oneCoreMedian(side, "p50_us")
+    row(f"  one core, p10 / p50: {label} over floor ({floor10:.0f} / {floor50:.0f} us)",
+        f"{p10:.0f} / {p50:.0f} us; +{p10 - floor10:.0f} us, {p10 / floor10:.2f}x / {p50 / floor50:.2f}x")
 row("  raw easy handle on the calling thread, for comparison", f"{raw:.0f} us; kit {kit / raw:.2f}x")
 k, r = timed["Request/kit_categories"], timed["Request/raw_multi_thread_floor"]
 row("  connections / handshakes while timed (kit; raw)",

@@ -206,6 +206,8 @@ std::string kitCategoriesRequest() {
   return problem->value_or("no answer");
 }
 
+bool kitRequestSucceeded() { return kitCategoriesRequest().empty(); }
+
 void kitSequential(benchmark::State& state) {
   // The connection (and the trust store) exist before timing starts, as on
   // the raw side.
@@ -413,10 +415,7 @@ void paired(benchmark::State& state, SideA a, SideB b) {
 
 // What the kit adds to the session's hop: building the request, judging and
 // decoding the reply, handing the records over.
-void pairedKitOverHop(benchmark::State& state) {
-  paired(
-      state, [] { return kitCategoriesRequest().empty(); }, sessionHopRequest);
-}
+void pairedKitOverHop(benchmark::State& state) { paired(state, kitRequestSucceeded, sessionHopRequest); }
 // Each request timed on its own. Run with the whole process (and the service
 // it forks) on one core, a request's time is the CPU work of every thread that
 // serves it, with no wake-ups across cores: the low percentiles then show what
@@ -449,9 +448,7 @@ void perRequest(benchmark::State& state, Side side) {
 
 void perRequestFloor(benchmark::State& state) { perRequest(state, floorRequest); }
 void perRequestHop(benchmark::State& state) { perRequest(state, sessionHopRequest); }
-void perRequestKit(benchmark::State& state) {
-  perRequest(state, [] { return kitCategoriesRequest().empty(); });
-}
+void perRequestKit(benchmark::State& state) { perRequest(state, kitRequestSucceeded); }
 
 BENCHMARK(kitSequential)->Name("Request/kit_categories")->UseRealTime()->MinTime(1.0);
 BENCHMARK(sessionHop)->Name("Request/kit_session_hop_only")->UseRealTime()->MinTime(1.0);

@@ -76,9 +76,10 @@ std::shared_ptr<platform::DataTask> serviceDataTask(const platform::URL& url, st
 }  // namespace
 
 std::shared_ptr<platform::DataTask> makeRawServiceDataTask(const platform::URL& url, std::string body,
-                                                           platform::URLSession::CompletionHandler completion) {
+                                                           platform::URLSession::CompletionHandler completion,
+                                                           platform::URLSession::RequestStartHook onRequestStart) {
   return platform::URLSession::shared().dataTask(serviceRequest(url, std::move(body), ServiceResend::never),
-                                                 std::move(completion));
+                                                 std::move(completion), std::move(onRequestStart));
 }
 
 std::shared_ptr<platform::DataTask> makeServiceDataTask(const platform::URL& url, std::string body,

@@ -69,8 +69,11 @@ std::shared_ptr<platform::DataTask> makeServiceDataTask(const platform::URL& url
 /// delivery thread (the outbox judges and stores it there). The outbox sends
 /// submissions through it, so the transport must never send it again on its
 /// own: a resend nobody asked for can store a second copy.
+/// `onRequestStart` (may be empty) is told when the request starts to go out
+/// (see URLSession::RequestStartHook).
 std::shared_ptr<platform::DataTask> makeRawServiceDataTask(const platform::URL& url, std::string body,
-                                                           platform::URLSession::CompletionHandler completion);
+                                                           platform::URLSession::CompletionHandler completion,
+                                                           platform::URLSession::RequestStartHook onRequestStart = {});
 /// The same, handing a success over as its parsed document.
 std::shared_ptr<platform::DataTask> makeServiceDataTask(const platform::URL& url, std::string body,
                                                         ServiceDocumentHandler completionHandler,

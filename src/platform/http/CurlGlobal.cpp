@@ -1,5 +1,6 @@
 #include "platform/http/CurlGlobal.hpp"
 
+#include "platform/core/ProcessLifecycle.hpp"
 #include "platform/json/JSONReaderLifetime.hpp"
 
 #include <curl/curl.h>
@@ -60,6 +61,7 @@ std::optional<std::string> checkLibcurl(CURLcode initialised) {
 }
 
 void stopParticipantsAtExit() {
+  markProcessExiting();
   std::vector<std::shared_ptr<ExitParticipant>> alive;
   {
     auto& registry = exitRegistry();

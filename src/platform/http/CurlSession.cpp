@@ -133,6 +133,9 @@ struct Transfer {
   bool resendRefused = false;
   // libcurl was about to write the request (CURLOPT_PREREQFUNCTION ran).
   bool requestStarted = false;
+  // The task's start hook refused the request there: nothing was written.
+  bool startRefused = false;
+  SessionDataTask* task = nullptr;
   std::shared_ptr<const TrustedCertificates> trust;
   std::optional<std::string> trustProblem;
   // libcurl keeps pointers to these texts while the transfer runs.
@@ -183,8 +186,15 @@ int refuseRewind(void* context, curl_off_t /*offset*/, int /*origin*/) {
   return CURL_SEEKFUNC_CANTSEEK;
 }
 
+// Runs after connect, TLS and any proxy tunnel, before the request's first
+// byte is written, and again for each redirected request.
 int noteRequestStart(void* context, char* /*primaryIP*/, char* /*localIP*/, int /*primaryPort*/, int /*localPort*/) {
-  static_cast<Transfer*>(context)->requestStarted = true;
+  auto* transfer = static_cast<Transfer*>(context);
+  if (!transfer->task->requestStarting()) {
+    transfer->startRefused = true;
+    return CURL_PREREQFUNC_ABORT;
+  }
+  transfer->requestStarted = true;
   return CURL_PREREQFUNC_OK;
 }
 
@@ -255,8 +265,9 @@ using WaitingDeadlines = std::multimap<std::chrono::steady_clock::time_point, Cu
 // changes under SessionCore::mutex_.
 class CurlDataTask final : public SessionDataTask, public std::enable_shared_from_this<CurlDataTask> {
  public:
-  CurlDataTask(std::shared_ptr<SessionCore> core, URLRequest request, URLSession::CompletionHandler completion)
-      : SessionDataTask(std::move(request), std::move(completion)), core_(std::move(core)) {}
+  CurlDataTask(std::shared_ptr<SessionCore> core, URLRequest request, URLSession::CompletionHandler completion,
+               URLSession::RequestStartHook onRequestStart)
+      : SessionDataTask(std::move(request), std::move(completion), std::move(onRequestStart)), core_(std::move(core)) {}
 
   void resume() override;
   void cancel() override;
@@ -452,8 +463,10 @@ class SessionCore final : public ExitParticipant, public std::enable_shared_from
     }
   }
 
-  std::shared_ptr<CurlDataTask> makeTask(URLRequest request, URLSession::CompletionHandler completion) {
-    return std::make_shared<CurlDataTask>(shared_from_this(), std::move(request), std::move(completion));
+  std::shared_ptr<CurlDataTask> makeTask(URLRequest request, URLSession::CompletionHandler completion,
+                                         URLSession::RequestStartHook onRequestStart) {
+    return std::make_shared<CurlDataTask>(shared_from_this(), std::move(request), std::move(completion),
+                                          std::move(onRequestStart));
   }
 
  private:
@@ -786,6 +799,7 @@ void SessionCore::startTransfer(const std::shared_ptr<CurlDataTask>& task) {
 std::optional<std::string> SessionCore::configure(CurlDataTask& task) {
   const URLRequest& request = task.request_;
   auto transfer = std::make_unique<Transfer>();
+  transfer->task = &task;
   transfer->maximumBodyBytes = configuration_.maximumBodyBytes;
   {
     const std::lock_guard lock(mutex_);
@@ -968,7 +982,10 @@ Outcome SessionCore::outcomeOf(CurlDataTask& task, CURLcode result) {
   curl_easy_getinfo(transfer.easy, CURLINFO_SSL_VERIFYRESULT, &verifyResult);
   URLErrorCode code = urlErrorCodeFor(result, verifyResult);
   std::string detail;
-  if (transfer.bodyTooLarge) {
+  if (transfer.startRefused) {
+    code = URLErrorCode::cannotLoadFromNetwork;
+    detail = kRequestHeldBack;
+  } else if (transfer.bodyTooLarge) {
     code = URLErrorCode::dataLengthExceedsMaximum;
     detail = "the body exceeds " + std::to_string(transfer.maximumBodyBytes) + " bytes";
   } else if (transfer.resendRefused) {
@@ -997,8 +1014,9 @@ class CurlSession final : public URLSession {
   CurlSession(const CurlSession&) = delete;
   CurlSession& operator=(const CurlSession&) = delete;
 
-  std::shared_ptr<DataTask> dataTask(URLRequest request, CompletionHandler completion) override {
-    return core_->makeTask(std::move(request), std::move(completion));
+  std::shared_ptr<DataTask> dataTask(URLRequest request, CompletionHandler completion,
+                                     RequestStartHook onRequestStart) override {
+    return core_->makeTask(std::move(request), std::move(completion), std::move(onRequestStart));
   }
   void addTrustedCertificates(std::string pemFile) override { core_->addTrustedCertificates(pemFile); }
   void setProxy(std::optional<std::string> proxy) override { core_->setProxy(std::move(proxy)); }

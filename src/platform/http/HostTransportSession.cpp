@@ -5,6 +5,7 @@
 // a cancel, the time-out) is decided on that one thread, so each task ends
 // exactly once and whatever comes later finds it ended.
 #include "platform/core/Console.hpp"
+#include "platform/core/ProcessLifecycle.hpp"
 #include "platform/http/HeaderFieldNames.hpp"
 #include "platform/http/SessionDataTask.hpp"
 #include "platform/http/Sessions.hpp"
@@ -46,6 +47,7 @@ std::atomic<bool> processExiting{false};
 std::atomic<int> workRunning{0};
 
 void stopDeliveryAtExit() {
+  markProcessExiting();
   processExiting.store(true);
   const auto deadline = Clock::now() + exitStopBudget;
   while (workRunning.load() > 0 && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -55,8 +57,9 @@ class HostCore;
 
 class HostDataTask final : public SessionDataTask, public std::enable_shared_from_this<HostDataTask> {
  public:
-  HostDataTask(std::shared_ptr<HostCore> core, URLRequest request, URLSession::CompletionHandler completion)
-      : SessionDataTask(std::move(request), std::move(completion)), core_(std::move(core)) {}
+  HostDataTask(std::shared_ptr<HostCore> core, URLRequest request, URLSession::CompletionHandler completion,
+               URLSession::RequestStartHook onRequestStart)
+      : SessionDataTask(std::move(request), std::move(completion), std::move(onRequestStart)), core_(std::move(core)) {}
 
   void resume() override;
   void cancel() override;
@@ -242,6 +245,12 @@ class HostCore final : public std::enable_shared_from_this<HostCore> {
                                  false));
       return;
     }
+    // The host's transport does not say when the request goes out: it counts
+    // as going out now.
+    if (!task->requestStarting()) {
+      finish(task, failedOutcome(task->request_, URLErrorCode::cannotLoadFromNetwork, kRequestHeldBack, false));
+      return;
+    }
     const URLRequest& original = task->request_;
     HTTPTransportRequest request{.identifier = task->identifier_,
                                  .method = original.httpMethod,
@@ -363,8 +372,9 @@ class HostTransportSession final : public URLSession {
   HostTransportSession(const HostTransportSession&) = delete;
   HostTransportSession& operator=(const HostTransportSession&) = delete;
 
-  std::shared_ptr<DataTask> dataTask(URLRequest request, CompletionHandler completion) override {
-    return std::make_shared<HostDataTask>(core_, std::move(request), std::move(completion));
+  std::shared_ptr<DataTask> dataTask(URLRequest request, CompletionHandler completion,
+                                     RequestStartHook onRequestStart) override {
+    return std::make_shared<HostDataTask>(core_, std::move(request), std::move(completion), std::move(onRequestStart));
   }
   // Trust, proxy and pins belong to the host's transport.
   void addTrustedCertificates(std::string /*pemFile*/) override {}

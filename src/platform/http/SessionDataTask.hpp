@@ -26,18 +26,37 @@ struct Outcome {
   std::shared_ptr<const Error> error;
 };
 
+/// Why a request whose start hook refused it never went out.
+inline constexpr std::string_view kRequestHeldBack =
+    "the request was held back before its first byte was sent: its sender could not record that it was going out";
+
 inline Outcome failedOutcome(const URLRequest& request, URLErrorCode code, std::string_view detail, bool reached) {
   return Outcome{std::nullopt, nullptr, makeTransportError(code, detail, request.url.absoluteString(), reached)};
 }
 
 class SessionDataTask : public DataTask {
  public:
-  SessionDataTask(URLRequest request, URLSession::CompletionHandler completion)
-      : request_(std::move(request)), completion_(std::move(completion)), identifier_(nextTaskIdentifier()) {}
+  SessionDataTask(URLRequest request, URLSession::CompletionHandler completion,
+                  URLSession::RequestStartHook onRequestStart = nullptr)
+      : request_(std::move(request)),
+        completion_(std::move(completion)),
+        onRequestStart_(std::move(onRequestStart)),
+        identifier_(nextTaskIdentifier()) {}
 
   [[nodiscard]] State state() const override { return state_.load(); }
   [[nodiscard]] const URLRequest& originalRequest() const override { return request_; }
   [[nodiscard]] std::uint64_t taskIdentifier() const override { return identifier_; }
+
+  /// Tells the caller's hook that the request starts to go out; false when
+  /// the hook refuses (or throws), and the request must not be sent.
+  bool requestStarting() noexcept {
+    if (!onRequestStart_) return true;
+    try {
+      return onRequestStart_();
+    } catch (...) {
+      return false;
+    }
+  }
 
   /// Runs the completion, once; the caller has claimed the task. A throwing
   /// handler must not take the delivery thread (and with it every other task
@@ -59,6 +78,7 @@ class SessionDataTask : public DataTask {
  protected:
   const URLRequest request_;
   URLSession::CompletionHandler completion_;
+  const URLSession::RequestStartHook onRequestStart_;
   const std::uint64_t identifier_;
   std::atomic<State> state_{State::suspended};
 };

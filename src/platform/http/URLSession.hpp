@@ -78,9 +78,23 @@ class URLSession {
   URLSession(const URLSession&) = delete;
   URLSession& operator=(const URLSession&) = delete;
 
+  /// Called once the request's connection is ready and before its first byte
+  /// is written (again before each redirected request). Returns false to
+  /// stop the request there: it then fails as one that never left the device.
+  /// Runs on the delivery thread, or on the thread of a host transport that
+  /// reports the moment; a host transport that does not is taken to send at
+  /// once, and the hook runs before its start function is called.
+  using RequestStartHook = std::function<bool()>;
+
   /// A suspended task for `request`; `completion` runs once on the delivery
   /// thread after resume() (or after cancel()).
-  virtual std::shared_ptr<DataTask> dataTask(URLRequest request, CompletionHandler completion) = 0;
+  std::shared_ptr<DataTask> dataTask(URLRequest request, CompletionHandler completion) {
+    return dataTask(std::move(request), std::move(completion), nullptr);
+  }
+  /// The same, with `onRequestStart` (may be empty) told when the request
+  /// starts to go out.
+  virtual std::shared_ptr<DataTask> dataTask(URLRequest request, CompletionHandler completion,
+                                             RequestStartHook onRequestStart) = 0;
   /// Trusts the certificate authorities of a PEM file for later connections.
   virtual void addTrustedCertificates(std::string pemFile) = 0;
   /// Uses `proxy` (as URLSessionConfiguration::proxy) for later requests.

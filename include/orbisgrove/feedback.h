@@ -119,6 +119,14 @@ const char* orbisgrove_error_domain(const orbisgrove_error* error);
  */
 int64_t orbisgrove_error_code(const orbisgrove_error* error);
 /**
+ * The HTTP status of the reply the error was built from, kept beside the user
+ * information: a gateway's page (a 429 or 503 that is not the service's
+ * JSON) keeps the JSON decoder's domain and code, and its status is read here.
+ * @param error The error.
+ * @return The status, or 0 when no reply came with the error.
+ */
+int64_t orbisgrove_error_http_status(const orbisgrove_error* error);
+/**
  * Why the operation failed, in words.
  * @param error The error.
  * @return Text owned by the error, or NULL when it has none.
@@ -833,9 +841,10 @@ const char* orbisgrove_transport_request_body(const orbisgrove_transport_request
 double orbisgrove_transport_request_timeout(const orbisgrove_transport_request* request);
 /**
  * Whether the transport may send the request again on its own (a retry on a
- * new connection, a redirect that keeps the body). 0 for submissions: the
- * body must reach the server at most once; where a resend would be needed,
- * fail with code -1005 and "may have reached the server".
+ * new connection). 0 for submissions: the body must reach the server at most
+ * once; where a resend would be needed, fail with code -1005 and "may have
+ * reached the server". Following a 307 or 308 is not a resend: follow it
+ * (the body goes to the new URL once) or hand the 3xx over.
  */
 int orbisgrove_transport_request_allows_resend(const orbisgrove_transport_request* request);
 /**
@@ -845,7 +854,8 @@ int orbisgrove_transport_request_allows_resend(const orbisgrove_transport_reques
  * @param fields The reply's header fields, names as received; may be NULL
  *        when @p field_count is 0. The kit looks names up exactly as given.
  * @param field_count Number of @p fields.
- * @param body The body; may be NULL when @p body_length is 0.
+ * @param body The body, its Content-Encoding undone; may be NULL when
+ *        @p body_length is 0.
  * @param body_length Bytes of @p body.
  * @param http_major_version 1 for HTTP/1.x; 2 or 3 when the names came in
  *        lower case (the kit then capitalises each dash-separated word).

@@ -14,6 +14,18 @@
 namespace orbisgrove {
 namespace {
 
+// A body that is not the service's JSON keeps the JSON coder's error, and the
+// reply's status beside it: a gateway's 429 or 503 page says the request was
+// not processed.
+std::shared_ptr<const platform::Error> withReplyStatus(const std::shared_ptr<const platform::Error>& error,
+                                                       const std::shared_ptr<const platform::URLResponse>& response) {
+  const auto* http = dynamic_cast<const platform::HTTPURLResponse*>(response.get());
+  if (http == nullptr || !error) return error;
+  platform::DeliveryFacts facts = error->deliveryFacts();
+  facts.httpStatusCode = http->statusCode();
+  return platform::Error::make(error->domain(), error->code(), error->userInfo(), facts);
+}
+
 // The verdict with a success's parsed document, for handlers that decode it.
 using ParsedVerdict =
     std::variant<std::shared_ptr<const platform::JSONDocument>, std::shared_ptr<const platform::Error>>;
@@ -36,7 +48,7 @@ ParsedVerdict judgeParsedReply(const std::optional<std::string>& body,
     const platform::UserInfo replyFields{{std::string(kServiceMessageKey), std::move(message)}};
     return OrbisgroveReportCategoriesAPIManager::descriptiveError(replyFields, response, transportError);
   } catch (const platform::CodingError& failure) {
-    return failure.error();
+    return withReplyStatus(failure.error(), response);
   }
 }
 

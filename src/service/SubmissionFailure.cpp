@@ -54,9 +54,12 @@ OrbisgroveSubmissionFailure classifySubmissionFailure(const platform::Error& err
     if (*status >= 500 && *status <= 599) return OrbisgroveSubmissionFailure::serviceUnavailable;
     return OrbisgroveSubmissionFailure::refusedByService;
   }
+  // A 429 or 503 that is not the service's success: a gateway's page, or a
+  // body cut short, says the request was not processed (RFC 6585, RFC 9110).
+  // Any other status from a gateway may have passed the request on.
+  if (status && *status == 429) return OrbisgroveSubmissionFailure::rateLimited;
+  if (status && *status == 503) return OrbisgroveSubmissionFailure::serviceUnavailable;
   if (error.domain() == platform::URLErrorDomain) {
-    // A 429 whose body was cut short still refused the report.
-    if (status && *status == 429) return OrbisgroveSubmissionFailure::rateLimited;
     const auto reached =
         firstFact(error, [](const platform::DeliveryFacts& f) { return f.requestMayHaveReachedServer; });
     if (reached) return *reached ? OrbisgroveSubmissionFailure::noVerdict : OrbisgroveSubmissionFailure::neverSent;

@@ -93,6 +93,24 @@ struct FaultyListener::State {
       return;
     }
 
+    if (fault == Fault::proxyForbidsTunnel || fault == Fault::proxyWantsCredentials) {
+      std::string head;
+      char buffer[1024];
+      while (head.find("\r\n\r\n") == std::string::npos) {
+        const auto received = ::recv(socket, buffer, sizeof buffer, 0);
+        if (received <= 0) break;
+        head.append(buffer, static_cast<std::size_t>(received));
+      }
+      const std::string answer = fault == Fault::proxyForbidsTunnel
+                                     ? "HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n\r\n"
+                                     : "HTTP/1.1 407 Proxy Authentication Required\r\n"
+                                       "Proxy-Authenticate: Basic realm=\"gateway\"\r\nContent-Length: 0\r\n\r\n";
+      (void)::send(socket, answer.data(), answer.size(), MSG_NOSIGNAL);
+      reachedFault();
+      ::close(socket);
+      return;
+    }
+
     SSL* ssl = SSL_new(context);
     SSL_set_fd(ssl, socket);
     if (SSL_accept(ssl) != 1) {
@@ -101,7 +119,7 @@ struct FaultyListener::State {
       return;
     }
     readRequestHead(ssl);
-    if (fault != Fault::resetBeforeStatusLine) {
+    if (fault != Fault::resetBeforeStatusLine && fault != Fault::resetAfterRequestHead) {
       std::string part =
           "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 100000\r\n\r\n"
           R"({"response":"201","data":[)";
@@ -166,6 +184,12 @@ FaultyListener::FaultyListener(Fault fault) : state_(std::make_shared<State>()) 
       nullptr);
 
   state.listening = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fault == Fault::resetAfterRequestHead) {
+    // A small window, inherited by every connection: a large body cannot
+    // all sit in the kernel's buffers by the time the reset comes.
+    const int small = 4096;
+    ::setsockopt(state.listening, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  }
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);

@@ -19,6 +19,10 @@ class FaultyListener {
     resetBeforeStatusLine,  // completes TLS, reads the request, then resets the connection
     resetInBody,            // completes TLS, sends the head (Content-Length 100000) and part of the body, then resets
     silentInBody,           // as resetInBody, but holds the connection open without sending more
+    resetAfterRequestHead,  // completes TLS, reads the request head, then resets while the body still comes
+    // A proxy (plain TCP) that answers CONNECT with 403, or with 407 and a challenge, and closes.
+    proxyForbidsTunnel,
+    proxyWantsCredentials,
   };
 
   /// Starts listening; throws std::runtime_error when it cannot.

@@ -544,6 +544,8 @@ TEST_F(ToolTest, SubmitCreatesAReportThenShowsTheRateLimitRefusal) {
   const Json error = refused.json()["error"];
   EXPECT_EQ(error["domain"], "OrbisgroveFeedbackErrorDomain");
   EXPECT_EQ(error["code"], -1);
+  EXPECT_EQ(error["httpStatus"], 429);
+  EXPECT_FALSE(error["userInfo"].contains("httpStatus"));
   const std::string reason = error["userInfo"]["NSLocalizedFailureReason"];
   EXPECT_EQ(reason.rfind("More than 1 requests have been made with this access token within a period of ", 0), 0u)
       << reason;

@@ -35,7 +35,11 @@ nlohmann::ordered_json errorJSON(const platform::Error& error) {
         },
         value);
   }
-  return {{"domain", error.domain()}, {"code", error.code()}, {"userInfo", std::move(userInfo)}};
+  nlohmann::ordered_json json{{"domain", error.domain()}, {"code", error.code()}};
+  // The status of the reply the error came with, beside (never inside) its user information.
+  if (const auto status = error.deliveryFacts().httpStatusCode) json["httpStatus"] = *status;
+  json["userInfo"] = std::move(userInfo);
+  return json;
 }
 
 nlohmann::ordered_json categoriesJSON(const std::optional<OrbisgroveReportCategoriesList>& categories) {

@@ -11,7 +11,8 @@
 
 namespace orbisgrove::tool {
 
-/// {"domain": ..., "code": N, "userInfo": {..., "NSUnderlyingError": {same shape}}}
+/// {"domain": ..., "code": N, "httpStatus": N (when a reply came with it),
+///  "userInfo": {..., "NSUnderlyingError": {same shape}}}
 nlohmann::ordered_json errorJSON(const platform::Error& error);
 /// The list as the records encode themselves, or null.
 nlohmann::ordered_json categoriesJSON(const std::optional<OrbisgroveReportCategoriesList>& categories);

@@ -37,11 +37,13 @@ struct HTTPTransportRequest {
   /// Seconds the whole request may take. When no outcome has come by then,
   /// the kit ends the request itself (timedOut) and cancels it.
   double timeoutSeconds = 60;
-  /// Whether the transport may send the request again on its own: a retry on
-  /// a new connection after a kept-alive one died, a redirect that keeps the
-  /// body. False for submissions, whose body must reach the server at most
-  /// once: where a resend would be needed, the transport fails the request
-  /// (networkConnectionLost, may have reached the server) instead.
+  /// Whether the transport may send the request again on its own, as a retry
+  /// on a new connection after a kept-alive one died. False for submissions,
+  /// whose body must reach the server at most once: where a resend would be
+  /// needed, the transport fails the request (networkConnectionLost, may have
+  /// reached the server) instead. Following a 307 or 308 is not a resend (the
+  /// server said "not here"): the transport may follow it, sending the body to
+  /// the new URL once, or hand the 3xx over.
   bool allowsResend = false;
 };
 
@@ -75,7 +77,8 @@ struct HTTPTransportOutcome {
   /// them; values of a name given twice (in any letter case) are joined by
   /// ", " under the first spelling.
   HTTPHeaderFieldList headerFields;
-  /// The reply's body.
+  /// The reply's body, decoded: a transport that asks for compressed replies
+  /// undoes their Content-Encoding before handing the bytes over.
   std::string body;
   /// 1 for HTTP/1.x. 2 or 3 say the names are in lower case, as HTTP/2 and
   /// HTTP/3 send them: the kit then capitalises each dash-separated word

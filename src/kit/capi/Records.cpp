@@ -109,6 +109,9 @@ orbisgrove_error* orbisgrove_error_retain(orbisgrove_error* error) { return capi
 void orbisgrove_error_release(orbisgrove_error* error) { capi::release(error); }
 const char* orbisgrove_error_domain(const orbisgrove_error* error) { return error->error->domain().c_str(); }
 int64_t orbisgrove_error_code(const orbisgrove_error* error) { return error->error->code(); }
+int64_t orbisgrove_error_http_status(const orbisgrove_error* error) {
+  return error->error->deliveryFacts().httpStatusCode.value_or(0);
+}
 
 const char* orbisgrove_error_failure_reason(const orbisgrove_error* error) {
   return orbisgrove_error_user_info_text(error, ORBISGROVE_FAILURE_REASON_KEY);

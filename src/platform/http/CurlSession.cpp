@@ -4,6 +4,7 @@
 #include "platform/http/URLSession.hpp"
 
 #include "platform/core/Console.hpp"
+#include "platform/http/CurlFailure.hpp"
 #include "platform/http/CurlGlobal.hpp"
 #include "platform/http/HeaderFieldNames.hpp"
 #include "platform/http/SessionDataTask.hpp"
@@ -66,6 +67,10 @@ constexpr int busyPollMilliseconds = 200;
 constexpr long roomyReceiveBufferBytes = 16L * 1024;
 constexpr long smallReceiveBufferBytes = 4L * 1024;
 constexpr long smallestUploadBufferBytes = 16L * 1024;
+// A submission goes out only on a connection that has been idle for less than
+// this: servers close idle connections on their own clock, and one closed
+// just as the request goes out leaves it without a verdict.
+constexpr long submissionConnectionIdleSeconds = 3;
 // Transfers handed to libcurl per origin; more wait in the session's own line.
 // libcurl would hold every one of hundreds of requests as a transfer with its
 // buffers and walk them all whenever a connection comes free; a few beyond
@@ -104,8 +109,9 @@ bool isSafeHeaderValue(std::string_view text) noexcept {
 // Fields that frame the message or manage the connection belong to the
 // session: a caller's value would contradict what libcurl actually sends.
 bool isManagedByProtocol(std::string_view name) noexcept {
+  // Accept-Encoding too: the session decodes what it asked for.
   for (const std::string_view managed : {"Content-Length", "Transfer-Encoding", "Host", "Connection", "Keep-Alive",
-                                         "Expect", "Upgrade", "TE", "Proxy-Connection"}) {
+                                         "Expect", "Upgrade", "TE", "Proxy-Connection", "Accept-Encoding"}) {
     if (equalsIgnoringCase(name, managed)) return true;
   }
   return false;
@@ -126,6 +132,11 @@ struct Transfer {
   std::string lastFieldName;
   bool sawStatusLine = false;
   bool headersComplete = false;
+  // Bytes of every reply head so far (interim and redirect replies included).
+  std::size_t headerBytes = 0;
+  bool headersTooLarge = false;
+  // The latest reply is a 307 or 308 whose redirect has not taken the body yet.
+  bool redirectInHand = false;
   // A body that must not go out twice is handed to libcurl from here; null
   // when libcurl sends (and may resend) the body itself.
   const std::string* bodyOnce = nullptr;
@@ -163,13 +174,28 @@ std::size_t receiveBody(char* data, std::size_t size, std::size_t count, void* c
   return length;
 }
 
+// A 307 or 308 says "not processed here, send it there": the body goes to
+// the new URL once. Any other rewind would send it again after a connection
+// died, when the first copy may have been read.
+bool takeRedirect(Transfer& transfer) {
+  long status = 0;
+  curl_easy_getinfo(transfer.easy, CURLINFO_RESPONSE_CODE, &status);
+  if (!transfer.redirectInHand || (status != 307 && status != 308)) return false;
+  transfer.redirectInHand = false;
+  transfer.bodyBytesHandedOver = 0;
+  // What follows is a new request: the one redirected was not processed.
+  transfer.requestStarted = false;
+  transfer.sawStatusLine = false;
+  return true;
+}
+
 // Hands libcurl the body of a request that must reach the server at most
 // once. libcurl stops asking once it holds a body of the announced size, so
 // being asked again means it is about to send the request a second time.
 std::size_t sendBodyOnce(char* buffer, std::size_t size, std::size_t count, void* context) {
   auto* transfer = static_cast<Transfer*>(context);
   const std::string& body = *transfer->bodyOnce;
-  if (transfer->bodyBytesHandedOver == body.size() && !body.empty()) {
+  if (transfer->bodyBytesHandedOver == body.size() && !body.empty() && !takeRedirect(*transfer)) {
     transfer->resendRefused = true;
     return CURL_READFUNC_ABORT;
   }
@@ -179,10 +205,12 @@ std::size_t sendBodyOnce(char* buffer, std::size_t size, std::size_t count, void
   return length;
 }
 
-// libcurl rewinds a body only to send it again (on a new connection, or to
-// follow a redirect that keeps the method): refused, so it fails instead.
-int refuseRewind(void* context, curl_off_t /*offset*/, int /*origin*/) {
-  static_cast<Transfer*>(context)->resendRefused = true;
+// libcurl rewinds a body only to send it again: allowed for a redirect that
+// keeps the method, refused otherwise, so that it fails instead.
+int rewindForRedirect(void* context, curl_off_t offset, int origin) {
+  auto* transfer = static_cast<Transfer*>(context);
+  if (offset == 0 && origin == SEEK_SET && takeRedirect(*transfer)) return CURL_SEEKFUNC_OK;
+  transfer->resendRefused = true;
   return CURL_SEEKFUNC_CANTSEEK;
 }
 
@@ -201,9 +229,15 @@ int noteRequestStart(void* context, char* /*primaryIP*/, char* /*localIP*/, int 
 std::size_t receiveHeaderLine(char* data, std::size_t size, std::size_t count, void* context) {
   auto* transfer = static_cast<Transfer*>(context);
   const std::size_t length = size * count;
+  transfer->headerBytes += length;
+  if (transfer->headerBytes > maximumHeaderBytes) {
+    transfer->headersTooLarge = true;
+    return 0;
+  }
   const std::string_view raw(data, length);
   const std::string_view line = trimmed(raw);
   if (raw.starts_with("HTTP/")) {
+    transfer->redirectInHand = isRedirectKeepingTheBody(raw);
     transfer->headers.clear();
     transfer->fieldFiler.reset(!raw.starts_with("HTTP/1."));
     transfer->lastFieldName.clear();
@@ -245,10 +279,14 @@ CURLcode prepareTLSContext(CURL* /*easy*/, void* sslContext, void* context) {
 }
 
 // Whether any of the request can have reached the server: libcurl was about
-// to write it, took body bytes, or an answer came.
+// to write it, took body bytes, or an answer came. A body libcurl has not
+// even taken whole was not written whole: the server cannot act on part of
+// a request.
 bool mayHaveReachedServer(const Transfer* transfer) {
-  return transfer != nullptr &&
-         (transfer->requestStarted || transfer->bodyBytesHandedOver > 0 || transfer->sawStatusLine);
+  if (transfer == nullptr) return false;
+  if (transfer->sawStatusLine) return true;
+  if (transfer->bodyOnce != nullptr && transfer->bodyBytesHandedOver < transfer->bodyOnce->size()) return false;
+  return transfer->requestStarted || transfer->bodyBytesHandedOver > 0;
 }
 
 Outcome cancelledOutcome(const URLRequest& request, bool reached = false) {
@@ -862,6 +900,16 @@ std::optional<std::string> SessionCore::configure(CurlDataTask& task) {
   // HTTP/2 when the server offers it in ALPN; several requests then share
   // one connection, and PIPEWAIT lets them wait for it rather than open more.
   curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_2TLS));
+  if (!request.allowsTransportResend) {
+    // Over HTTP/2 a stream the server refuses, or drops with a GOAWAY, looks
+    // to libcurl like a kept-alive connection that died after the request
+    // went out, and such a request has no verdict. HTTP/1.1 carries one
+    // request per connection at a time and ends a connection between
+    // requests ("Connection: close"), so a request that may go out only once
+    // is never queued behind another on a connection about to close.
+    curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+    set(curl_easy_setopt(easy, CURLOPT_MAXAGE_CONN, submissionConnectionIdleSeconds));
+  }
   set(curl_easy_setopt(easy, CURLOPT_PIPEWAIT, 1L));
   set(curl_easy_setopt(easy, CURLOPT_TCP_KEEPALIVE, 1L));
   curl_easy_setopt(
@@ -873,6 +921,10 @@ std::optional<std::string> SessionCore::configure(CurlDataTask& task) {
   set(curl_easy_setopt(easy, CURLOPT_WRITEDATA, static_cast<void*>(transfer.get())));
   set(curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, receiveHeaderLine));
   set(curl_easy_setopt(easy, CURLOPT_HEADERDATA, static_cast<void*>(transfer.get())));
+  // Every encoding libcurl can decode is asked for and undone on the way in:
+  // receiveBody sees the decoded bytes, so the body limit holds for what a
+  // reply expands to.
+  set(curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, ""));
   set(curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, noteRequestStart));
   set(curl_easy_setopt(easy, CURLOPT_PREREQDATA, static_cast<void*>(transfer.get())));
   // libcurl refuses a reply whose Content-Length is too large before any of
@@ -899,8 +951,8 @@ std::optional<std::string> SessionCore::configure(CurlDataTask& task) {
   // The body goes out from the task's own request, which outlives the
   // transfer, so libcurl need not copy it. POST by its own option, so that a
   // 301/302/303 redirect turns it into a GET as browsers do. A body that may
-  // go out only once is handed over through a callback that cannot rewind:
-  // libcurl then fails where it would send the request again.
+  // go out only once is handed over through a callback that rewinds only for
+  // a 307 or 308: libcurl fails where it would send the request again.
   const std::string& method = request.httpMethod;
   const auto sendBody = [&] {
     set(curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.httpBody.size())));
@@ -916,7 +968,7 @@ std::optional<std::string> SessionCore::configure(CurlDataTask& task) {
     set(curl_easy_setopt(easy, CURLOPT_POST, 1L));
     set(curl_easy_setopt(easy, CURLOPT_READFUNCTION, sendBodyOnce));
     set(curl_easy_setopt(easy, CURLOPT_READDATA, static_cast<void*>(transfer.get())));
-    set(curl_easy_setopt(easy, CURLOPT_SEEKFUNCTION, refuseRewind));
+    set(curl_easy_setopt(easy, CURLOPT_SEEKFUNCTION, rewindForRedirect));
     set(curl_easy_setopt(easy, CURLOPT_SEEKDATA, static_cast<void*>(transfer.get())));
   };
   if (method == "GET") {
@@ -985,12 +1037,18 @@ Outcome SessionCore::outcomeOf(CurlDataTask& task, CURLcode result) {
   if (transfer.startRefused) {
     code = URLErrorCode::cannotLoadFromNetwork;
     detail = kRequestHeldBack;
+  } else if (transfer.headersTooLarge) {
+    code = URLErrorCode::badServerResponse;
+    detail = "the reply's header fields exceed " + std::to_string(maximumHeaderBytes) + " bytes";
+  } else if (auto refusal = proxyRefusal(transfer.easy, transfer.proxy)) {
+    code = URLErrorCode::cannotConnectToHost;
+    detail = std::move(*refusal);
   } else if (transfer.bodyTooLarge) {
     code = URLErrorCode::dataLengthExceedsMaximum;
     detail = "the body exceeds " + std::to_string(transfer.maximumBodyBytes) + " bytes";
   } else if (transfer.resendRefused) {
     code = URLErrorCode::networkConnectionLost;
-    // A resend after a lost connection, or a redirect that keeps the body.
+    // A resend after a lost connection.
     detail = "libcurl would have sent the request's body a second time, and it goes out at most once";
   } else if (transfer.trustProblem) {
     detail = *transfer.trustProblem;

@@ -205,6 +205,13 @@ TEST_F(DescriptiveErrorTest, SubmissionFailureClassifiesWhatTheKitAndHostsDelive
       {"400 envelope", build(kMessage, http(400)), Failure::refusedByService},
       {"200 envelope without 201", build(kMessage, http(200)), Failure::refusedByService},
       {"not the service's JSON", Error::make(std::string(platform::JSONCodingErrorDomain), 1), Failure::noVerdict},
+      // A gateway's own page: a 429 or 503 was not processed; after any other
+      // status the gateway may have passed the request on.
+      {"gateway 429 page", failureOf(judgeReply("<html>429</html>", http(429), nullptr)), Failure::rateLimited},
+      {"gateway 503 page", failureOf(judgeReply("<html>503</html>", http(503), nullptr)), Failure::serviceUnavailable},
+      {"gateway 502 page", failureOf(judgeReply("<html>502</html>", http(502), nullptr)), Failure::noVerdict},
+      {"503 head, body cut short", build({}, http(503), transport(networkConnectionLost, true)),
+       Failure::serviceUnavailable},
       {"kit domain without a reply", Error::make(std::string(OrbisgroveFeedbackErrorDomain), -1), Failure::noVerdict},
   };
   // The C constants, by the C++ value they stand for.
@@ -215,6 +222,11 @@ TEST_F(DescriptiveErrorTest, SubmissionFailureClassifiesWhatTheKitAndHostsDelive
     EXPECT_EQ(classifySubmissionFailure(*c.error), c.expected) << c.name;
     auto* wrapped = new orbisgrove_error(c.error);
     EXPECT_EQ(orbisgrove_error_submission_failure(wrapped), inC[static_cast<int>(c.expected)]) << c.name;
+    if (std::string_view(c.name).starts_with("gateway")) {
+      // The decoder's error, with the reply's status beside it.
+      EXPECT_EQ(c.error->domain(), platform::JSONCodingErrorDomain) << c.name;
+      EXPECT_EQ(orbisgrove_error_http_status(wrapped), std::stoi(std::string(c.name).substr(8, 3))) << c.name;
+    }
     orbisgrove_error_release(wrapped);
   }
 }

@@ -15,6 +15,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -34,14 +35,27 @@ void resetConnection(int socket) {
   ::close(socket);
 }
 
-// Reads until the end of the request head, or until the peer gives up.
-void readRequestHead(SSL* ssl) {
-  std::string head;
+// Reads the request head and, with `body`, the body its Content-Length
+// announces (a server that acts on the request has all of it), or until the
+// peer gives up.
+void readRequest(SSL* ssl, bool body) {
+  std::string request;
   char buffer[4096];
-  while (head.find("\r\n\r\n") == std::string::npos && head.size() < 65536) {
+  std::size_t end = std::string::npos;
+  const auto complete = [&] {
+    if (end == std::string::npos) end = request.find("\r\n\r\n");
+    if (end == std::string::npos) return false;
+    if (!body) return true;
+    std::string head = request.substr(0, end);
+    for (char& c : head) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const auto field = head.find("\r\ncontent-length:");
+    const std::size_t length = field == std::string::npos ? 0 : std::strtoul(head.c_str() + field + 17, nullptr, 10);
+    return request.size() >= end + 4 + length;
+  };
+  while (!complete() && request.size() < (std::size_t{1} << 20)) {
     const int received = SSL_read(ssl, buffer, sizeof buffer);
     if (received <= 0) return;
-    head.append(buffer, static_cast<std::size_t>(received));
+    request.append(buffer, static_cast<std::size_t>(received));
   }
 }
 
@@ -118,7 +132,7 @@ struct FaultyListener::State {
       ::close(socket);
       return;
     }
-    readRequestHead(ssl);
+    readRequest(ssl, fault != Fault::resetAfterRequestHead);
     if (fault != Fault::resetBeforeStatusLine && fault != Fault::resetAfterRequestHead) {
       std::string part =
           "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 100000\r\n\r\n"

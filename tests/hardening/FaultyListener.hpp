@@ -16,7 +16,7 @@ class FaultyListener {
     garbageInsteadOfTLS,    // reads the client's first bytes and answers with plain text
     closeDuringHandshake,   // reads the client's first bytes and closes
     silentHandshake,        // accepts and never answers: the client waits in the TLS handshake
-    resetBeforeStatusLine,  // completes TLS, reads the request, then resets the connection
+    resetBeforeStatusLine,  // completes TLS, reads the whole request, then resets the connection
     resetInBody,            // completes TLS, sends the head (Content-Length 100000) and part of the body, then resets
     silentInBody,           // as resetInBody, but holds the connection open without sending more
     resetAfterRequestHead,  // completes TLS, reads the request head, then resets while the body still comes

@@ -4,7 +4,7 @@
 #include "platform/http/URLSession.hpp"
 
 #include "platform/core/Console.hpp"
-#include "platform/http/CurlFailure.hpp"
+#include "platform/http/CurlGateways.hpp"
 #include "platform/http/CurlGlobal.hpp"
 #include "platform/http/HeaderFieldNames.hpp"
 #include "platform/http/SessionDataTask.hpp"
@@ -67,10 +67,6 @@ constexpr int busyPollMilliseconds = 200;
 constexpr long roomyReceiveBufferBytes = 16L * 1024;
 constexpr long smallReceiveBufferBytes = 4L * 1024;
 constexpr long smallestUploadBufferBytes = 16L * 1024;
-// A submission goes out only on a connection that has been idle for less than
-// this: servers close idle connections on their own clock, and one closed
-// just as the request goes out leaves it without a verdict.
-constexpr long submissionConnectionIdleSeconds = 3;
 // Transfers handed to libcurl per origin; more wait in the session's own line.
 // libcurl would hold every one of hundreds of requests as a transfer with its
 // buffers and walk them all whenever a connection comes free; a few beyond
@@ -900,16 +896,7 @@ std::optional<std::string> SessionCore::configure(CurlDataTask& task) {
   // HTTP/2 when the server offers it in ALPN; several requests then share
   // one connection, and PIPEWAIT lets them wait for it rather than open more.
   curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_2TLS));
-  if (!request.allowsTransportResend) {
-    // Over HTTP/2 a stream the server refuses, or drops with a GOAWAY, looks
-    // to libcurl like a kept-alive connection that died after the request
-    // went out, and such a request has no verdict. HTTP/1.1 carries one
-    // request per connection at a time and ends a connection between
-    // requests ("Connection: close"), so a request that may go out only once
-    // is never queued behind another on a connection about to close.
-    curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-    set(curl_easy_setopt(easy, CURLOPT_MAXAGE_CONN, submissionConnectionIdleSeconds));
-  }
+  if (!request.allowsTransportResend) set(sendAloneOnARecentConnection(easy));
   set(curl_easy_setopt(easy, CURLOPT_PIPEWAIT, 1L));
   set(curl_easy_setopt(easy, CURLOPT_TCP_KEEPALIVE, 1L));
   curl_easy_setopt(

@@ -1,10 +1,12 @@
-#include "platform/http/CurlFailure.hpp"
+#include "platform/http/CurlGateways.hpp"
 
 #include <cstdlib>
 #include <memory>
 
 namespace orbisgrove::platform::http {
 namespace {
+
+constexpr long recentConnectionSeconds = 3;
 
 // The proxy libcurl takes for an https URL when the session sets none.
 std::string proxyFromEnvironment() {
@@ -35,6 +37,11 @@ std::string hostOf(const std::string& proxy) {
 }
 
 }  // namespace
+
+CURLcode sendAloneOnARecentConnection(CURL* easy) {
+  const CURLcode version = curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+  return version != CURLE_OK ? version : curl_easy_setopt(easy, CURLOPT_MAXAGE_CONN, recentConnectionSeconds);
+}
 
 bool isRedirectKeepingTheBody(std::string_view statusLine) noexcept {
   const auto space = statusLine.find(' ');

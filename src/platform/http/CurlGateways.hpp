@@ -1,6 +1,7 @@
-// What a libcurl transfer tells about how a reply failed, beyond libcurl's
-// own result code: a proxy that refused the tunnel, a reply head too large,
-// a redirect that keeps the request's body.
+// What the libcurl session does about gateways, proxies and servers in front
+// of the service: how a request that may go out only once is sent, and what
+// a transfer tells beyond libcurl's own result code (a proxy that refused the
+// tunnel, a reply head too large, a redirect that keeps the body).
 #pragma once
 
 #include <curl/curl.h>
@@ -15,6 +16,17 @@ namespace orbisgrove::platform::http {
 /// The bytes of reply heads a transfer accepts, redirects and interim replies
 /// included: below libcurl's own limit, which fails as a lost connection.
 inline constexpr std::size_t maximumHeaderBytes = std::size_t{256} * 1024;
+
+/// Sets a request that may reach the server only once to go out over
+/// HTTP/1.1, on a connection idle for at most a few seconds. Over HTTP/2 a
+/// stream the server refuses, or drops with a GOAWAY, looks to libcurl 7.88
+/// like a kept-alive connection that died after the request went out (it
+/// offers no signal that tells them apart), and such a request has no
+/// verdict. HTTP/1.1 carries one request per connection at a time and ends a
+/// connection between requests ("Connection: close"); servers close idle
+/// connections on their own clock, and one closed just as the request goes
+/// out leaves it without a verdict too.
+CURLcode sendAloneOnARecentConnection(CURL* easy);
 
 /// Whether `statusLine` ("HTTP/1.1 307 Temporary Redirect") is a 307 or 308:
 /// a redirect that sends the same method and body to the new URL.

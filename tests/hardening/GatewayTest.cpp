@@ -241,6 +241,7 @@ TEST_F(GatewayTest, SavesThroughGatewaysEndWithAVerdictWheneverTheGatewayGivesOn
     const auto answers = saves(prefix, row.saves);
     int delivered = 0;
     int neverSentCount = 0;
+    int noVerdictCount = 0;
     for (const auto& answer : answers) {
       if (!answer->error()) {
         ++delivered;
@@ -248,6 +249,7 @@ TEST_F(GatewayTest, SavesThroughGatewaysEndWithAVerdictWheneverTheGatewayGivesOn
       }
       const auto& error = *answer->error();
       neverSentCount += classifySubmissionFailure(error) == neverSent ? 1 : 0;
+      noVerdictCount += classifySubmissionFailure(error) == noVerdict ? 1 : 0;
       EXPECT_EQ(error.domain(), row.domain) << error.description();
       EXPECT_EQ(error.code(), row.code) << error.description();
       EXPECT_EQ(classifySubmissionFailure(error), row.failure) << error.description();
@@ -261,7 +263,8 @@ TEST_F(GatewayTest, SavesThroughGatewaysEndWithAVerdictWheneverTheGatewayGivesOn
     }
     const auto [copies, twice] = stored(prefix, row.saves);
     std::cout << "FIGURE " << row.name << ": " << row.saves << " saves, " << delivered << " succeeded, "
-              << neverSentCount << " failed neverSent, " << copies << " stored by the service\n";
+              << neverSentCount << " failed neverSent, " << noVerdictCount << " failed noVerdict, " << copies
+              << " stored by the service\n";
     EXPECT_EQ(delivered, row.delivered);
     EXPECT_EQ(copies, row.stored);
     EXPECT_FALSE(twice) << "a save reached the service twice";

@@ -112,35 +112,28 @@ NginxGateway::NginxGateway(NginxGatewayOptions options) : state_(std::make_uniqu
   const std::string& directory = state.directory.path();
   std::filesystem::create_directories(directory + "/html");
   state.certificates = tools::generateLoopbackCertificates(directory);
-  // The port is free a moment before nginx binds it; another process may
-  // take it in between, so a start that fails tries another.
-  for (int attempt = 0; attempt < 3 && state.pid < 0; ++attempt) {
-    state.port = unusedLoopbackPort();
-    const std::string conf = directory + "/nginx.conf";
-    std::ofstream(conf) << configuration(options, directory, state.certificates, state.port);
-    const std::string errorLog = directory + "/error.log";
-    const pid_t child = ::fork();
-    if (child < 0) throw std::runtime_error("cannot start nginx");
-    if (child == 0) {
-      // nginx goes with the test process, however that ends.
-      ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-      ::execl(program.c_str(), program.c_str(), "-p", directory.c_str(), "-c", conf.c_str(), "-e", errorLog.c_str(),
-              static_cast<char*>(nullptr));
-      ::_exit(127);
+  state.port = unusedLoopbackPort();
+  const std::string conf = directory + "/nginx.conf";
+  const std::string errorLog = directory + "/error.log";
+  std::ofstream(conf) << configuration(options, directory, state.certificates, state.port);
+  state.pid = ::fork();
+  if (state.pid < 0) throw std::runtime_error("cannot start nginx");
+  if (state.pid == 0) {
+    // nginx goes with the test process, however that ends.
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    ::execl(program.c_str(), program.c_str(), "-p", directory.c_str(), "-c", conf.c_str(), "-e", errorLog.c_str(),
+            static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!accepts(state.port)) {
+    int status = 0;
+    if (::waitpid(state.pid, &status, WNOHANG) == state.pid) state.pid = -1;
+    if (state.pid < 0 || std::chrono::steady_clock::now() > deadline) {
+      state.stop();
+      throw std::runtime_error("nginx did not start:\n" + contentsOf(errorLog));
     }
-    state.pid = child;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!accepts(state.port)) {
-      int status = 0;
-      const bool exited = ::waitpid(child, &status, WNOHANG) == child;
-      if (exited || std::chrono::steady_clock::now() > deadline) {
-        if (!exited) state.stop();
-        state.pid = -1;
-        if (attempt == 2) throw std::runtime_error("nginx did not start:\n" + contentsOf(errorLog));
-        break;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
 }
 

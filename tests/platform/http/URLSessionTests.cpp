@@ -360,39 +360,6 @@ TEST(URLSessionRedirects, FollowsHttpsRedirectsUpToFiveAndA307Or308TakesTheBodyA
   }
 }
 
-// Brotli's simplest stream: one stored meta-block, then an empty last one.
-std::string brotliStored(std::string_view bytes) {
-  const std::uint32_t header = ((static_cast<std::uint32_t>(bytes.size()) - 1) << 4) | (1U << 20);
-  std::string stream{static_cast<char>(header & 0xFF), static_cast<char>((header >> 8) & 0xFF),
-                     static_cast<char>(header >> 16)};
-  return stream + std::string(bytes) + '\x03';
-}
-
-TEST(URLSessionReplies, ContentEncodingsAreUndoneAndOnesThatCannotBeAreRefused) {
-  LocalHttpsService service;
-  auto session = sessionTrusting(service);
-  const std::string json = R"({"response":"201"})";
-  const struct {
-    const char* encoding;
-    std::string body;
-    URLErrorCode code;  // unknown: none
-  } cases[] = {
-      {"br", brotliStored(json), URLErrorCode::unknown},
-      {"x-squash", json, URLErrorCode::cannotDecodeContentData},
-      {"gzip", "\x1f\x8b not gzip after all", URLErrorCode::cannotDecodeContentData},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.encoding);
-    service.enqueue(Reply::json(c.body).withHeader("Content-Encoding", c.encoding));
-    const auto done = run(*session, requestFor(service.url("/"), "POST", "q=712"));
-    EXPECT_EQ(done->urlErrorCode(), c.code == URLErrorCode::unknown ? 0 : code(c.code))
-        << (done->error() ? done->error()->description() : "");
-    if (c.code == URLErrorCode::unknown) {
-      EXPECT_EQ(done->body(), json);
-    }
-  }
-}
-
 TEST(URLSessionTrust, ServerCertificatesAreVerifiedAgainstTheAuthoritiesAddedSoFar) {
   LocalHttpsService service;
   auto session = URLSession::make({});

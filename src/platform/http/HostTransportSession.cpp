@@ -17,6 +17,7 @@
 #include <condition_variable>
 #include <map>
 #include <mutex>
+#include <string_view>
 #include <system_error>
 #include <thread>
 #include <unordered_map>
@@ -58,11 +59,38 @@ class HostDataTask final : public SessionDataTask, public std::enable_shared_fro
     if (claim(wasCancelled)) complete(std::move(outcome));
   }
 
+  // The request starts to go out (on any thread): whether it may. Not once
+  // the task has ended or is being cancelled, nor, before it first went out,
+  // once the process exits; else the start hook decides.
+  bool reportSendStart() {
+    const std::lock_guard lock(sendStart_);
+    if (state_.load() != State::running) return false;
+    if (processExiting() && !sentOnce_) {
+      refusal_ = kProcessExitingBeforeSend;
+      return false;
+    }
+    if (!requestStarting()) {
+      refusal_ = kRequestHeldBack;
+      return false;
+    }
+    sentOnce_ = true;
+    return true;
+  }
+
+  // Why the transport was told not to send; empty when it was not.
+  std::string_view refusal() {
+    const std::lock_guard lock(sendStart_);
+    return refusal_;
+  }
+
  private:
   friend class HostCore;
   std::shared_ptr<HostCore> core_;
   // Delivery thread only: the host's start function has been called.
   bool atTransport_ = false;
+  std::mutex sendStart_;
+  bool sentOnce_ = false;
+  std::string_view refusal_;
 };
 
 class HostCore final : public ExitParticipant, public std::enable_shared_from_this<HostCore> {
@@ -150,6 +178,13 @@ class HostCore final : public ExitParticipant, public std::enable_shared_from_th
           wake_.notify_one();
         },
         drainUntil_, deadline);
+  }
+
+  // What the host's transport reports through HTTPTransportRequest::sendStarting.
+  bool sendStarting(HostDataTask& task) {
+    // One that does not report went out when it was started.
+    if (!transport_->reportsSendStart) return task.state() == DataTask::State::running;
+    return task.reportSendStart();
   }
 
  private:
@@ -259,10 +294,10 @@ class HostCore final : public ExitParticipant, public std::enable_shared_from_th
                                  false));
       return;
     }
-    // The host's transport does not say when the request goes out: it counts
-    // as going out now.
-    if (!task->requestStarting()) {
-      finish(task, failedOutcome(task->request_, URLErrorCode::cannotLoadFromNetwork, kRequestHeldBack, false));
+    // A transport that does not report when its requests go out counts as
+    // sending at once: the request goes out now.
+    if (!transport_->reportsSendStart && !task->reportSendStart()) {
+      finish(task, failedOutcome(task->request_, URLErrorCode::cannotLoadFromNetwork, task->refusal(), false));
       return;
     }
     const URLRequest& original = task->request_;
@@ -273,7 +308,12 @@ class HostCore final : public ExitParticipant, public std::enable_shared_from_th
                                  .headerFields = original.allHTTPHeaderFields,
                                  .body = original.httpBody,
                                  .timeoutSeconds = timeoutFor(original),
-                                 .allowsResend = original.allowsTransportResend};
+                                 .allowsResend = original.allowsTransportResend,
+                                 .sendStarting = [weakCore = weak_from_this(), weakTask] {
+                                   const auto core = weakCore.lock();
+                                   const auto reported = weakTask.lock();
+                                   return core && reported && core->sendStarting(*reported);
+                                 }};
     running_.emplace(task->identifier_, task);
     task->atTransport_ = true;
     const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
@@ -333,17 +373,28 @@ class HostCore final : public ExitParticipant, public std::enable_shared_from_th
   bool finish(const std::shared_ptr<HostDataTask>& task, Outcome outcome) {
     running_.erase(task->identifier_);
     bool wasCancelled = false;
-    if (!task->claim(wasCancelled)) return false;
+    {
+      // A report of the send's start that runs the start hook ends first:
+      // the hook's verdict and the task's end never cross.
+      const std::lock_guard lock(task->sendStart_);
+      if (!task->claim(wasCancelled)) return false;
+    }
     // cancel() came first: whatever else ended the task, it ends cancelled.
     if (wasCancelled) outcome = failedOutcome(task->request_, URLErrorCode::cancelled, {}, task->atTransport_);
     task->complete(std::move(outcome));
     return true;
   }
 
-  Outcome outcomeOf(const HostDataTask& task, HTTPTransportOutcome outcome) const {
+  Outcome outcomeOf(HostDataTask& task, HTTPTransportOutcome outcome) const {
     const URLRequest& request = task.request_;
-    if (outcome.error)
+    if (outcome.error) {
+      // Told not to send, the transport failed the request: it was held back.
+      const std::string_view refusal = task.refusal();
+      if (!refusal.empty()) {
+        return failedOutcome(request, URLErrorCode::cannotLoadFromNetwork, refusal, outcome.mayHaveReachedServer);
+      }
       return failedOutcome(request, *outcome.error, outcome.failureReason, outcome.mayHaveReachedServer);
+    }
     if (outcome.statusCode < 100 || outcome.statusCode > 999) {
       return failedOutcome(request, URLErrorCode::badServerResponse,
                            "the host's transport reported the status " + std::to_string(outcome.statusCode), true);

@@ -103,7 +103,8 @@ void installOwnTransport(bool answers) {
 // then tries to start another request, which must not start while the
 // process exits. With `holdFirst` the first completion waits for the exit.
 void startPlatformRequests(const platform::URL& endpoint, int count, bool holdFirst) {
-  static const platform::URLRequest request(*endpoint.resolving("/explore-api/v1.2/"));
+  // Never destroyed: completions still use it while the process exits.
+  static const auto& request = *new platform::URLRequest(*endpoint.resolving("/explore-api/v1.2/"));
   for (int i = 0; i < count; ++i) {
     platform::URLSession::shared()
         .dataTask(request,

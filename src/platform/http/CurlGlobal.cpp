@@ -33,9 +33,11 @@ std::optional<std::string> checkLibcurl(CURLcode initialised) {
 }
 
 // libcurl initialised once, thread-safely, and what keeps the session from
-// working with it.
+// working with it. Never destroyed, like every static the delivery threads
+// read: made after the exit hook was registered, it would otherwise be
+// destroyed at exit before the hook has stopped them.
 const std::optional<std::string>& initialisedLibcurl() {
-  static const std::optional<std::string> problem = [] {
+  static const auto* problem = new std::optional<std::string>([] {
     // Of a libcurl built with several TLS libraries, OpenSSL is the one
     // wanted; too late when the host initialised libcurl first, which the
     // check then tells.
@@ -45,8 +47,8 @@ const std::optional<std::string>& initialisedLibcurl() {
     // the exit hook runs first.
     registerExitHook();
     return found;
-  }();
-  return problem;
+  }());
+  return *problem;
 }
 
 }  // namespace
@@ -54,7 +56,7 @@ const std::optional<std::string>& initialisedLibcurl() {
 void ensureCurlGlobalInit() { (void)initialisedLibcurl(); }
 
 const char* hashedSystemAuthorities() {
-  static const std::optional<std::string> directory = []() -> std::optional<std::string> {
+  static const auto* directory = new std::optional<std::string>([]() -> std::optional<std::string> {
     ensureCurlGlobalInit();
     const curl_version_info_data* info = curl_version_info(CURLVERSION_NOW);
     if (info->capath == nullptr) return std::nullopt;
@@ -69,8 +71,8 @@ const char* hashedSystemAuthorities() {
       }
     }
     return std::nullopt;
-  }();
-  return directory ? directory->c_str() : nullptr;
+  }());
+  return *directory ? (*directory)->c_str() : nullptr;
 }
 
 const std::string* curlSetUpProblem() {

@@ -2,7 +2,9 @@
  * hands every request to the two functions of the table below; this program
  * runs them one after another with libcurl's easy interface on a worker
  * thread of its own, and answers each on that thread. (Any HTTP stack does:
- * the platform's, an app's own, a test double.)
+ * the platform's, an app's own, a test double.) It reports when each request
+ * starts to go out, so that the kit's outbox knows a report that never left
+ * the device from one that may have reached the service.
  *
  *   orbisgrove_example_c_transport HOST[:PORT] CA_FILE
  *
@@ -96,6 +98,24 @@ static int onProgress(void* context, curl_off_t a, curl_off_t b, curl_off_t c, c
   return cancelled;
 }
 
+/* What the pre-request callback needs: the request, and whether the kit said
+ * not to send it. */
+typedef struct Sending {
+  orbisgrove_transport_request* request;
+  int refused;
+} Sending;
+
+/* Runs once the connection is ready, before the request's first byte is
+ * written (and again before a redirected request): the kit records that the
+ * request goes out, and may say not to send it. */
+static int onRequestStart(void* context, char* a, char* b, int c, int d) {
+  Sending* sending = context;
+  (void)a, (void)b, (void)c, (void)d;
+  if (orbisgrove_transport_request_send_starting(sending->request)) return CURL_PREREQFUNC_OK;
+  sending->refused = 1;
+  return CURL_PREREQFUNC_ABORT;
+}
+
 /* The URL-loading code for a failed transfer, and whether any of the
  * request may have left the device. */
 static int64_t errorCodeFor(CURLcode result, int* reached) {
@@ -123,11 +143,14 @@ static void perform(Transport* transport, orbisgrove_transport_request* request)
   CURL* easy = curl_easy_init();
   struct curl_slist* headers = curl_slist_append(NULL, "Expect:");
   Reply reply;
+  Sending sending;
   CURLcode result;
   size_t bodyLength;
   size_t i;
   const char* body = orbisgrove_transport_request_body(request, &bodyLength);
   memset(&reply, 0, sizeof reply);
+  sending.request = request;
+  sending.refused = 0;
   for (i = 0; i < orbisgrove_transport_request_header_count(request); ++i) {
     orbisgrove_header_field field = orbisgrove_transport_request_header(request, i);
     char* line = malloc(strlen(field.name) + strlen(field.value) + 3);
@@ -156,6 +179,8 @@ static void perform(Transport* transport, orbisgrove_transport_request* request)
   curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, onProgress);
   curl_easy_setopt(easy, CURLOPT_XFERINFODATA, transport);
   curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, onRequestStart);
+  curl_easy_setopt(easy, CURLOPT_PREREQDATA, &sending);
 
   result = curl_easy_perform(easy);
   if (result == CURLE_OK) {
@@ -167,6 +192,8 @@ static void perform(Transport* transport, orbisgrove_transport_request* request)
                                        version == CURL_HTTP_VERSION_3     ? 3
                                        : version == CURL_HTTP_VERSION_2_0 ? 2
                                                                           : 1);
+  } else if (sending.refused) { /* nothing of it left the device */
+    orbisgrove_transport_request_fail(request, -2000, 0, "the kit said not to send it");
   } else if (result != CURLE_ABORTED_BY_CALLBACK) { /* a cancelled request needs no answer */
     int reached;
     int64_t code = errorCodeFor(result, &reached);
@@ -339,7 +366,9 @@ int main(int argc, char** argv) {
   table.start = startRequest;
   table.cancel = cancelRequest;
   table.context = &transport;
-  if (orbisgrove_set_transport(&table, &error) != ORBISGROVE_OK) return fail(error);
+  if (orbisgrove_set_transport_with_options(&table, ORBISGROVE_TRANSPORT_REPORTS_SEND_START, &error) != ORBISGROVE_OK) {
+    return fail(error);
+  }
   if (orbisgrove_set_service_host(argv[1]) != ORBISGROVE_OK ||
       orbisgrove_set_bundle_identifier("org.example.c-transport") != ORBISGROVE_OK) {
     fprintf(stderr, "unusable host\n");

@@ -827,6 +827,23 @@ typedef struct orbisgrove_transport {
  *         ::ORBISGROVE_ERROR_INVALID_ARGUMENT or ::ORBISGROVE_ERROR_OUT_OF_MEMORY.
  */
 orbisgrove_status orbisgrove_set_transport(const orbisgrove_transport* transport, orbisgrove_error** error);
+/**
+ * Option of orbisgrove_set_transport_with_options(): the transport calls
+ * orbisgrove_transport_request_send_starting() for every request. Without
+ * it, a request counts as going out when start is called.
+ */
+#define ORBISGROVE_TRANSPORT_REPORTS_SEND_START 1u
+/**
+ * orbisgrove_set_transport() with options. The table keeps its layout, so a
+ * host built against an older header is read as it was written.
+ * @param transport As for orbisgrove_set_transport().
+ * @param options 0, or ::ORBISGROVE_TRANSPORT_REPORTS_SEND_START.
+ * @param[out] error As for orbisgrove_set_transport().
+ * @return As for orbisgrove_set_transport(); ::ORBISGROVE_ERROR_INVALID_ARGUMENT
+ *         also for an option this kit does not know.
+ */
+orbisgrove_status orbisgrove_set_transport_with_options(const orbisgrove_transport* transport, unsigned options,
+                                                        orbisgrove_error** error);
 /** The method, "GET" or "POST"; valid while @p request lives. */
 const char* orbisgrove_transport_request_method(const orbisgrove_transport_request* request);
 /** The absolute https URL; valid while @p request lives. */
@@ -847,6 +864,19 @@ double orbisgrove_transport_request_timeout(const orbisgrove_transport_request* 
  * (the body goes to the new URL once) or hand the 3xx over.
  */
 int orbisgrove_transport_request_allows_resend(const orbisgrove_transport_request* request);
+/**
+ * Tells the kit that @p request starts to go out: call it, with
+ * ::ORBISGROVE_TRANSPORT_REPORTS_SEND_START, once the connection is ready and
+ * before the request's first byte is written (again before each redirected
+ * request), on any thread. Returns once the kit has recorded it (the outbox
+ * commits that to disk: it may take a disk sync).
+ * @param request The request.
+ * @return 1: send it. 0: send nothing and fail the request with
+ *         may_have_reached_server 0; the kit has ended or answered it
+ *         (cancelled, timed out), the process has begun to exit, or the
+ *         record could not be made.
+ */
+int orbisgrove_transport_request_send_starting(orbisgrove_transport_request* request);
 /**
  * Answers @p request with a reply that arrived whole.
  * @param request The request.

@@ -2,7 +2,9 @@
 // are judged as over the kit's own session.
 #include <orbisgrove/platform/HTTPTransport.hpp>
 
+#include "../platform/http/SessionTestSupport.hpp"
 #include "../service/KitServiceFixture.hpp"
+#include "platform/http/Sessions.hpp"
 
 namespace orbisgrove {
 namespace {
@@ -93,6 +95,90 @@ TEST(HostTransport, CarriesEveryRequestAndEachEndsOnceOnTheMainQueue) {
     EXPECT_EQ(fake->cancelled, c.outcome ? std::vector<std::uint64_t>{} : std::vector{fake->started.back().identifier});
   }
   EXPECT_NE(platform::installHTTPTransport(transport), nullptr);
+}
+
+// When the request starts to go out, the start hook runs: for a transport
+// that reports the moment, when it reports, on its thread, and the answer
+// says whether to send; for one that does not, just before its start
+// function. A report after the kit ended the request finds it ended.
+TEST(HostTransport, RunsTheStartHookWhenTheRequestGoesOut) {
+  enum class Report { none, live, afterCancel, afterTimeout };
+  const struct {
+    bool reports;
+    Report report;
+    bool hookAllows;
+    int hookCallsAtStart;  // -1: the start function is never called
+    std::int64_t code;     // of the completion; 0 for the reply
+    bool reached;
+  } cases[] = {
+      {true, Report::live, true, 0, 0, true},
+      // Refused: the host sends nothing and fails it; it never left the device.
+      {true, Report::live, false, 0, platform::testing::code(URLErrorCode::cannotLoadFromNetwork), false},
+      {false, Report::none, true, 1, 0, true},
+      {false, Report::none, false, -1, platform::testing::code(URLErrorCode::cannotLoadFromNetwork), false},
+      {true, Report::afterCancel, true, 0, platform::testing::code(URLErrorCode::cancelled), true},
+      {true, Report::afterTimeout, true, 0, platform::testing::code(URLErrorCode::timedOut), true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(static_cast<int>(&c - cases));
+    struct Host {
+      std::mutex mutex;
+      std::condition_variable started;
+      std::optional<platform::HTTPTransportRequest> request;
+      platform::HTTPTransportCompletion completion;
+      int hookCallsAtStart = -1;
+    };
+    auto host = std::make_shared<Host>();
+    std::atomic<int> hookCalls{0};
+    std::atomic<std::thread::id> hookThread{};
+    platform::HTTPTransport transport{
+        .start =
+            [host, &hookCalls](platform::HTTPTransportRequest request, platform::HTTPTransportCompletion completion) {
+              const std::lock_guard lock(host->mutex);
+              host->request = std::move(request);
+              host->completion = std::move(completion);
+              host->hookCallsAtStart = hookCalls.load();
+              host->started.notify_all();
+            },
+        .cancel = {},
+        .reportsSendStart = c.reports};
+    auto session = platform::http::makeHostTransportSession(
+        std::make_shared<const platform::HTTPTransport>(std::move(transport)), {});
+    if (c.report == Report::afterTimeout) session->setTimeoutCapForTesting(0.05);
+    const auto done = platform::testing::Completion::make();
+    const auto task = session->dataTask(platform::URLRequest(*platform::URL::fromString("https://example.org/")),
+                                        done->handler(), [&, allows = c.hookAllows] {
+                                          ++hookCalls;
+                                          hookThread.store(std::this_thread::get_id());
+                                          return allows;
+                                        });
+    task->resume();
+    if (c.hookCallsAtStart < 0) {
+      ASSERT_TRUE(done->wait());
+    } else {
+      std::unique_lock lock(host->mutex);
+      ASSERT_TRUE(host->started.wait_for(lock, std::chrono::seconds(5), [&] { return host->request.has_value(); }));
+    }
+    EXPECT_EQ(host->hookCallsAtStart, c.hookCallsAtStart);
+    if (c.report == Report::afterCancel) task->cancel();
+    if (c.report == Report::afterCancel || c.report == Report::afterTimeout) {
+      ASSERT_TRUE(done->wait());
+    }
+    if (c.report != Report::none) {
+      const bool send = host->request->sendStarting();
+      EXPECT_EQ(send, c.report == Report::live && c.hookAllows);
+      EXPECT_EQ(hookCalls.load(), c.report == Report::live ? 1 : 0);
+      EXPECT_EQ(hookThread.load(), c.report == Report::live ? std::this_thread::get_id() : std::thread::id{});
+      host->completion(send ? HTTPTransportOutcome::reply(200, {}, "{}")
+                            : HTTPTransportOutcome::failure(URLErrorCode::cannotConnectToHost, false));
+    } else if (host->completion) {
+      host->completion(HTTPTransportOutcome::reply(200, {}, "{}"));
+    }
+    ASSERT_TRUE(done->wait());
+    EXPECT_EQ(done->urlErrorCode(), c.code);
+    const auto error = done->error();
+    EXPECT_EQ(error ? error->deliveryFacts().requestMayHaveReachedServer : true, c.reached);
+  }
 }
 
 }  // namespace

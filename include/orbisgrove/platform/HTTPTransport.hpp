@@ -45,6 +45,16 @@ struct HTTPTransportRequest {
   /// server said "not here"): the transport may follow it, sending the body to
   /// the new URL once, or hand the 3xx over.
   bool allowsResend = false;
+  /// For a transport that reports when its requests go out
+  /// (HTTPTransport::reportsSendStart): call it once the connection is ready,
+  /// before the request's first byte is written (again before each
+  /// redirected request), on any thread. It returns once the kit has
+  /// recorded that the request goes out (the outbox commits that to disk,
+  /// so it may take a disk sync), and says whether to send: false once the
+  /// kit has ended the request (cancelled, timed out), once the process has
+  /// begun to exit, or when the record could not be made. On false send
+  /// nothing, and fail the request with mayHaveReachedServer false.
+  std::function<bool()> sendStarting;
 };
 
 /// How one request ended: a whole reply, or a failed transfer.
@@ -108,6 +118,11 @@ struct HTTPTransport {
   /// or timed out) and completed it; its completion then is ignored. May be
   /// empty.
   std::function<void(std::uint64_t identifier)> cancel;
+  /// Whether the transport calls HTTPTransportRequest::sendStarting for every
+  /// request. When false, a request counts as going out when start is called
+  /// (the kit records that just before), even should the transport fail it
+  /// before it connected.
+  bool reportsSendStart = false;
 };
 
 /// Makes `transport` the one every later request of the kit goes through,

@@ -67,9 +67,16 @@ orbisgrove_status answer(orbisgrove_transport_request* request, platform::HTTPTr
 extern "C" {
 
 orbisgrove_status orbisgrove_set_transport(const orbisgrove_transport* transport, orbisgrove_error** error) {
+  return orbisgrove_set_transport_with_options(transport, 0, error);
+}
+
+orbisgrove_status orbisgrove_set_transport_with_options(const orbisgrove_transport* transport, unsigned options,
+                                                        orbisgrove_error** error) {
   if (error) *error = nullptr;
   return capi::guarded([&] {
-    if (!transport || !transport->start) return ORBISGROVE_ERROR_INVALID_ARGUMENT;
+    if (!transport || !transport->start || (options & ~ORBISGROVE_TRANSPORT_REPORTS_SEND_START) != 0) {
+      return ORBISGROVE_ERROR_INVALID_ARGUMENT;
+    }
     const orbisgrove_transport table = *transport;
     auto registry = std::make_shared<Registry>();
     platform::HTTPTransport hosted;
@@ -87,6 +94,7 @@ orbisgrove_status orbisgrove_set_transport(const orbisgrove_transport* transport
       if (table.cancel) table.cancel(table.context, handle);
       capi::release(handle);
     };
+    hosted.reportsSendStart = (options & ORBISGROVE_TRANSPORT_REPORTS_SEND_START) != 0;
     if (auto failure = platform::installHTTPTransport(std::move(hosted))) {
       if (error) *error = capi::wrapError(failure);
       return ORBISGROVE_ERROR_FAILED;
@@ -122,6 +130,15 @@ double orbisgrove_transport_request_timeout(const orbisgrove_transport_request* 
 
 int orbisgrove_transport_request_allows_resend(const orbisgrove_transport_request* request) {
   return request->request.allowsResend ? 1 : 0;
+}
+
+int orbisgrove_transport_request_send_starting(orbisgrove_transport_request* request) {
+  bool send = false;
+  const auto status = capi::guarded([&] {
+    send = request && !request->answered.load() && request->request.sendStarting && request->request.sendStarting();
+    return ORBISGROVE_OK;
+  });
+  return status == ORBISGROVE_OK && send ? 1 : 0;
 }
 
 orbisgrove_status orbisgrove_transport_request_reply(orbisgrove_transport_request* request, int64_t status_code,

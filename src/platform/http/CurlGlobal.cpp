@@ -1,49 +1,21 @@
 #include "platform/http/CurlGlobal.hpp"
 
 #include "platform/core/ProcessLifecycle.hpp"
-#include "platform/json/JSONReaderLifetime.hpp"
 
 #include <curl/curl.h>
 
 #include <algorithm>
 #include <cctype>
-#include <cstdlib>
 #include <filesystem>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
-#include <vector>
-
-#include <pthread.h>
 
 namespace orbisgrove::platform::http {
 namespace {
 
 // The oldest libcurl whose interfaces the session uses (CURL_WRITEFUNC_ERROR).
 constexpr unsigned kOldestLibcurl = 0x075700;
-
-// How long the exit hook waits, in all, for delivery threads that are busy
-// (a completion handler still running, say). Past it the process exits anyway.
-constexpr std::chrono::milliseconds exitStopBudget{1500};
-
-struct ExitRegistry {
-  std::mutex mutex;
-  std::vector<std::weak_ptr<ExitParticipant>> participants;
-};
-
-ExitRegistry& exitRegistry() {
-  static auto* registry = [] {
-    auto* made = new ExitRegistry;  // never destroyed: read by the exit hook
-    // A fork() while another thread holds the lock would leave the child's
-    // exit hook waiting for ever.
-    pthread_atfork([] { exitRegistry().mutex.lock(); }, [] { exitRegistry().mutex.unlock(); },
-                   [] { exitRegistry().mutex.unlock(); });
-    return made;
-  }();
-  return *registry;
-}
 
 std::optional<std::string> checkLibcurl(CURLcode initialised) {
   if (initialised != CURLE_OK)
@@ -60,39 +32,23 @@ std::optional<std::string> checkLibcurl(CURLcode initialised) {
   return std::nullopt;
 }
 
-void stopParticipantsAtExit() {
-  markProcessExiting();
-  std::vector<std::shared_ptr<ExitParticipant>> alive;
-  {
-    auto& registry = exitRegistry();
-    const std::lock_guard lock(registry.mutex);
-    for (const auto& participant : registry.participants) {
-      if (auto strong = participant.lock()) alive.push_back(std::move(strong));
-    }
-  }
-  // Every thread is asked first so that they wind down side by side.
-  for (const auto& participant : alive) participant->beginExitStop();
-  const auto deadline = std::chrono::steady_clock::now() + exitStopBudget;
-  for (const auto& participant : alive) participant->finishExitStop(deadline);
-}
-
 // libcurl initialised once, thread-safely, and what keeps the session from
-// working with it.
+// working with it. Never destroyed, like every static the delivery threads
+// read: made after the exit hook was registered, it would otherwise be
+// destroyed at exit before the hook has stopped them.
 const std::optional<std::string>& initialisedLibcurl() {
-  static const std::optional<std::string> problem = [] {
-    (void)exitRegistry();
+  static const auto* problem = new std::optional<std::string>([] {
     // Of a libcurl built with several TLS libraries, OpenSSL is the one
     // wanted; too late when the host initialised libcurl first, which the
     // check then tells.
     (void)curl_global_sslset(CURLSSLBACKEND_OPENSSL, nullptr, nullptr);
     auto found = checkLibcurl(curl_global_init(CURL_GLOBAL_DEFAULT));
-    // atexit hooks run in reverse order of registration: registered after
-    // curl_global_init (which registers OpenSSL's cleanup), this one runs first.
-    prepareJSONReaderForExit();
-    std::atexit(stopParticipantsAtExit);
+    // Registered after curl_global_init, which registers OpenSSL's cleanup:
+    // the exit hook runs first.
+    registerExitHook();
     return found;
-  }();
-  return problem;
+  }());
+  return *problem;
 }
 
 }  // namespace
@@ -100,7 +56,7 @@ const std::optional<std::string>& initialisedLibcurl() {
 void ensureCurlGlobalInit() { (void)initialisedLibcurl(); }
 
 const char* hashedSystemAuthorities() {
-  static const std::optional<std::string> directory = []() -> std::optional<std::string> {
+  static const auto* directory = new std::optional<std::string>([]() -> std::optional<std::string> {
     ensureCurlGlobalInit();
     const curl_version_info_data* info = curl_version_info(CURLVERSION_NOW);
     if (info->capath == nullptr) return std::nullopt;
@@ -115,21 +71,13 @@ const char* hashedSystemAuthorities() {
       }
     }
     return std::nullopt;
-  }();
-  return directory ? directory->c_str() : nullptr;
+  }());
+  return *directory ? (*directory)->c_str() : nullptr;
 }
 
 const std::string* curlSetUpProblem() {
   const auto& problem = initialisedLibcurl();
   return problem ? &*problem : nullptr;
-}
-
-void stopAtExit(std::weak_ptr<ExitParticipant> participant) {
-  ensureCurlGlobalInit();
-  auto& registry = exitRegistry();
-  const std::lock_guard lock(registry.mutex);
-  std::erase_if(registry.participants, [](const auto& entry) { return entry.expired(); });
-  registry.participants.push_back(std::move(participant));
 }
 
 }  // namespace orbisgrove::platform::http

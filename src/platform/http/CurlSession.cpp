@@ -4,6 +4,7 @@
 #include "platform/http/URLSession.hpp"
 
 #include "platform/core/Console.hpp"
+#include "platform/core/ProcessLifecycle.hpp"
 #include "platform/http/CurlGateways.hpp"
 #include "platform/http/CurlGlobal.hpp"
 #include "platform/http/HeaderFieldNames.hpp"
@@ -33,7 +34,6 @@
 
 #include <pthread.h>
 #include <signal.h>
-#include <unistd.h>
 
 namespace orbisgrove::platform::http {
 namespace {
@@ -341,7 +341,7 @@ class SessionCore final : public ExitParticipant, public std::enable_shared_from
   }
 
   void addTrustedCertificates(const std::string& pemFile) {
-    if (inForkedChild()) return;
+    if (owner_.inForkedChild()) return;
     // Read outside the lock: it touches the file system.
     std::shared_ptr<const TrustedCertificates> current;
     {
@@ -359,11 +359,14 @@ class SessionCore final : public ExitParticipant, public std::enable_shared_from
   void setTimeoutCap(std::optional<double> seconds) { testTimeoutCap_.store(seconds.value_or(0)); }
 
   void resume(CurlDataTask& task) {
-    if (inForkedChild()) {
-      endInForkedChild(task, URLErrorCode::cannotLoadFromNetwork,
-                       "the URL session belongs to the process that made it; a process made by fork() cannot use it");
+    if (owner_.inForkedChild()) {
+      endInForkedChild(task, URLErrorCode::cannotLoadFromNetwork, kForkedChildRequest);
       return;
     }
+    // While the process exits nothing starts and no handler runs for it: a
+    // handler that starts a new task on failure would otherwise recurse here,
+    // on whichever thread called exit().
+    if (processExiting()) return;
     if (const std::string* problem = curlSetUpProblem()) {
       auto expected = DataTask::State::suspended;
       if (!task.state_.compare_exchange_strong(expected, DataTask::State::completed)) return;
@@ -371,10 +374,7 @@ class SessionCore final : public ExitParticipant, public std::enable_shared_from
       return;
     }
     std::unique_lock lock(mutex_);
-    // While the process exits nothing starts and no handler runs any more:
-    // a handler that starts a new task on failure would otherwise recurse
-    // here, on whichever thread called exit().
-    if (stop_ == Stop::exitNow || task.state_.load() != DataTask::State::suspended) return;
+    if (exitBegun() || task.state_.load() != DataTask::State::suspended) return;
     if (closed_) {
       // No delivery thread any more: the task ends here, as one cancelled.
       task.state_.store(DataTask::State::completed);
@@ -394,14 +394,17 @@ class SessionCore final : public ExitParticipant, public std::enable_shared_from
     wakeLocked();
   }
 
+  // Once the process exits a cancel changes nothing: a transfer under way
+  // goes on to its own end.
   void cancel(CurlDataTask& task) {
-    if (inForkedChild()) {
+    if (owner_.inForkedChild()) {
       endInForkedChild(task, URLErrorCode::cancelled, {});
       return;
     }
+    if (processExiting()) return;
     std::unique_lock lock(mutex_);
     const auto state = task.state_.load();
-    if (stop_ == Stop::exitNow || state == DataTask::State::completed || state == DataTask::State::canceling) return;
+    if (exitBegun() || state == DataTask::State::completed || state == DataTask::State::canceling) return;
     if (closed_ || (state == DataTask::State::suspended && !startThreadLocked())) {
       task.state_.store(DataTask::State::completed);
       lock.unlock();
@@ -416,8 +419,9 @@ class SessionCore final : public ExitParticipant, public std::enable_shared_from
   /// Stops the session for good: what is in flight completes as cancelled on
   /// the delivery thread, which then ends. Joins it unless called on it.
   void close() {
-    // A forked child has neither the delivery thread nor a lock it can trust.
-    if (inForkedChild()) return;
+    // A forked child has neither the delivery thread nor a lock it can trust;
+    // while the process exits, the exit hook stops the thread.
+    if (owner_.inForkedChild() || processExiting()) return;
     std::thread thread;
     {
       const std::lock_guard lock(mutex_);
@@ -438,31 +442,27 @@ class SessionCore final : public ExitParticipant, public std::enable_shared_from
     }
   }
 
-  void beginExitStop() override {
-    if (inForkedChild()) return;
-    // From here on the delivery thread claims no completion and makes no
-    // libcurl call: OpenSSL's own exit-time cleanup follows this hook.
-    exiting_.store(true);
+  void beginExitStop(std::chrono::steady_clock::time_point drainUntil) override {
     const std::lock_guard lock(mutex_);
     closed_ = true;
-    stop_ = Stop::exitNow;
+    if (stop_ == Stop::none) stop_ = Stop::exitDrain;
+    drainUntil_ = drainUntil;
     wakeLocked();
   }
 
   void finishExitStop(std::chrono::steady_clock::time_point deadline) override {
-    if (inForkedChild()) return;
+    if (isDeliveryThread()) return;  // exit() was called in a completion handler
     std::unique_lock lock(mutex_);
-    if (!thread_.joinable() || thread_.get_id() == std::this_thread::get_id()) return;
-    const bool ended = threadEnded_.wait_until(lock, deadline, [this] { return !threadRunning_; });
-    std::thread thread = std::move(thread_);
-    lock.unlock();
-    // A thread stuck in a completion handler is left behind; the process is
-    // going away and must not hang on it.
-    if (ended) {
-      thread.join();
-    } else {
-      thread.detach();
-    }
+    // From the stop on the delivery thread claims no completion and makes no
+    // libcurl call: OpenSSL's own exit-time cleanup follows this hook.
+    awaitThreadAtExit(
+        std::move(thread_), lock, threadEnded_, [this] { return !threadRunning_; },
+        [this] {
+          leftAtExit_.store(true);
+          stop_ = Stop::exitNow;
+          wakeLocked();
+        },
+        drainUntil_, deadline);
   }
 
   // Timers of the delivery thread: a small facility of its own beside the
@@ -504,11 +504,9 @@ class SessionCore final : public ExitParticipant, public std::enable_shared_from
   }
 
  private:
-  enum class Stop { none, cancelEverything, exitNow };
-
-  // fork() copies the session without its delivery thread, and with its lock
-  // in whatever state another thread held it.
-  [[nodiscard]] bool inForkedChild() const { return ::getpid() != owner_; }
+  // At exit the thread first drains (what is under way runs to its end),
+  // then, past the budget, stops where it stands.
+  enum class Stop { none, cancelEverything, exitDrain, exitNow };
 
   // Ends a task in a forked child at once, on the calling thread, without the
   // session's lock.
@@ -522,7 +520,8 @@ class SessionCore final : public ExitParticipant, public std::enable_shared_from
     }
   }
 
-  [[nodiscard]] bool exiting() const { return exiting_.load(); }
+  [[nodiscard]] bool exitBegun() const { return stop_ == Stop::exitDrain || stop_ == Stop::exitNow; }
+  [[nodiscard]] bool leftAtExit() const { return leftAtExit_.load(); }
 
   bool startThreadLocked() {
     if (threadStarted_) return multi_ != nullptr;
@@ -569,7 +568,7 @@ class SessionCore final : public ExitParticipant, public std::enable_shared_from
   bool claimCompletion(CurlDataTask& task, bool& wasCancelled) {
     const std::lock_guard lock(mutex_);
     const auto state = task.state_.load();
-    if (state == DataTask::State::completed || stop_ == Stop::exitNow) return false;
+    if (state == DataTask::State::completed || leftAtExit()) return false;
     wasCancelled = state == DataTask::State::canceling;
     task.state_.store(DataTask::State::completed);
     return true;
@@ -578,7 +577,7 @@ class SessionCore final : public ExitParticipant, public std::enable_shared_from
   // `reusable`: the transfer ended cleanly, so its easy handle may serve the
   // next one (a handle that failed can keep state that refuses options).
   void finish(const std::shared_ptr<CurlDataTask>& task, Outcome outcome, bool reusable = false) {
-    if (exiting()) {
+    if (leftAtExit()) {
       // Kept, untouched: cleaning the handle up is a libcurl call.
       abandoned_.push_back(task);
       return;
@@ -601,6 +600,9 @@ class SessionCore final : public ExitParticipant, public std::enable_shared_from
   };
 
   void run();
+  // Once the process exits: drops what waits and ends the transfers that
+  // have not begun to go out; the others run on to their ends.
+  void beginDrain();
   void enqueue(const std::shared_ptr<CurlDataTask>& task);
   void admitWaiting(Line& line);
   // Ends the waiting tasks whose timeouts are over; returns how long the
@@ -625,8 +627,11 @@ class SessionCore final : public ExitParticipant, public std::enable_shared_from
   }
 
   const URLSessionConfiguration configuration_;
-  const pid_t owner_ = ::getpid();
-  std::atomic<bool> exiting_{false};
+  // fork() copies the session without its delivery thread, and with its lock
+  // in whatever state another thread held it.
+  const ProcessOwner owner_;
+  // Set when the exit budget is spent: the delivery thread stops where it stands.
+  std::atomic<bool> leftAtExit_{false};
 
   mutable std::mutex mutex_;
   std::condition_variable threadEnded_;
@@ -636,6 +641,7 @@ class SessionCore final : public ExitParticipant, public std::enable_shared_from
   std::vector<std::shared_ptr<CurlDataTask>> pendingStarts_;
   std::vector<std::shared_ptr<CurlDataTask>> pendingCancels_;
   Stop stop_ = Stop::none;
+  std::chrono::steady_clock::time_point drainUntil_;
   bool closed_ = false;
   bool workPending_ = false;  // queued since the loop last looked
   bool polling_ = false;      // the loop waits in curl_multi_poll
@@ -658,8 +664,10 @@ class SessionCore final : public ExitParticipant, public std::enable_shared_from
   WaitingDeadlines waitingDeadlines_;
   // Delivery thread only: reset easy handles ready for the next transfers.
   std::vector<CURL*> idleHandles_;
-  // Delivery thread only: tasks that ended after the exit hook had begun.
+  // Delivery thread only: tasks that ended once the exit budget was spent.
   std::vector<std::shared_ptr<CurlDataTask>> abandoned_;
+  // Delivery thread only: the process exits and the thread drains.
+  bool draining_ = false;
 };
 
 void CurlDataTask::resume() { core_->resume(*this); }
@@ -675,6 +683,7 @@ void SessionCore::run() {
   pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
 
   Stop stop = Stop::none;
+  std::chrono::steady_clock::time_point drainUntil;
   for (;;) {
     std::vector<std::shared_ptr<CurlDataTask>> starts;
     std::vector<std::shared_ptr<CurlDataTask>> cancels;
@@ -686,8 +695,17 @@ void SessionCore::run() {
       polling_ = false;
       wakeSent_ = false;
       stop = stop_;
+      drainUntil = drainUntil_;
     }
     if (stop == Stop::exitNow) break;
+    if (stop == Stop::exitDrain) {
+      // Starts and cancels queued before the exit are dropped, without their
+      // handlers; transfers under way run on until they end or the budget does.
+      starts.clear();
+      cancels.clear();
+      if (!draining_) beginDrain();
+      if (leftAtExit() || running_.empty() || std::chrono::steady_clock::now() >= drainUntil) break;
+    }
     for (const auto& task : cancels) cancelTransfer(task);
     if (stop == Stop::cancelEverything) {
       for (const auto& task : starts) finish(task, cancelledOutcome(task->request_));
@@ -706,27 +724,30 @@ void SessionCore::run() {
       break;
     }
     for (const auto& task : starts) enqueue(task);
-    // A completion handler may still be running when the exit hook begins:
-    // once it returns, libcurl is not touched again.
-    if (exiting()) break;
+    // A completion handler may still be running when the exit budget is
+    // spent: once it returns, libcurl is not touched again.
+    if (leftAtExit()) break;
     int stillRunning = 0;
     curl_multi_perform(multi_, &stillRunning);
     // A finished transfer frees its connection for one that waits: let libcurl
     // start it at once instead of after the next event.
     const bool finishedAny = collectFinishedTransfers() > 0;
-    if (exiting()) break;
+    if (leftAtExit()) break;
     int wait = finishedAny ? 0 : (running_.empty() ? idlePollMilliseconds : busyPollMilliseconds);
     wait = expireWaiting(runDueTimers(wait));
+    if (draining_) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(drainUntil - std::chrono::steady_clock::now());
+      wait = static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(left.count(), 0, wait));
+    }
     curl_multi_poll(multi_, nullptr, 0, beginWait(wait), nullptr);
   }
-  if (exiting()) stop = Stop::exitNow;
 
   CURLM* multi = nullptr;
   {
     const std::lock_guard lock(mutex_);
     // When the process is exiting, libcurl is left exactly as it is: the exit
     // hook must return quickly, and nothing will use the handles again.
-    if (stop != Stop::exitNow) {
+    if (!draining_ && !leftAtExit() && stop != Stop::exitNow) {
       multi = multi_;
       multi_ = nullptr;
     }
@@ -741,8 +762,27 @@ void SessionCore::run() {
   threadEnded_.notify_all();
 }
 
+void SessionCore::beginDrain() {
+  draining_ = true;
+  waitingDeadlines_.clear();
+  for (auto& [origin, line] : lines_) line.waiting.clear();
+  // Whatever such a transfer still waits for (a name, a connection, a
+  // handshake) could take the whole budget; it ends now, as never sent.
+  std::vector<std::shared_ptr<CurlDataTask>> unsent;
+  for (const auto& [easy, task] : running_) {
+    if (!mayHaveReachedServer(task->transfer.get())) unsent.push_back(task);
+  }
+  for (const auto& task : unsent) {
+    if (leftAtExit()) return;
+    CURL* easy = task->transfer->easy;
+    curl_multi_remove_handle(multi_, easy);
+    running_.erase(easy);
+    finish(task, failedOutcome(task->request_, URLErrorCode::cannotLoadFromNetwork, kProcessExitingBeforeSend, false));
+  }
+}
+
 void SessionCore::cancelTransfer(const std::shared_ptr<CurlDataTask>& task) {
-  if (exiting()) return;
+  if (leftAtExit()) return;
   const bool admitted = task->transfer != nullptr;
   if (admitted) {
     curl_multi_remove_handle(multi_, task->transfer->easy);
@@ -765,7 +805,7 @@ std::string originOf(const URL& url) {
 }
 
 void SessionCore::enqueue(const std::shared_ptr<CurlDataTask>& task) {
-  if (task->state() != DataTask::State::running || exiting()) return;
+  if (task->state() != DataTask::State::running || draining_) return;
   task->deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMilliseconds(task->request_));
   task->origin = originOf(task->request_.url);
   Line& line = lines_[task->origin];
@@ -813,7 +853,7 @@ void SessionCore::released(const CurlDataTask& task) {
 }
 
 void SessionCore::startTransfer(const std::shared_ptr<CurlDataTask>& task) {
-  if (task->state() != DataTask::State::running || exiting()) {
+  if (task->state() != DataTask::State::running || draining_) {
     // Cancelled before the thread got to it: the queued cancel completes it.
     return;
   }
@@ -978,7 +1018,7 @@ std::optional<std::string> SessionCore::configure(CurlDataTask& task) {
 std::size_t SessionCore::collectFinishedTransfers() {
   std::size_t finished = 0;
   int queued = 0;
-  while (CURLMsg* message = exiting() ? nullptr : curl_multi_info_read(multi_, &queued)) {
+  while (CURLMsg* message = leftAtExit() ? nullptr : curl_multi_info_read(multi_, &queued)) {
     if (message->msg != CURLMSG_DONE) continue;
     CURL* easy = message->easy_handle;
     const CURLcode result = message->data.result;
@@ -1053,6 +1093,8 @@ class CurlSession final : public URLSession {
  public:
   explicit CurlSession(URLSessionConfiguration configuration)
       : core_(std::make_shared<SessionCore>(std::move(configuration))) {
+    // libcurl first: its initialisation registers the exit hook in its place.
+    ensureCurlGlobalInit();
     stopAtExit(core_);
   }
   ~CurlSession() override { core_->close(); }

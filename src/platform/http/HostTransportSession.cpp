@@ -4,28 +4,24 @@
 // only hands the outcome over to it. Every end of a task (the host's outcome,
 // a cancel, the time-out) is decided on that one thread, so each task ends
 // exactly once and whatever comes later finds it ended.
-#include "platform/core/Console.hpp"
 #include "platform/core/ProcessLifecycle.hpp"
 #include "platform/http/HeaderFieldNames.hpp"
 #include "platform/http/SessionDataTask.hpp"
 #include "platform/http/Sessions.hpp"
 #include "platform/http/TransportError.hpp"
-#include "platform/json/JSONReaderLifetime.hpp"
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
-#include <cstdlib>
 #include <map>
 #include <mutex>
+#include <string_view>
 #include <system_error>
 #include <thread>
 #include <unordered_map>
 #include <utility>
-
-#include <unistd.h>
 
 namespace orbisgrove::platform::http {
 namespace {
@@ -35,23 +31,6 @@ using Clock = std::chrono::steady_clock;
 constexpr double defaultTimeoutSeconds = 60;
 // A request cannot ask for more than a day.
 constexpr double longestTimeoutSeconds = 24.0 * 60 * 60;
-
-// How long the exit hook waits, in all, for work that runs on delivery
-// threads (a completion handler, say). Past it the process exits anyway.
-constexpr std::chrono::milliseconds exitStopBudget{1500};
-
-// Set once the process has begun to exit: no delivery thread starts anything
-// further then (the host's transport may be half torn down), and the exit
-// hook waits for the work already running to end.
-std::atomic<bool> processExiting{false};
-std::atomic<int> workRunning{0};
-
-void stopDeliveryAtExit() {
-  markProcessExiting();
-  processExiting.store(true);
-  const auto deadline = Clock::now() + exitStopBudget;
-  while (workRunning.load() > 0 && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-}
 
 class HostCore;
 
@@ -80,41 +59,74 @@ class HostDataTask final : public SessionDataTask, public std::enable_shared_fro
     if (claim(wasCancelled)) complete(std::move(outcome));
   }
 
+  // The request starts to go out (on any thread): whether it may. Not once
+  // the task has ended or is being cancelled, nor, before it first went out,
+  // once the process exits; else the start hook decides.
+  bool reportSendStart() {
+    const std::lock_guard lock(sendStart_);
+    if (state_.load() != State::running) return false;
+    if (processExiting() && !sentOnce_) {
+      refusal_ = kProcessExitingBeforeSend;
+      return false;
+    }
+    if (!requestStarting()) {
+      refusal_ = kRequestHeldBack;
+      return false;
+    }
+    sentOnce_ = true;
+    return true;
+  }
+
+  // Why the transport was told not to send; empty when it was not.
+  std::string_view refusal() {
+    const std::lock_guard lock(sendStart_);
+    return refusal_;
+  }
+
  private:
   friend class HostCore;
   std::shared_ptr<HostCore> core_;
   // Delivery thread only: the host's start function has been called.
   bool atTransport_ = false;
+  std::mutex sendStart_;
+  bool sentOnce_ = false;
+  std::string_view refusal_;
 };
 
-class HostCore final : public std::enable_shared_from_this<HostCore> {
+class HostCore final : public ExitParticipant, public std::enable_shared_from_this<HostCore> {
  public:
   HostCore(std::shared_ptr<const HTTPTransport> transport, URLSessionConfiguration configuration)
       : transport_(std::move(transport)), configuration_(std::move(configuration)) {}
 
   void resume(const std::shared_ptr<HostDataTask>& task) {
-    if (inForkedChild()) {
-      task->endAtOnce(failedOutcome(task->request_, URLErrorCode::cannotLoadFromNetwork,
-                                    "the URL session belongs to the process that made it; a process made by "
-                                    "fork() cannot use it",
-                                    false));
+    if (owner_.inForkedChild()) {
+      task->endAtOnce(failedOutcome(task->request_, URLErrorCode::cannotLoadFromNetwork, kForkedChildRequest, false));
       return;
     }
+    // While the process exits nothing starts and no handler runs for it: a
+    // handler that starts a new task would otherwise recurse.
+    if (processExiting()) return;
     auto expected = DataTask::State::suspended;
     if (!task->state_.compare_exchange_strong(expected, DataTask::State::running)) return;
-    if (!enqueue({}, [core = shared_from_this(), task] { core->startAtTransport(task); })) endRefused(*task);
+    if (!enqueue({}, [core = shared_from_this(), task] { core->startAtTransport(task); }) && !processExiting()) {
+      endRefused(*task);
+    }
   }
 
+  // Once the process exits a cancel changes nothing: a request under way
+  // goes on to its own end.
   void cancel(const std::shared_ptr<HostDataTask>& task) {
-    if (inForkedChild()) {
+    if (owner_.inForkedChild()) {
       task->endAtOnce(failedOutcome(task->request_, URLErrorCode::cancelled, {}, false));
       return;
     }
+    if (processExiting()) return;
     auto state = task->state_.load();
     do {
       if (state == DataTask::State::completed || state == DataTask::State::canceling) return;
     } while (!task->state_.compare_exchange_weak(state, DataTask::State::canceling));
-    if (!enqueue({}, [core = shared_from_this(), task] { core->end(task, URLErrorCode::cancelled); })) {
+    if (!enqueue({}, [core = shared_from_this(), task] { core->end(task, URLErrorCode::cancelled); }) &&
+        !processExiting()) {
       endRefused(*task);
     }
   }
@@ -128,14 +140,15 @@ class HostCore final : public std::enable_shared_from_this<HostCore> {
   /// Stops the session for good: what is in flight completes as cancelled on
   /// the delivery thread, which then ends. Joins it unless called on it.
   void close() {
-    if (inForkedChild()) return;
+    // While the process exits, the exit hook stops the thread.
+    if (owner_.inForkedChild() || processExiting()) return;
     std::thread thread;
     {
       const std::lock_guard lock(mutex_);
       if (closed_.exchange(true)) return;
       if (threadRunning_) {
         // After every start queued so far: they see the session closed.
-        work_.emplace(Clock::time_point{}, [core = shared_from_this()] { core->cancelEverything(); });
+        work_.emplace(Clock::time_point{}, Work{[core = shared_from_this()] { core->cancelEverything(); }});
         wake_.notify_one();
       }
       thread = std::move(thread_);
@@ -148,15 +161,51 @@ class HostCore final : public std::enable_shared_from_this<HostCore> {
     }
   }
 
+  void beginExitStop(Clock::time_point drainUntil) override {
+    const std::lock_guard lock(mutex_);
+    if (exit_ == Exit::none) exit_ = Exit::draining;
+    drainUntil_ = drainUntil;
+    wake_.notify_one();
+  }
+
+  void finishExitStop(Clock::time_point deadline) override {
+    if (isDeliveryThread()) return;  // exit() was called in a completion handler
+    std::unique_lock lock(mutex_);
+    awaitThreadAtExit(
+        std::move(thread_), lock, threadEnded_, [this] { return !looping_; },
+        [this] {
+          exit_ = Exit::stopped;
+          wake_.notify_one();
+        },
+        drainUntil_, deadline);
+  }
+
+  // What the host's transport reports through HTTPTransportRequest::sendStarting.
+  bool sendStarting(HostDataTask& task) {
+    // One that does not report went out when it was started.
+    if (!transport_->reportsSendStart) return task.state() == DataTask::State::running;
+    return task.reportSendStart();
+  }
+
  private:
-  [[nodiscard]] bool inForkedChild() const { return ::getpid() != owner_; }
+  // Work for the delivery thread. Once the process exits only what ends a
+  // request under way runs: the host's outcome, the time-out.
+  struct Work {
+    std::function<void()> run;
+    bool duringExit = false;
+  };
+  // At exit the thread first drains (the requests at the transport may still
+  // end), then, past the budget, stops where it stands.
+  enum class Exit { none, draining, stopped };
 
   // Queues work for the delivery thread, ahead of every timer when `at` is
-  // the epoch; false when the session is closed or has no thread.
-  bool enqueue(Clock::time_point at, std::function<void()> work) {
+  // the epoch; false when the session is closed, has no thread, or the
+  // process exits and the work is not for then.
+  bool enqueue(Clock::time_point at, std::function<void()> work, bool duringExit = false) {
     const std::lock_guard lock(mutex_);
-    if (closed_.load() || !startThreadLocked()) return false;
-    work_.emplace(at, std::move(work));
+    const bool exiting = exit_ != Exit::none || processExiting();
+    if (closed_.load() || (exiting && (!duringExit || !looping_)) || !startThreadLocked()) return false;
+    work_.emplace(at, Work{std::move(work), duringExit});
     wake_.notify_one();
     return true;
   }
@@ -170,15 +219,11 @@ class HostCore final : public std::enable_shared_from_this<HostCore> {
   bool startThreadLocked() {
     if (threadStarted_) return threadRunning_;
     threadStarted_ = true;
-    static std::once_flag exitHook;
-    std::call_once(exitHook, [] {
-      // Made first, so destroyed after the hook has stopped the threads.
-      prepareJSONReaderForExit();
-      std::atexit(stopDeliveryAtExit);
-    });
+    stopAtExit(weak_from_this());
     try {
       thread_ = std::thread([core = shared_from_this()] { core->run(); });
       threadRunning_ = true;
+      looping_ = true;
     } catch (const std::system_error&) {
       return false;
     }
@@ -188,36 +233,40 @@ class HostCore final : public std::enable_shared_from_this<HostCore> {
   void run() {
     deliveryThread_.store(std::this_thread::get_id());
     std::unique_lock lock(mutex_);
-    while (!stopped_ && !processExiting.load()) {
+    while (!stopped_ && exit_ != Exit::stopped) {
+      const bool draining = exit_ == Exit::draining;
+      if (draining && (running_.empty() || Clock::now() >= drainUntil_)) break;
       if (work_.empty()) {
-        wake_.wait(lock);
+        if (draining) {
+          wake_.wait_until(lock, drainUntil_);
+        } else {
+          wake_.wait(lock);
+        }
         continue;
       }
       const auto next = work_.begin();
       if (next->first > Clock::now()) {
-        wake_.wait_until(lock, next->first);
+        wake_.wait_until(lock, draining ? std::min(next->first, drainUntil_) : next->first);
         continue;
       }
-      auto work = std::move(next->second);
+      Work work = std::move(next->second);
       work_.erase(next);
+      const bool runs = exit_ == Exit::none || work.duringExit;
       lock.unlock();
-      // Counted before the flag is read: the exit hook sets the flag, then waits for the count.
-      workRunning.fetch_add(1);
-      if (!processExiting.load()) {
-        try {
-          work();
-        } catch (...) {  // NOLINT(bugprone-empty-catch): a failing timer must not end the delivery thread
-        }
-        work = nullptr;  // releases what it captured before the next work runs
+      try {
+        if (runs) work.run();
+      } catch (...) {  // NOLINT(bugprone-empty-catch): a failing timer must not end the delivery thread
       }
-      workRunning.fetch_sub(1);
+      work.run = nullptr;  // releases what it captured before the next work runs
       lock.lock();
     }
-    if (processExiting.load()) return;  // left as it is: the process is going away
-    auto dropped = std::move(work_);
-    work_.clear();
+    looping_ = false;
+    std::multimap<Clock::time_point, Work> dropped;
+    // At exit the work is left as it is: the process is going away.
+    if (exit_ == Exit::none) dropped = std::exchange(work_, {});
     deliveryThread_.store(std::thread::id{});
     lock.unlock();
+    threadEnded_.notify_all();
   }
 
   [[nodiscard]] double timeoutFor(const URLRequest& request) const {
@@ -245,34 +294,45 @@ class HostCore final : public std::enable_shared_from_this<HostCore> {
                                  false));
       return;
     }
-    // The host's transport does not say when the request goes out: it counts
-    // as going out now.
-    if (!task->requestStarting()) {
-      finish(task, failedOutcome(task->request_, URLErrorCode::cannotLoadFromNetwork, kRequestHeldBack, false));
+    // A transport that does not report when its requests go out counts as
+    // sending at once: the request goes out now.
+    if (!transport_->reportsSendStart && !task->reportSendStart()) {
+      finish(task, failedOutcome(task->request_, URLErrorCode::cannotLoadFromNetwork, task->refusal(), false));
       return;
     }
     const URLRequest& original = task->request_;
+    const std::weak_ptr<HostDataTask> weakTask = task;
     HTTPTransportRequest request{.identifier = task->identifier_,
                                  .method = original.httpMethod,
                                  .url = original.url.absoluteString(),
                                  .headerFields = original.allHTTPHeaderFields,
                                  .body = original.httpBody,
                                  .timeoutSeconds = timeoutFor(original),
-                                 .allowsResend = original.allowsTransportResend};
+                                 .allowsResend = original.allowsTransportResend,
+                                 .sendStarting = [weakCore = weak_from_this(), weakTask] {
+                                   const auto core = weakCore.lock();
+                                   const auto reported = weakTask.lock();
+                                   return core && reported && core->sendStarting(*reported);
+                                 }};
     running_.emplace(task->identifier_, task);
     task->atTransport_ = true;
-    const std::weak_ptr<HostDataTask> weakTask = task;
     const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
                                              std::chrono::duration<double>(request.timeoutSeconds));
-    enqueue(deadline, [core = shared_from_this(), weakTask] {
-      if (auto expired = weakTask.lock()) core->end(expired, URLErrorCode::timedOut);
-    });
+    enqueue(
+        deadline,
+        [core = shared_from_this(), weakTask] {
+          if (auto expired = weakTask.lock()) core->end(expired, URLErrorCode::timedOut);
+        },
+        true);
     HTTPTransportCompletion completion = [weakCore = weak_from_this(), weakTask](HTTPTransportOutcome outcome) {
       const auto core = weakCore.lock();
       if (!core) return;
-      core->enqueue({}, [core, weakTask, outcome = std::move(outcome)]() mutable {
-        if (auto done = weakTask.lock()) core->finish(done, core->outcomeOf(*done, std::move(outcome)));
-      });
+      core->enqueue(
+          {},
+          [core, weakTask, outcome = std::move(outcome)]() mutable {
+            if (auto done = weakTask.lock()) core->finish(done, core->outcomeOf(*done, std::move(outcome)));
+          },
+          true);
     };
     try {
       transport_->start(std::move(request), std::move(completion));
@@ -284,10 +344,13 @@ class HostCore final : public std::enable_shared_from_this<HostCore> {
     }
   }
 
-  // Ends a task on the kit's side (cancelled, timed out) and tells the host.
+  // Ends a task on the kit's side (cancelled, timed out) and tells the host,
+  // unless the process exits: its transport may be half torn down by then.
   void end(const std::shared_ptr<HostDataTask>& task, URLErrorCode code) {
     const bool started = task->atTransport_;
-    if (finish(task, failedOutcome(task->request_, code, {}, started)) && started) cancelAtTransport(task->identifier_);
+    if (finish(task, failedOutcome(task->request_, code, {}, started)) && started && !processExiting()) {
+      cancelAtTransport(task->identifier_);
+    }
   }
 
   void cancelEverything() {
@@ -310,17 +373,28 @@ class HostCore final : public std::enable_shared_from_this<HostCore> {
   bool finish(const std::shared_ptr<HostDataTask>& task, Outcome outcome) {
     running_.erase(task->identifier_);
     bool wasCancelled = false;
-    if (!task->claim(wasCancelled)) return false;
+    {
+      // A report of the send's start that runs the start hook ends first:
+      // the hook's verdict and the task's end never cross.
+      const std::lock_guard lock(task->sendStart_);
+      if (!task->claim(wasCancelled)) return false;
+    }
     // cancel() came first: whatever else ended the task, it ends cancelled.
     if (wasCancelled) outcome = failedOutcome(task->request_, URLErrorCode::cancelled, {}, task->atTransport_);
     task->complete(std::move(outcome));
     return true;
   }
 
-  Outcome outcomeOf(const HostDataTask& task, HTTPTransportOutcome outcome) const {
+  Outcome outcomeOf(HostDataTask& task, HTTPTransportOutcome outcome) const {
     const URLRequest& request = task.request_;
-    if (outcome.error)
+    if (outcome.error) {
+      // Told not to send, the transport failed the request: it was held back.
+      const std::string_view refusal = task.refusal();
+      if (!refusal.empty()) {
+        return failedOutcome(request, URLErrorCode::cannotLoadFromNetwork, refusal, outcome.mayHaveReachedServer);
+      }
       return failedOutcome(request, *outcome.error, outcome.failureReason, outcome.mayHaveReachedServer);
+    }
     if (outcome.statusCode < 100 || outcome.statusCode > 999) {
       return failedOutcome(request, URLErrorCode::badServerResponse,
                            "the host's transport reported the status " + std::to_string(outcome.statusCode), true);
@@ -342,20 +416,25 @@ class HostCore final : public std::enable_shared_from_this<HostCore> {
 
   const std::shared_ptr<const HTTPTransport> transport_;
   const URLSessionConfiguration configuration_;
-  const pid_t owner_ = ::getpid();
+  // A forked child has none of the session's threads.
+  const ProcessOwner owner_;
   std::atomic<double> testTimeoutCap_{0};
   std::atomic<std::thread::id> deliveryThread_{};
   std::atomic<bool> closed_{false};
 
   std::mutex mutex_;
   std::condition_variable wake_;
+  std::condition_variable threadEnded_;
   // Work by due time; work queued "now" carries the epoch, so it runs in the
   // order it came, ahead of timers.
-  std::multimap<Clock::time_point, std::function<void()>> work_;
+  std::multimap<Clock::time_point, Work> work_;
   std::thread thread_;
   bool threadStarted_ = false;
   bool threadRunning_ = false;
+  bool looping_ = false;  // the delivery thread has not left its loop
   bool stopped_ = false;
+  Exit exit_ = Exit::none;
+  Clock::time_point drainUntil_;
 
   // Delivery thread only: the tasks at the transport, kept alive until they end.
   std::unordered_map<std::uint64_t, std::shared_ptr<HostDataTask>> running_;

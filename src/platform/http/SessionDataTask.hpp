@@ -30,6 +30,14 @@ struct Outcome {
 inline constexpr std::string_view kRequestHeldBack =
     "the request was held back before its first byte was sent: its sender could not record that it was going out";
 
+/// Why a request of a forked child fails at once.
+inline constexpr std::string_view kForkedChildRequest =
+    "the URL session belongs to the process that made it; a process made by fork() cannot use it";
+
+/// Why a request that had not begun to go out when the process began to
+/// exit never will.
+inline constexpr std::string_view kProcessExitingBeforeSend = "the process began to exit before the request went out";
+
 inline Outcome failedOutcome(const URLRequest& request, URLErrorCode code, std::string_view detail, bool reached) {
   return Outcome{std::nullopt, nullptr, makeTransportError(code, detail, request.url.absoluteString(), reached)};
 }

@@ -2,6 +2,8 @@
 // completion receives, and that every task completes exactly once.
 #include "SessionTestSupport.hpp"
 
+#include "platform/http/Sessions.hpp"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -235,22 +237,31 @@ TEST(URLSessionCompletions, OneThatThrowsIsToldOnTheConsoleAndTheSessionGoesOn) 
   EXPECT_THAT(lines[0], HasSubstr("handler broke"));
 }
 
+// Over libcurl and over a host's transport.
 TEST(URLSessionFork, RequestsOfAForkedChildFailAtOnce) {
   LocalHttpsService service;
-  auto session = sessionTrusting(service);
-  ASSERT_EQ(run(*session, requestFor(service.url("/")))->error(), nullptr);  // the delivery thread runs
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    auto done = Completion::make();
-    session->dataTask(requestFor(service.url("/child")), done->handler())->resume();
-    const bool failed = done->wait(5s) && done->urlErrorCode() == code(URLErrorCode::cannotLoadFromNetwork) &&
-                        done->error()->deliveryFacts().requestMayHaveReachedServer == false;
-    ::_exit(failed ? 0 : 1);
+  HTTPTransport answering{
+      .start = [](HTTPTransportRequest,
+                  HTTPTransportCompletion completion) { completion(HTTPTransportOutcome::reply(200, {}, {})); },
+      .cancel = {}};
+  std::unique_ptr<URLSession> sessions[] = {
+      sessionTrusting(service),
+      http::makeHostTransportSession(std::make_shared<const HTTPTransport>(std::move(answering)), {})};
+  for (const auto& session : sessions) {
+    ASSERT_EQ(run(*session, requestFor(service.url("/")))->error(), nullptr);  // the delivery thread runs
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      auto done = Completion::make();
+      session->dataTask(requestFor(service.url("/child")), done->handler())->resume();
+      const bool failed = done->wait(5s) && done->urlErrorCode() == code(URLErrorCode::cannotLoadFromNetwork) &&
+                          done->error()->deliveryFacts().requestMayHaveReachedServer == false;
+      ::_exit(failed ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child's request did not fail at once";
   }
-  int status = -1;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child's request did not fail at once";
   EXPECT_EQ(service.requestCount(), 1U);
 }
 

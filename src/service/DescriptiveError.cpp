@@ -1,6 +1,5 @@
 // How a failed reply becomes the error value a host application shows.
-#include <orbisgrove/service/OrbisgroveFeedbackErrorDomain.hpp>
-
+#include "platform/core/KitError.hpp"
 #include "platform/text/LocalizedText.hpp"
 #include "service/OrbisgroveReportCategoriesAPIManager.hpp"
 #include "service/RateLimit.hpp"
@@ -75,8 +74,7 @@ std::shared_ptr<const platform::Error> OrbisgroveReportCategoriesAPIManager::des
     userInfo[std::string(platform::NSUnderlyingErrorKey)] = underlyingError;
     return platform::Error::make(underlyingError->domain(), underlyingError->code(), std::move(userInfo), facts);
   }
-  return platform::Error::make(std::string(OrbisgroveFeedbackErrorDomain), OrbisgroveFeedbackErrorCode,
-                               std::move(userInfo), facts);
+  return platform::kitError(std::move(userInfo), facts);
 }
 
 }  // namespace orbisgrove

@@ -28,6 +28,13 @@ inline constexpr std::string_view NSLocalizedRecoverySuggestionErrorKey = "NSLoc
 /// The lower-level error that caused this one.
 inline constexpr std::string_view NSUnderlyingErrorKey = "NSUnderlyingError";
 
+namespace detail {
+// The kit's own domain, written once for every layer: the platform builds its
+// errors with it, and orbisgrove::OrbisgroveFeedbackErrorDomain names it for hosts.
+inline constexpr std::string_view kitErrorDomain = "OrbisgroveFeedbackErrorDomain";
+inline constexpr std::int64_t kitErrorCode = -1;
+}  // namespace detail
+
 /// What an error value knows about how far its request got, beside its user
 /// information (so it never shows in userInfo()). The kit fills it where it
 /// knows; an error a host builds has neither fact.

@@ -15,6 +15,9 @@ using namespace orbisgrove;
 namespace orbisgrove::capi {
 namespace {
 
+// C hosts compare domains with the interface's macros.
+static_assert(std::string_view(ORBISGROVE_FEEDBACK_ERROR_DOMAIN) == platform::detail::kitErrorDomain);
+
 // Built while the library loads, so that handing it out needs no memory.
 struct OutOfMemoryError {
   orbisgrove_error* handle;

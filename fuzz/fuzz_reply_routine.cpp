@@ -96,12 +96,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Delivery: exactly one of the two handlers, once, through the main queue.
   int successes = 0;
   int failures = 0;
-  deliverReply(
-      body, response, transportError, [&](std::string) { ++successes; },
-      [&](std::shared_ptr<const platform::Error> error) {
-        require(error != nullptr, "a null error delivered");
-        ++failures;
-      });
+  deliverReply(body, response, transportError,
+               {[&](ServiceReply) { return [&] { ++successes; }; },
+                [&](std::shared_ptr<const platform::Error> error) {
+                  require(error != nullptr, "a null error delivered");
+                  ++failures;
+                }});
   platform::MainQueue::shared().drain();
   require(successes + failures == 1, "delivery did not call exactly one handler once");
   require((successes == 1) == std::holds_alternative<std::string>(verdict), "delivery disagrees with the verdict");

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "model/OrbisgroveReportCategoriesResponse.hpp"
+#include "service/ServiceClient.hpp"
 
 namespace orbisgrove {
 namespace {
@@ -13,6 +14,10 @@ namespace {
 const std::string& categoriesFormBody() {
   static const std::string body = serviceFormPrefix("712") + "&val=401*401*401";
   return body;
+}
+
+std::optional<OrbisgroveReportCategoriesList> reportCategories(const platform::Decoder& reply) {
+  return OrbisgroveReportCategoriesResponse(reply).categories();
 }
 
 }  // namespace
@@ -35,31 +40,17 @@ platform::URL OrbisgroveReportCategoriesAPIManager::urlForReportCategories() con
 
 std::shared_ptr<platform::DataTask> OrbisgroveReportCategoriesAPIManager::getReportCategories(
     CompletionHandler completion) {
-  // A caller that wants no answer still gets a running request, not a crash later.
-  if (!completion)
-    completion = [](std::optional<OrbisgroveReportCategoriesList>, std::shared_ptr<const platform::Error>) {};
-  auto onSuccess = [completion](const platform::JSONDocument& reply) -> std::function<void()> {
-    std::optional<OrbisgroveReportCategoriesList> categories;
-    try {
-      categories = OrbisgroveReportCategoriesResponse(reply.root()).categories();
-    } catch (const platform::CodingError& failure) {
-      return [completion, error = failure.error()] { completion(std::nullopt, error); };
-    }
-    return [completion, categories = std::move(categories)]() mutable { completion(std::move(categories), nullptr); };
-  };
-  auto onError = [completion](std::shared_ptr<const platform::Error> error) {
-    completion(std::nullopt, std::move(error));
-  };
-  auto task = dataTaskWithURL(urlForReportCategories(), std::move(onSuccess), std::move(onError));
+  // Decoded where the reply arrived, while it is still in that thread's cache.
+  auto task = dataTaskWithURL(urlForReportCategories(),
+                              serviceReplyHandler<DecodeOn::deliveryThread>(std::move(completion), reportCategories));
   task->resume();
   return task;
 }
 
-std::shared_ptr<platform::DataTask> OrbisgroveReportCategoriesAPIManager::dataTaskWithURL(
-    const platform::URL& url, ServiceDocumentHandler completionHandler, ServiceErrorHandler errorHandler) {
+std::shared_ptr<platform::DataTask> OrbisgroveReportCategoriesAPIManager::dataTaskWithURL(const platform::URL& url,
+                                                                                          ServiceReplyHandler handler) {
   // Asking for the list changes nothing on the service: a resend is harmless.
-  return makeServiceDataTask(url, categoriesFormBody(), std::move(completionHandler), std::move(errorHandler),
-                             ServiceResend::allowed);
+  return makeServiceDataTask(url, categoriesFormBody(), std::move(handler), ServiceResend::allowed);
 }
 
 }  // namespace orbisgrove

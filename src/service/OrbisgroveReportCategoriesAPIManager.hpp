@@ -64,9 +64,7 @@ class OrbisgroveReportCategoriesAPIManager {
       const std::shared_ptr<const platform::Error>& underlyingError);
 
  private:
-  virtual std::shared_ptr<platform::DataTask> dataTaskWithURL(const platform::URL& url,
-                                                              ServiceDocumentHandler completionHandler,
-                                                              ServiceErrorHandler errorHandler);
+  virtual std::shared_ptr<platform::DataTask> dataTaskWithURL(const platform::URL& url, ServiceReplyHandler handler);
 
   std::atomic<std::shared_ptr<const platform::URL>> apiEndpoint_;
 };

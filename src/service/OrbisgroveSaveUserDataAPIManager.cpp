@@ -7,9 +7,36 @@
 #include "model/OrbisgroveUserDataInfoResponse.hpp"
 #include "platform/core/ApplicationIdentity.hpp"
 #include "service/SaveUserDataForm.hpp"
+#include "service/ServiceClient.hpp"
 #include "service/ServiceEndpoint.hpp"
 
 namespace orbisgrove {
+namespace {
+
+std::shared_ptr<OrbisgroveUserDataInfo> createdRecord(const platform::Decoder& reply) {
+  return OrbisgroveUserDataInfoResponse(reply).dataInfo();
+}
+
+// What saveUserData hands its request hook as the handler of a success. The
+// hook takes a success as its body; the client's own hook recognises this
+// handler and gives it the reply the reply routine parsed instead, so that a
+// reply is parsed once. A body reaches it only from an override of the hook.
+struct SubmissionReply {
+  ServiceReplyHandler handler;
+
+  void operator()(const std::string& body) const {
+    std::shared_ptr<const platform::JSONDocument> document;
+    try {
+      document = std::make_shared<const platform::JSONDocument>(body);
+    } catch (const platform::CodingError& failure) {
+      handler.failed(failure.error());
+      return;
+    }
+    handler.accepted(ServiceReply{body, std::move(document)})();
+  }
+};
+
+}  // namespace
 
 OrbisgroveSaveUserDataAPIManager& OrbisgroveSaveUserDataAPIManager::shared() {
   static auto* manager = new OrbisgroveSaveUserDataAPIManager(std::nullopt);  // never destroyed
@@ -31,20 +58,11 @@ platform::URL OrbisgroveSaveUserDataAPIManager::urlForReportCategories() const {
 
 std::shared_ptr<platform::DataTask> OrbisgroveSaveUserDataAPIManager::saveUserData(
     const OrbisgroveSaveUserDataOptions& options, CompletionHandler completion) {
-  // A caller that wants no answer still gets a running request, not a crash later.
-  if (!completion) completion = [](std::shared_ptr<OrbisgroveUserDataInfo>, std::shared_ptr<const platform::Error>) {};
-  auto onSuccess = [completion](const std::string& body) {
-    std::shared_ptr<OrbisgroveUserDataInfo> dataInfo;
-    try {
-      dataInfo = platform::JSONDecoder().decode<OrbisgroveUserDataInfoResponse>(body).dataInfo();
-    } catch (const platform::CodingError& failure) {
-      completion(nullptr, failure.error());
-      return;
-    }
-    completion(std::move(dataInfo), nullptr);
-  };
-  auto onError = [completion](std::shared_ptr<const platform::Error> error) { completion(nullptr, std::move(error)); };
-  auto task = dataTaskWithURL(urlForReportCategories(), options, std::move(onSuccess), std::move(onError));
+  // The record is decoded on the main queue, beside the caller's handler.
+  ServiceReplyHandler handler = serviceReplyHandler<DecodeOn::mainQueue>(std::move(completion), createdRecord);
+  auto failed = handler.failed;
+  auto task =
+      dataTaskWithURL(urlForReportCategories(), options, SubmissionReply{std::move(handler)}, std::move(failed));
   task->resume();
   return task;
 }
@@ -55,10 +73,19 @@ std::shared_ptr<platform::DataTask> OrbisgroveSaveUserDataAPIManager::dataTaskWi
     std::function<void(std::shared_ptr<const platform::Error> error)> errorHandler) {
   // Everything the request needs is read here, on the caller's thread.
   std::string body = saveUserDataFormBody(options, platform::mainBundleIdentifier());
+  ServiceReplyHandler handler{nullptr, std::move(errorHandler)};
+  if (auto* own = completionHandler.target<SubmissionReply>()) {
+    handler.accepted = std::move(own->handler.accepted);
+  } else {
+    // The hook's contract for any other handler (saveUserData passes none).
+    handler.accepted = [completionHandler = std::move(completionHandler)](ServiceReply reply) {
+      return std::function<void()>(
+          [completionHandler, body = std::move(reply.body)]() mutable { completionHandler(std::move(body)); });
+    };
+  }
   // A submission reaches the service at most once: the transport must fail
   // rather than send it again.
-  return makeServiceDataTask(url, std::move(body), std::move(completionHandler), std::move(errorHandler),
-                             ServiceResend::never);
+  return makeServiceDataTask(url, std::move(body), std::move(handler), ServiceResend::never);
 }
 
 }  // namespace orbisgrove

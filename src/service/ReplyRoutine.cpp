@@ -2,13 +2,12 @@
 
 #include <orbisgrove/platform/JSONCoding.hpp>
 #include <orbisgrove/platform/MainQueue.hpp>
-#include <orbisgrove/service/OrbisgroveFeedbackErrorDomain.hpp>
 
 #include <exception>
-#include <functional>
 #include <utility>
 
 #include "model/OrbisgroveExploreAPIEnvelopes.hpp"
+#include "platform/core/KitError.hpp"
 #include "service/OrbisgroveReportCategoriesAPIManager.hpp"
 
 namespace orbisgrove {
@@ -26,7 +25,7 @@ std::shared_ptr<const platform::Error> withReplyStatus(const std::shared_ptr<con
   return platform::Error::make(error->domain(), error->code(), error->userInfo(), facts);
 }
 
-// The verdict with a success's parsed document, for handlers that decode it.
+// The verdict with a success's parsed document, from which a client decodes.
 using ParsedVerdict =
     std::variant<std::shared_ptr<const platform::JSONDocument>, std::shared_ptr<const platform::Error>>;
 
@@ -52,28 +51,6 @@ ParsedVerdict judgeParsedReply(const std::optional<std::string>& body,
   }
 }
 
-// Out of memory or the like while a reply is handled: the caller still waits
-// for its one call and gets this error.
-std::shared_ptr<const platform::Error> unhandledReplyError(const std::exception& failure) {
-  return platform::Error::make(std::string(OrbisgroveFeedbackErrorDomain), OrbisgroveFeedbackErrorCode,
-                               {{std::string(platform::NSLocalizedFailureReasonErrorKey),
-                                 std::string("The reply could not be handled: ") + failure.what()}});
-}
-
-template <class Verdict, class Judge>
-Verdict judgedOrFailed(Judge judge) {
-  try {
-    return judge();
-  } catch (const std::exception& failure) {
-    return unhandledReplyError(failure);
-  }
-}
-
-void postError(ServiceErrorHandler errorHandler, std::shared_ptr<const platform::Error> error) {
-  platform::MainQueue::shared().post(
-      [handler = std::move(errorHandler), error = std::move(error)]() { handler(error); });
-}
-
 }  // namespace
 
 ReplyVerdict judgeReply(const std::optional<std::string>& body,
@@ -84,36 +61,28 @@ ReplyVerdict judgeReply(const std::optional<std::string>& body,
   return *body;
 }
 
-void deliverReply(std::optional<std::string> body, std::shared_ptr<const platform::URLResponse> response,
-                  std::shared_ptr<const platform::Error> transportError, ServiceBodyHandler completionHandler,
-                  ServiceErrorHandler errorHandler) {
-  auto verdict = judgedOrFailed<ReplyVerdict>([&] { return judgeReply(body, response, transportError); });
-  if (auto* success = std::get_if<std::string>(&verdict)) {
-    platform::MainQueue::shared().post([handler = std::move(completionHandler),
-                                        replyBody = std::move(*success)]() mutable { handler(std::move(replyBody)); });
-    return;
-  }
-  postError(std::move(errorHandler), std::get<std::shared_ptr<const platform::Error>>(std::move(verdict)));
-}
-
-void deliverReply(std::optional<std::string> body, std::shared_ptr<const platform::URLResponse> response,
-                  std::shared_ptr<const platform::Error> transportError,
-                  const ServiceDocumentHandler& completionHandler, ServiceErrorHandler errorHandler) {
-  auto verdict = judgedOrFailed<ParsedVerdict>([&] { return judgeParsedReply(body, response, transportError); });
-  if (auto* success = std::get_if<std::shared_ptr<const platform::JSONDocument>>(&verdict)) {
-    // Decoded here, while the reply is still in this thread's cache; only
-    // the host's call waits for the main queue.
-    std::function<void()> handOver;
-    try {
-      handOver = completionHandler(**success);
-    } catch (const std::exception& failure) {
-      postError(std::move(errorHandler), unhandledReplyError(failure));
-      return;
+void deliverReply(std::optional<std::string> body, const std::shared_ptr<const platform::URLResponse>& response,
+                  const std::shared_ptr<const platform::Error>& transportError, ServiceReplyHandler handler) {
+  std::shared_ptr<const platform::Error> error;
+  std::function<void()> handOver;
+  try {
+    ParsedVerdict verdict = judgeParsedReply(body, response, transportError);
+    if (auto* document = std::get_if<std::shared_ptr<const platform::JSONDocument>>(&verdict)) {
+      // A client that decodes here does so while the reply is still in this
+      // thread's cache; only the host's call waits for the main queue.
+      handOver = handler.accepted(ServiceReply{std::move(*body), std::move(*document)});
+    } else {
+      error = std::get<std::shared_ptr<const platform::Error>>(std::move(verdict));
     }
-    platform::MainQueue::shared().post(std::move(handOver));
-    return;
+  } catch (const std::exception& failure) {
+    // Out of memory or the like while the reply is handled: the caller still
+    // waits for its one call and gets this error.
+    error = platform::kitError(std::string("The reply could not be handled: ") + failure.what());
   }
-  postError(std::move(errorHandler), std::get<std::shared_ptr<const platform::Error>>(std::move(verdict)));
+  if (error) {
+    handOver = [failed = std::move(handler.failed), error = std::move(error)] { failed(error); };
+  }
+  platform::MainQueue::shared().post(std::move(handOver));
 }
 
 }  // namespace orbisgrove

@@ -7,7 +7,6 @@
 #include <utility>
 
 #include "platform/http/URLSession.hpp"
-#include "service/ReplyRoutine.hpp"
 
 namespace orbisgrove {
 
@@ -59,20 +58,6 @@ platform::URLRequest serviceRequest(const platform::URL& url, std::string body, 
   return request;
 }
 
-template <class SuccessHandler>
-std::shared_ptr<platform::DataTask> serviceDataTask(const platform::URL& url, std::string body,
-                                                    SuccessHandler completionHandler, ServiceErrorHandler errorHandler,
-                                                    ServiceResend resend) {
-  return platform::URLSession::shared().dataTask(
-      serviceRequest(url, std::move(body), resend),
-      [completionHandler = std::move(completionHandler), errorHandler = std::move(errorHandler)](
-          std::optional<std::string> replyBody, std::shared_ptr<const platform::URLResponse> response,
-          std::shared_ptr<const platform::Error> error) mutable {
-        deliverReply(std::move(replyBody), std::move(response), std::move(error), std::move(completionHandler),
-                     std::move(errorHandler));
-      });
-}
-
 }  // namespace
 
 std::shared_ptr<platform::DataTask> makeRawServiceDataTask(const platform::URL& url, std::string body,
@@ -83,15 +68,14 @@ std::shared_ptr<platform::DataTask> makeRawServiceDataTask(const platform::URL& 
 }
 
 std::shared_ptr<platform::DataTask> makeServiceDataTask(const platform::URL& url, std::string body,
-                                                        ServiceBodyHandler completionHandler,
-                                                        ServiceErrorHandler errorHandler, ServiceResend resend) {
-  return serviceDataTask(url, std::move(body), std::move(completionHandler), std::move(errorHandler), resend);
-}
-
-std::shared_ptr<platform::DataTask> makeServiceDataTask(const platform::URL& url, std::string body,
-                                                        ServiceDocumentHandler completionHandler,
-                                                        ServiceErrorHandler errorHandler, ServiceResend resend) {
-  return serviceDataTask(url, std::move(body), std::move(completionHandler), std::move(errorHandler), resend);
+                                                        ServiceReplyHandler handler, ServiceResend resend) {
+  return platform::URLSession::shared().dataTask(
+      serviceRequest(url, std::move(body), resend),
+      [handler = std::move(handler)](std::optional<std::string> replyBody,
+                                     const std::shared_ptr<const platform::URLResponse>& response,
+                                     const std::shared_ptr<const platform::Error>& error) mutable {
+        deliverReply(std::move(replyBody), response, error, std::move(handler));
+      });
 }
 
 }  // namespace orbisgrove

@@ -7,17 +7,14 @@
 #include <orbisgrove/platform/URL.hpp>
 
 #include "platform/http/URLSession.hpp"
+#include "service/ReplyRoutine.hpp"
 
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace orbisgrove {
-namespace platform {
-class JSONDocument;
-}
 
 /// The client key sent in every request body.
 inline constexpr std::string_view kServiceClientKey = "tV3nQe8LpZk2RwXa0MfYc7HsJd9=";
@@ -42,16 +39,6 @@ platform::URL serviceURL(const platform::URL& endpoint);
 /// "q=<operation>&layer=explore&client=104&key=<client key>&apptype=native".
 std::string serviceFormPrefix(std::string_view operation);
 
-/// Receives the body of a successful reply, on the main queue.
-using ServiceBodyHandler = std::function<void(std::string body)>;
-/// Receives the error of a failed request, on the main queue.
-using ServiceErrorHandler = std::function<void(std::shared_ptr<const platform::Error> error)>;
-/// Decodes a successful reply from the document the reply routine parsed to
-/// judge it, on the session's delivery thread, and returns the call that hands
-/// the result to the host on the main queue. Decoding where the reply arrived
-/// keeps it out of the main thread's way and reads it while it is in cache.
-using ServiceDocumentHandler = std::function<std::function<void()>(const platform::JSONDocument& reply)>;
-
 /// Whether the transport may send a request again on its own: only one that
 /// changes nothing on the service (the categories operation) may be.
 enum class ServiceResend { never, allowed };
@@ -59,11 +46,10 @@ enum class ServiceResend { never, allowed };
 /// A suspended data task of the shared session: POST `body` to `url` with the
 /// one header "Content-Type: application/x-www-form-urlencoded", the
 /// protocol's cache policy and a 60-second timeout. Its reply is judged by
-/// the reply routine, which posts exactly one of the two handlers to the main
+/// the reply routine, which posts exactly one call of `handler` to the main
 /// queue once the task ends (also when it is cancelled).
 std::shared_ptr<platform::DataTask> makeServiceDataTask(const platform::URL& url, std::string body,
-                                                        ServiceBodyHandler completionHandler,
-                                                        ServiceErrorHandler errorHandler,
+                                                        ServiceReplyHandler handler,
                                                         ServiceResend resend = ServiceResend::never);
 /// The same request, its outcome handed over unjudged on the session's
 /// delivery thread (the outbox judges and stores it there). The outbox sends
@@ -74,10 +60,5 @@ std::shared_ptr<platform::DataTask> makeServiceDataTask(const platform::URL& url
 std::shared_ptr<platform::DataTask> makeRawServiceDataTask(const platform::URL& url, std::string body,
                                                            platform::URLSession::CompletionHandler completion,
                                                            platform::URLSession::RequestStartHook onRequestStart = {});
-/// The same, handing a success over as its parsed document.
-std::shared_ptr<platform::DataTask> makeServiceDataTask(const platform::URL& url, std::string body,
-                                                        ServiceDocumentHandler completionHandler,
-                                                        ServiceErrorHandler errorHandler,
-                                                        ServiceResend resend = ServiceResend::never);
 
 }  // namespace orbisgrove

@@ -167,12 +167,10 @@ TEST_F(FaultInjectionTest, CancellingInEveryStateAnswersOnce) {
   {
     SCOPED_TRACE("suspended");
     auto answer = Answer::make();
-    const auto task = makeServiceDataTask(
-        OrbisgroveReportCategoriesAPIManager::shared().urlForReportCategories(), "q=712",
-        [answer](std::string) { answer->categoriesHandler()(OrbisgroveReportCategoriesList{}, nullptr); },
-        [answer](std::shared_ptr<const platform::Error> error) {
-          answer->categoriesHandler()(std::nullopt, std::move(error));
-        });
+    const auto task =
+        makeServiceDataTask(OrbisgroveReportCategoriesAPIManager::shared().urlForReportCategories(), "q=712",
+                            {[answer](ServiceReply) { return [answer] { answer->categoriesHandler()({}, nullptr); }; },
+                             [answer](auto error) { answer->categoriesHandler()(std::nullopt, std::move(error)); }});
     task->cancel();
     task->resume();
     expectOneFailure(answer, cancelled);

@@ -125,6 +125,15 @@ TEST(OutboxTwoProcessTest, OneDeliversAtATimeAndNothingGoesTwice) {
   EXPECT_EQ(bodies.size(), 20U) << "a report went twice";
 }
 
+// What the store in `directory` holds, read as another process would.
+std::vector<platform::StoredEntry> storedEntries(const std::string& directory) {
+  auto store = platform::OutboxStore::open(directory + "/outbox.sqlite", platform::StoreOpening::existingOnly);
+  auto* opened = std::get_if<std::unique_ptr<platform::OutboxStore>>(&store);
+  if (opened == nullptr || !*opened) return {};
+  auto all = (*opened)->all();
+  return std::get<std::vector<platform::StoredEntry>>(std::move(all));
+}
+
 // Four processes enqueue into each of many brand-new data directories at the
 // same moment: every enqueue succeeds and every report is stored.
 TEST(OutboxFirstOpenTest, ProcessesOpeningANewStoreTogetherAllStore) {
@@ -137,10 +146,7 @@ TEST(OutboxFirstOpenTest, ProcessesOpeningANewStoreTogetherAllStore) {
       children.push_back(spawnChild({"add", "3", directory, "127.0.0.1:9", "/dev/null"}));
     }
     for (const pid_t child : children) EXPECT_EQ(statusOf(child), 0) << "round " << round;
-    auto store = platform::OutboxStore::open(directory + "/outbox.sqlite", platform::StoreOpening::existingOnly);
-    auto* opened = std::get_if<std::unique_ptr<platform::OutboxStore>>(&store);
-    ASSERT_TRUE(opened != nullptr && *opened) << "round " << round;
-    EXPECT_EQ(std::get<std::vector<platform::StoredEntry>>((*opened)->all()).size(), 12U) << "round " << round;
+    EXPECT_EQ(storedEntries(directory).size(), 12U) << "round " << round;
   }
 }
 
@@ -172,13 +178,6 @@ class ToolOutboxTest : public ::testing::Test {
                  "report " + std::to_string(n), "--queue"});
   }
 
-  std::vector<platform::StoredEntry> stored() {
-    auto store = platform::OutboxStore::open(scratch / "data/outbox.sqlite", platform::StoreOpening::existingOnly);
-    auto* opened = std::get_if<std::unique_ptr<platform::OutboxStore>>(&store);
-    if (opened == nullptr || !*opened) return {};
-    return std::get<std::vector<platform::StoredEntry>>((*opened)->all());
-  }
-
   std::map<std::string, int> submissionsSeen() {
     std::map<std::string, int> seen;
     for (const auto& request : service.requests()) {
@@ -204,7 +203,7 @@ TEST_F(ToolOutboxTest, ExitingProcessesLeaveNothingUnconfirmed) {
   std::vector<pid_t> children;
   for (int n = 0; n < 10; ++n) children.push_back(submitQueued(n));
   for (const pid_t child : children) EXPECT_EQ(statusOf(child), 0);
-  auto entries = stored();
+  auto entries = storedEntries(scratch / "data");
   ASSERT_EQ(entries.size(), 10U);
   // One left marked "sending" by a process that is gone turns unconfirmed at the next claim.
   std::size_t unconfirmed = 0;

@@ -21,66 +21,47 @@ struct ShimFile {
 
 sqlite3_file* real(sqlite3_file* file) { return reinterpret_cast<ShimFile*>(file)->real; }
 
-int shimClose(sqlite3_file* file) { return real(file)->pMethods->xClose(real(file)); }
-int shimRead(sqlite3_file* file, void* data, int amount, sqlite3_int64 offset) {
-  return real(file)->pMethods->xRead(real(file), data, amount, offset);
-}
+// The real file's method `Method`, called with the same arguments.
+template <auto Method>
+struct Forward;
+template <class Result, class... Arguments, Result (*sqlite3_io_methods::*Method)(sqlite3_file*, Arguments...)>
+struct Forward<Method> {
+  static Result call(sqlite3_file* file, Arguments... arguments) {
+    return (real(file)->pMethods->*Method)(real(file), arguments...);
+  }
+};
+using M = sqlite3_io_methods;
+
 int shimWrite(sqlite3_file* file, const void* data, int amount, sqlite3_int64 offset) {
   if (const int fault = writeFault.load()) return fault;
-  return real(file)->pMethods->xWrite(real(file), data, amount, offset);
+  return Forward<&M::xWrite>::call(file, data, amount, offset);
 }
-int shimTruncate(sqlite3_file* file, sqlite3_int64 size) { return real(file)->pMethods->xTruncate(real(file), size); }
 int shimSync(sqlite3_file* file, int flags) {
   if (const int fault = syncFault.load()) return fault;
   if (reinterpret_cast<ShimFile*>(file)->log) ++logSyncCount;
-  return real(file)->pMethods->xSync(real(file), flags);
-}
-int shimFileSize(sqlite3_file* file, sqlite3_int64* size) { return real(file)->pMethods->xFileSize(real(file), size); }
-int shimLock(sqlite3_file* file, int level) { return real(file)->pMethods->xLock(real(file), level); }
-int shimUnlock(sqlite3_file* file, int level) { return real(file)->pMethods->xUnlock(real(file), level); }
-int shimCheckReservedLock(sqlite3_file* file, int* out) {
-  return real(file)->pMethods->xCheckReservedLock(real(file), out);
-}
-int shimFileControl(sqlite3_file* file, int op, void* argument) {
-  return real(file)->pMethods->xFileControl(real(file), op, argument);
-}
-int shimSectorSize(sqlite3_file* file) { return real(file)->pMethods->xSectorSize(real(file)); }
-int shimDeviceCharacteristics(sqlite3_file* file) { return real(file)->pMethods->xDeviceCharacteristics(real(file)); }
-int shimShmMap(sqlite3_file* file, int region, int size, int extend, void volatile** memory) {
-  return real(file)->pMethods->xShmMap(real(file), region, size, extend, memory);
-}
-int shimShmLock(sqlite3_file* file, int offset, int n, int flags) {
-  return real(file)->pMethods->xShmLock(real(file), offset, n, flags);
-}
-void shimShmBarrier(sqlite3_file* file) { real(file)->pMethods->xShmBarrier(real(file)); }
-int shimShmUnmap(sqlite3_file* file, int remove) { return real(file)->pMethods->xShmUnmap(real(file), remove); }
-int shimFetch(sqlite3_file* file, sqlite3_int64 offset, int amount, void** data) {
-  return real(file)->pMethods->xFetch(real(file), offset, amount, data);
-}
-int shimUnfetch(sqlite3_file* file, sqlite3_int64 offset, void* data) {
-  return real(file)->pMethods->xUnfetch(real(file), offset, data);
+  return Forward<&M::xSync>::call(file, flags);
 }
 
 const sqlite3_io_methods shimMethods = {
     3,
-    shimClose,
-    shimRead,
+    Forward<&M::xClose>::call,
+    Forward<&M::xRead>::call,
     shimWrite,
-    shimTruncate,
+    Forward<&M::xTruncate>::call,
     shimSync,
-    shimFileSize,
-    shimLock,
-    shimUnlock,
-    shimCheckReservedLock,
-    shimFileControl,
-    shimSectorSize,
-    shimDeviceCharacteristics,
-    shimShmMap,
-    shimShmLock,
-    shimShmBarrier,
-    shimShmUnmap,
-    shimFetch,
-    shimUnfetch,
+    Forward<&M::xFileSize>::call,
+    Forward<&M::xLock>::call,
+    Forward<&M::xUnlock>::call,
+    Forward<&M::xCheckReservedLock>::call,
+    Forward<&M::xFileControl>::call,
+    Forward<&M::xSectorSize>::call,
+    Forward<&M::xDeviceCharacteristics>::call,
+    Forward<&M::xShmMap>::call,
+    Forward<&M::xShmLock>::call,
+    Forward<&M::xShmBarrier>::call,
+    Forward<&M::xShmUnmap>::call,
+    Forward<&M::xFetch>::call,
+    Forward<&M::xUnfetch>::call,
 };
 
 int shimOpen(sqlite3_vfs* /*vfs*/, const char* name, sqlite3_file* file, int flags, int* outFlags) {

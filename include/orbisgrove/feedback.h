@@ -936,7 +936,9 @@ typedef struct orbisgrove_outbox_entry_list orbisgrove_outbox_entry_list;
 
 /**
  * Uses @p directory for the kit's lasting data (the outbox's store); see
- * platform::setDataDirectory. Call before the outbox's first use.
+ * platform::setDataDirectory. Nothing is checked here: the next outbox call
+ * returns ::ORBISGROVE_ERROR_FAILED with the error value when the directory
+ * cannot be made or other users can enter it (its mode is never changed).
  * @param directory The directory's path (copied).
  * @return ::ORBISGROVE_OK, ::ORBISGROVE_ERROR_INVALID_ARGUMENT or
  *         ::ORBISGROVE_ERROR_OUT_OF_MEMORY.
@@ -962,7 +964,8 @@ orbisgrove_status orbisgrove_outbox_enqueue(const orbisgrove_options* options, o
  */
 orbisgrove_status orbisgrove_outbox_entries(orbisgrove_outbox_entry_list** list, orbisgrove_error** error);
 /**
- * Called once on the main queue when a delivery pass is over.
+ * Called once on the main queue when a delivery pass (or a single entry's
+ * attempt) is over.
  * @param context The pointer given with the callback.
  */
 typedef void (*orbisgrove_outbox_done_callback)(void* context);
@@ -974,6 +977,21 @@ typedef void (*orbisgrove_outbox_done_callback)(void* context);
  * @return ::ORBISGROVE_OK or ::ORBISGROVE_ERROR_OUT_OF_MEMORY (then @p done is not called).
  */
 orbisgrove_status orbisgrove_outbox_deliver_now(orbisgrove_outbox_done_callback done, void* context);
+/**
+ * Tries the queued entry @p id now, leaving other entries' waiting times as
+ * they are (see OrbisgroveFeedbackOutbox::deliver): nothing starts while a
+ * 429's reset time lies ahead, another process delivers from the store, or
+ * the process has begun to exit.
+ * @param id The entry's id.
+ * @param done Called once on the main queue when that attempt is over or
+ *        could not start; may be NULL. Not called when this returns an error.
+ * @param context Passed to @p done; must stay valid until then.
+ * @param error Receives why nothing was tried (unknown id, store unusable), or NULL.
+ * @return ::ORBISGROVE_OK, ::ORBISGROVE_ERROR_FAILED, ::ORBISGROVE_ERROR_INVALID_ARGUMENT
+ *         or ::ORBISGROVE_ERROR_OUT_OF_MEMORY.
+ */
+orbisgrove_status orbisgrove_outbox_deliver(const char* id, orbisgrove_outbox_done_callback done, void* context,
+                                            orbisgrove_error** error);
 /**
  * Queues an unconfirmed or rejected entry again (the host's choice to risk a
  * second copy), or drops an entry that is not being sent.

@@ -1,5 +1,7 @@
 #include "service/RateLimit.hpp"
 
+#include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <clocale>
 #include <cstdlib>
@@ -72,6 +74,18 @@ std::optional<platform::Date> rateLimitResetTime(const platform::HTTPURLResponse
   const auto seconds = parseRateLimitSeconds(*text);
   if (!seconds) return std::nullopt;
   return platform::Date::fromSecondsSince1970(*seconds);
+}
+
+std::optional<double> rateLimitResetSecondsAnyCase(const platform::HTTPURLResponse& response) {
+  for (const auto& [name, value] : response.allHeaderFields()) {
+    if (name.size() == kResetField.size() &&
+        std::equal(name.begin(), name.end(), kResetField.begin(), [](char a, char b) {
+          return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+        })) {
+      return parseRateLimitSeconds(value);
+    }
+  }
+  return std::nullopt;
 }
 
 }  // namespace orbisgrove

@@ -19,6 +19,11 @@ std::optional<double> rateLimitInterval(const platform::HTTPURLResponse& respons
 /// "X-Rate-Limit-Reset": when requests may be made again (seconds since 1970).
 std::optional<platform::Date> rateLimitResetTime(const platform::HTTPURLResponse& response);
 
+/// "X-Rate-Limit-Reset" in seconds since 1970, its field name matched in any
+/// letter case (a gateway may pass names on in lower case). For scheduling
+/// only: the error's wording reads the field by its exact name.
+std::optional<double> rateLimitResetSecondsAnyCase(const platform::HTTPURLResponse& response);
+
 /// The unsigned rule of "X-Rate-Limit-Limit" on bare text.
 std::optional<std::uint64_t> parseRateLimitCount(std::string_view text);
 /// A floating-point number in C strtod syntax (C locale, whatever the process

@@ -335,6 +335,8 @@ static void countDelivered(void* context, orbisgrove_outbox_entry* entry) {
 
 static int deliveredOnce(void* context) { return *(int*)context == 1; }
 
+static void countDone(void* context) { ++*(int*)context; }
+
 /* Stored, delivered, listed and discarded; an unknown id and a delivered
  * entry's resend are refused. */
 static void testOutboxStoresDeliversAndLists(const char* dataDirectory) {
@@ -360,6 +362,11 @@ static void testOutboxStoresDeliversAndLists(const char* dataDirectory) {
   CHECK(orbisgrove_outbox_entry_record(listed) != NULL && orbisgrove_outbox_entry_last_error(listed) == NULL);
   orbisgrove_outbox_entry_list_release(list);
 
+  /* One entry on its own: a delivered one has nothing left to try; an unknown id is an error. */
+  delivered = 0;
+  CHECK(orbisgrove_outbox_deliver(id, countDone, &delivered, NULL) == ORBISGROVE_OK);
+  CHECK(orbisgrove_main_queue_run_until(deliveredOnce, &delivered, 10000));
+  CHECK(orbisgrove_outbox_deliver("no such id", countDone, &delivered, NULL) == ORBISGROVE_ERROR_FAILED);
   CHECK(orbisgrove_outbox_resend(id, &error) == ORBISGROVE_ERROR_FAILED && error != NULL); /* a delivered one stays */
   orbisgrove_error_release(error);
   CHECK(orbisgrove_outbox_discard("no such id", NULL) == ORBISGROVE_ERROR_FAILED);

@@ -1,19 +1,21 @@
-// What survives: the store refuses files that are not its own and migrates
-// its first schema; a process killed at each step of storing and delivering a
-// report, then the outbox reopened by another, neither loses the report nor
-// sends one that may have reached the service again on its own; two
-// processes deliver one at a time.
+// What survives across processes: one killed at each step of storing and
+// delivering a report, then the outbox reopened by another, neither loses the
+// report nor sends one that may have reached the service again on its own;
+// two processes deliver one at a time; several open one new store at once;
+// and short-lived processes of the tool, exiting normally, leave nothing
+// unconfirmed and override no other report's waiting time.
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 
-#include <fstream>
+#include <functional>
+#include <map>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "../support/ScratchFiles.hpp"
@@ -26,10 +28,9 @@ extern char** environ;
 namespace orbisgrove::testing {
 namespace {
 
-// Starts the crash child; its standard output goes to `output`.
-pid_t spawnChild(std::vector<std::string> arguments, const std::string& output = "/dev/null") {
-  std::string program = ORBISGROVE_OUTBOX_CRASH_CHILD;
-  std::vector<char*> argv{program.data()};
+// Starts `arguments` (the program first); its standard output goes to `output`.
+pid_t spawn(std::vector<std::string> arguments, const std::string& output = "/dev/null") {
+  std::vector<char*> argv;
   for (auto& argument : arguments) argv.push_back(argument.data());
   argv.push_back(nullptr);
   posix_spawn_file_actions_t actions;
@@ -39,6 +40,13 @@ pid_t spawnChild(std::vector<std::string> arguments, const std::string& output =
   const int failed = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   return failed != 0 ? -1 : pid;
+}
+
+// Starts the crash child.
+pid_t spawnChild(std::vector<std::string> arguments, const std::string& output = "/dev/null") {
+  std::vector<std::string> all{ORBISGROVE_OUTBOX_CRASH_CHILD};
+  all.insert(all.end(), arguments.begin(), arguments.end());
+  return spawn(std::move(all), output);
 }
 
 int statusOf(pid_t child) {
@@ -82,12 +90,16 @@ TEST_P(OutboxCrashTest, ReopenedOutboxNeitherLosesNorRepeats) {
   EXPECT_EQ(service.requestCount(), crash.requestsSeen + crash.requestsOfReopened);
 }
 
-// A report whose enqueue never returned was never the caller's to lose.
+// A report whose enqueue never returned was never the caller's to lose. Until
+// the mark that its request starts to go out is committed (while connecting,
+// say), it is still queued; from the mark on it may have reached the service.
 using enum OutboxStep;
 const CrashCase kCrashes[] = {
     {"beforeCommit", int(beforeCommit), "", 0, 0},
     {"afterCommit", int(afterCommit), "delivered 1\n", 0, 1},
-    {"afterInFlightMark", int(afterInFlightMark), "unconfirmed 1\n", 0, 0},
+    {"connecting", int(beforeRequest), "delivered 1\n", 0, 1},
+    {"beforeStartMark", int(beforeStartMark), "delivered 1\n", 0, 1},
+    {"afterStartMark", int(afterStartMark), "unconfirmed 1\n", 0, 0},
     {"wire", -1, "unconfirmed 1\n", 1, 0},
     {"afterReply", int(afterReply), "unconfirmed 1\n", 1, 0},
     {"afterOutcomeMark", int(afterOutcomeMark), "delivered 1\n", 1, 0},
@@ -113,119 +125,109 @@ TEST(OutboxTwoProcessTest, OneDeliversAtATimeAndNothingGoesTwice) {
   EXPECT_EQ(bodies.size(), 20U) << "a report went twice";
 }
 
-using platform::OutboxStore;
-using platform::StoredState;
-
-std::unique_ptr<OutboxStore> openStore(const std::string& path) {
-  auto opened = OutboxStore::open(path);
-  auto* store = std::get_if<std::unique_ptr<OutboxStore>>(&opened);
-  return store != nullptr ? std::move(*store) : nullptr;
+// What the store in `directory` holds, read as another process would.
+std::vector<platform::StoredEntry> storedEntries(const std::string& directory) {
+  auto store = platform::OutboxStore::open(directory + "/outbox.sqlite", platform::StoreOpening::existingOnly);
+  auto* opened = std::get_if<std::unique_ptr<platform::OutboxStore>>(&store);
+  if (opened == nullptr || !*opened) return {};
+  auto all = (*opened)->all();
+  return std::get<std::vector<platform::StoredEntry>>(std::move(all));
 }
 
-std::vector<platform::StoredEntry> entriesOf(OutboxStore& store) {
-  auto all = store.all();
-  auto* entries = std::get_if<std::vector<platform::StoredEntry>>(&all);
-  return entries != nullptr ? std::move(*entries) : std::vector<platform::StoredEntry>{};
-}
-
-void runSQL(const std::string& path, const std::string& sql) {
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
-  sqlite3_close(db);
-}
-
-class OutboxStoreTest : public ::testing::Test {
- protected:
-  const ScratchDirectory directory{"outbox-test"};
-  const std::string path = directory / "outbox.sqlite";
-};
-
-TEST_F(OutboxStoreTest, RefusesFilesThatAreNotOursAndLeavesThemAlone) {
-  struct Case {
-    const char* what;
-    std::string plant;  // SQL, or raw bytes when it starts with '!'
-  };
-  const Case cases[] = {
-      {"not a database", "!" + std::string(4096, 'x')},
-      {"another program's database", "CREATE TABLE notes (text TEXT); INSERT INTO notes VALUES ('mine');"},
-      {"another application id", "PRAGMA application_id = 7; CREATE TABLE t (x);"},
-      {"a newer schema", "PRAGMA application_id = 1330071106; PRAGMA user_version = 99; CREATE TABLE t (x);"},
-  };
-  for (const auto& c : cases) {
-    std::filesystem::remove(path);
-    if (c.plant.starts_with('!')) {
-      std::ofstream(path, std::ios::binary) << c.plant.substr(1);
-    } else {
-      runSQL(path, c.plant);
+// Four processes enqueue into each of many brand-new data directories at the
+// same moment: every enqueue succeeds and every report is stored.
+TEST(OutboxFirstOpenTest, ProcessesOpeningANewStoreTogetherAllStore) {
+  const ScratchDirectory scratch("outbox-test");
+  for (int round = 0; round < 8; ++round) {
+    const std::string directory = scratch / std::to_string(round);
+    std::vector<pid_t> children;
+    for (int child = 0; child < 4; ++child) {
+      // Stored while the service is out of reach (nothing listens on port 9 here).
+      children.push_back(spawnChild({"add", "3", directory, "127.0.0.1:9", "/dev/null"}));
     }
-    const std::string before = contentsOf(path);
-    auto opened = OutboxStore::open(path);
-    EXPECT_TRUE(std::holds_alternative<std::shared_ptr<const platform::Error>>(opened)) << c.what;
-    EXPECT_EQ(contentsOf(path), before) << c.what << " was changed";
+    for (const pid_t child : children) EXPECT_EQ(statusOf(child), 0) << "round " << round;
+    EXPECT_EQ(storedEntries(directory).size(), 12U) << "round " << round;
   }
 }
 
-TEST_F(OutboxStoreTest, MigratesTheFirstSchemaKeepingItsEntries) {
-  runSQL(path,
-         "PRAGMA application_id = 1330071106; PRAGMA user_version = 1;"
-         "CREATE TABLE entries (id INTEGER PRIMARY KEY AUTOINCREMENT, body TEXT NOT NULL, state TEXT NOT NULL,"
-         " attempts INTEGER NOT NULL DEFAULT 0, created_at REAL NOT NULL, next_attempt_at REAL, last_error TEXT,"
-         " reply TEXT, finished_at REAL);"
-         "INSERT INTO entries (body, state, attempts, created_at) VALUES ('old report', 'unconfirmed', 2, 5);");
-  auto store = openStore(path);
-  ASSERT_TRUE(store);
-  auto all = entriesOf(*store);
-  ASSERT_EQ(all.size(), 1U);
-  EXPECT_EQ(all[0].body, "old report");
-  EXPECT_EQ(all[0].state, StoredState::unconfirmed);
-  EXPECT_EQ(all[0].attempts, 2);
-  EXPECT_FALSE(store->setHoldUntil(42.0));
-  store.reset();
-  EXPECT_TRUE(openStore(path)) << "the migrated file opens again";
+#ifdef ORBISGROVE_TOOL
+// The tool as many short-lived hosts run it, against a service that answers
+// the categories at once and each submission as `submission` says.
+class ToolOutboxTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    service.setHandler([this](const RecordedRequest& request) {
+      if (request.body.find("q=712") != std::string::npos) {
+        return Reply::json(R"({"response":"201","data":[{"reportId":"1","reportName":"Road","parentId":"0"},)"
+                           R"({"reportId":"101","reportName":"Closed","parentId":"1"}]})");
+      }
+      return submission();
+    });
+  }
+
+  // Starts the tool with `arguments`, its cache in the test's directory.
+  pid_t tool(std::vector<std::string> arguments) {
+    std::vector<std::string> all{"/usr/bin/env", "TMPDIR=" + scratch.path(), ORBISGROVE_TOOL};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    all.insert(all.end(), {"--json", "--data-dir", scratch / "data", "--host", service.hostAndPort(), "--cacert",
+                           service.caFile()});
+    return spawn(std::move(all));
+  }
+  pid_t submitQueued(int n) {
+    return tool({"submit", "--lat", "1", "--lon", "2", "--parent", "1", "--child", "101", "--description",
+                 "report " + std::to_string(n), "--queue"});
+  }
+
+  std::map<std::string, int> submissionsSeen() {
+    std::map<std::string, int> seen;
+    for (const auto& request : service.requests()) {
+      if (request.body.find("q=705") != std::string::npos) ++seen[request.body];
+    }
+    return seen;
+  }
+
+  LocalHttpsService service;
+  std::function<Reply()> submission;
+  const ScratchDirectory scratch{"outbox-tool-test"};
+};
+
+// Each process waits for its own report's attempt and exits normally; one
+// that happens to deliver other reports too starts none once its exit began,
+// and the one in flight gets its verdict: nothing ends unconfirmed, and every
+// report reaches the service once (the last ones by a later "outbox send").
+TEST_F(ToolOutboxTest, ExitingProcessesLeaveNothingUnconfirmed) {
+  submission = [] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    return Reply::json(R"({"response":"201"})");
+  };
+  std::vector<pid_t> children;
+  for (int n = 0; n < 10; ++n) children.push_back(submitQueued(n));
+  for (const pid_t child : children) EXPECT_EQ(statusOf(child), 0);
+  auto entries = storedEntries(scratch / "data");
+  ASSERT_EQ(entries.size(), 10U);
+  // One left marked "sending" by a process that is gone turns unconfirmed at the next claim.
+  std::size_t unconfirmed = 0;
+  for (const auto& entry : entries) {
+    unconfirmed += entry.state == platform::StoredState::unconfirmed || entry.state == platform::StoredState::sending;
+  }
+  EXPECT_EQ(unconfirmed, 0U);
+  RecordProperty("unconfirmed", static_cast<int>(unconfirmed));
+
+  EXPECT_EQ(statusOf(tool({"outbox", "send"})), 0);
+  const auto seen = submissionsSeen();
+  EXPECT_EQ(seen.size(), 10U);
+  for (const auto& [body, times] : seen) EXPECT_EQ(times, 1) << body;
 }
 
-TEST_F(OutboxStoreTest, BoundsWaitingReportsAndPrunesFinishedOnes) {
-  auto store = openStore(path);
-  ASSERT_TRUE(store);
-  for (int i = 0; i < 3; ++i) ASSERT_TRUE(std::holds_alternative<std::int64_t>(store->insert("r", 100, 3)));
-  EXPECT_TRUE(std::holds_alternative<std::shared_ptr<const platform::Error>>(store->insert("over", 100, 3)));
-  auto all = entriesOf(*store);
-  ASSERT_EQ(all.size(), 3U) << "a refused report is not stored";
-
-  // Finished entries make room and are pruned once old; waiting ones stay.
-  all[0].state = StoredState::delivered;
-  all[0].finishedAt = 10;
-  all[1].state = StoredState::rejected;
-  all[1].finishedAt = 1000;
-  ASSERT_TRUE(std::get<bool>(store->update(all[0], StoredState::queued)));
-  ASSERT_TRUE(std::get<bool>(store->update(all[1], StoredState::queued)));
-  EXPECT_FALSE(std::get<bool>(store->update(all[1], StoredState::queued))) << "no longer queued";
-  EXPECT_TRUE(std::holds_alternative<std::int64_t>(store->insert("room", 100, 3)));
-  EXPECT_FALSE(store->prune(500));
-  std::vector<std::int64_t> left;
-  for (const auto& entry : entriesOf(*store)) left.push_back(entry.id);
-  EXPECT_EQ(left, (std::vector<std::int64_t>{all[1].id, all[2].id, all[2].id + 1}));
+// Against a service that keeps refusing (503), four processes in turn each
+// make their own report's attempt only: the earlier reports keep their back-off.
+TEST_F(ToolOutboxTest, EachProcessAttemptsItsOwnReportOnly) {
+  submission = [] { return Reply::json(R"({"response":"503","data":[{"error":["Busy."]}]})", 503); };
+  for (int n = 0; n < 4; ++n) EXPECT_EQ(statusOf(submitQueued(n)), 0);
+  const auto seen = submissionsSeen();
+  EXPECT_EQ(seen.size(), 4U);
+  for (const auto& [body, times] : seen) EXPECT_EQ(times, 1) << body;
 }
-
-// Two stores on one file stand for two processes: one delivers at a time, and
-// what a holder left in flight turns unconfirmed only once its claim is gone.
-TEST_F(OutboxStoreTest, OneClaimAtATimeAndInterruptedEntriesTurnUnconfirmed) {
-  auto first = openStore(path);
-  auto second = openStore(path);
-  ASSERT_TRUE(first && second);
-  const auto id = std::get<std::int64_t>(first->insert("r", 1, 10));
-  ASSERT_TRUE(std::get<bool>(first->claimDelivery(nullptr)));
-  auto entry = *std::get<std::optional<platform::StoredEntry>>(first->entry(id));
-  entry.state = StoredState::sending;
-  ASSERT_TRUE(std::get<bool>(first->update(entry, StoredState::queued)));
-
-  EXPECT_FALSE(std::get<bool>(second->claimDelivery(nullptr)));
-  EXPECT_EQ(std::get<std::optional<platform::StoredEntry>>(second->entry(id))->state, StoredState::sending);
-  first.reset();  // the holder dies
-  EXPECT_TRUE(std::get<bool>(second->claimDelivery(nullptr)));
-  EXPECT_EQ(std::get<std::optional<platform::StoredEntry>>(second->entry(id))->state, StoredState::unconfirmed);
-}
-
+#endif
 }  // namespace
 }  // namespace orbisgrove::testing

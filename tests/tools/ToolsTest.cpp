@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <array>
@@ -597,6 +598,24 @@ TEST_F(ToolTest, OutboxQueuedSubmissionsListResendAndDiscard) {
   const Json listed = outbox({"outbox", "list"});
   ASSERT_EQ(listed["entries"].size(), 1U);
   EXPECT_EQ(listed["entries"][0]["id"], delivered["id"]);
+}
+
+// The data directory is the host's: one that others can enter is refused and
+// left exactly as it is (even by a read-only command), and a missing one is
+// not made by listing it.
+TEST_F(ToolTest, OutboxNeverTakesOverTheDataDirectory) {
+  const std::string open = scratch_ / "open";
+  ASSERT_EQ(::mkdir(open.c_str(), 0700) | ::chmod(open.c_str(), 0755), 0);
+  for (const char* action : {"list", "send"}) {
+    const ToolRun refused = run({"outbox", action, "--data-dir", open, "--json"});
+    EXPECT_EQ(refused.status, 1) << action;
+    EXPECT_EQ(refused.json()["error"]["domain"], "OrbisgroveFeedbackErrorDomain") << action;
+  }
+  EXPECT_EQ(std::filesystem::status(open).permissions(), std::filesystem::perms{0755});
+  EXPECT_TRUE(std::filesystem::is_empty(open));
+  EXPECT_EQ(run({"outbox", "list", "--data-dir", scratch_ / "missing/data", "--json"}).json()["entries"],
+            Json::array());
+  EXPECT_FALSE(std::filesystem::exists(scratch_ / "missing"));
 }
 
 }  // namespace

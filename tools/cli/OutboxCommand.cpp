@@ -65,19 +65,12 @@ bool knownEntry(const std::string& id) {
 
 int queueSubmission(const OrbisgroveSaveUserDataOptions& options, bool json) {
   auto& outbox = OrbisgroveFeedbackOutbox::shared();
-  // Set first: the attempt starts as soon as the report is stored.
-  bool attempted = false;
-  std::optional<std::string> id;
-  outbox.setChangeHandler([&](const OrbisgroveOutboxEntry& entry) {
-    if (entry.id == id) attempted = true;
-  });
   const auto stored = outbox.enqueue(options);
   if (stored.error) return reportError(*stored.error, json);
-  id = stored.id;
-  // The pass ends without our attempt when a 429 holds the outbox.
-  outbox.deliverNow([&] { attempted = true; });
-  waitUntil(attempted);
-  outbox.setChangeHandler(nullptr);
+  // Its own attempt only: the other entries keep their waiting times, and a
+  // 429 hold or another process delivering ends the wait at once.
+  bool attempted = false;
+  if (!outbox.deliver(*stored.id, [&] { attempted = true; })) waitUntil(attempted);
   for (const auto& entry : outbox.entries()) {
     if (entry.id != *stored.id) continue;
     if (json) {

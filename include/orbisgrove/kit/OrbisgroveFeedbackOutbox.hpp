@@ -69,10 +69,15 @@ struct OrbisgroveOutboxEnqueueResult {
 /// (platform::setDataDirectory) and delivers them one at a time, in stored
 /// order, through the shared save client's endpoint as it stands at each
 /// attempt. Attempts happen while the process runs: after enqueue(), on
-/// deliverNow() and when a waiting time comes due (on the platform session's
-/// delivery thread; the outbox has no thread of its own). Of several
-/// processes on one data directory, one delivers at a time. Every member is
-/// thread-safe and none throws.
+/// deliverNow() or deliver() and when a waiting time comes due (on the
+/// platform session's delivery thread; the outbox has no thread of its own);
+/// none starts once the process has begun to exit. Of several processes on
+/// one data directory, one delivers at a time. Every member is thread-safe
+/// and none throws. The data directory is read at each call: the first call
+/// after platform::setDataDirectory() names one that other users can enter
+/// (or that cannot be made) returns that error value. In a child made by
+/// fork() every call fails at once with an error value (deliverNow() just
+/// runs `done`); the child never touches the parent's store or claim.
 class ORBISGROVE_EXPORT OrbisgroveFeedbackOutbox {
  public:
   /// Receives an entry that changed, on the main queue.
@@ -92,7 +97,9 @@ class ORBISGROVE_EXPORT OrbisgroveFeedbackOutbox {
   OrbisgroveOutboxEnqueueResult enqueue(const OrbisgroveSaveUserDataOptions& options);
 
   /// Every entry, in stored order; empty when the store cannot be opened
-  /// (`error` then says why, when given). Reads on the calling thread.
+  /// (`error` then says why, when given). Reads on the calling thread; a
+  /// store (or data directory) that does not exist yet reads as empty and is
+  /// not created.
   std::vector<OrbisgroveOutboxEntry> entries(std::shared_ptr<const platform::Error>* error = nullptr);
 
   /// The host's "the network is back": tries every queued entry now, waiting
@@ -102,6 +109,16 @@ class ORBISGROVE_EXPORT OrbisgroveFeedbackOutbox {
   /// with its last entry's outcome.
   void deliverNow(DeliveryHandler done = nullptr);
 
+  /// Tries the queued entry `id` now, its waiting time or not, leaving every
+  /// other entry's waiting time as it is: for a caller that waits for its own
+  /// report only. No attempt starts while a 429's reset time lies ahead,
+  /// while another process delivers from the same store, or once the process
+  /// has begun to exit. Returns null and runs `done` (if given) once on the
+  /// main queue when that attempt is over or could not start (soon when the
+  /// entry is not queued); returns an error value, and never runs `done`,
+  /// for an unknown id or a store that cannot be opened.
+  std::shared_ptr<const platform::Error> deliver(const std::string& id, DeliveryHandler done = nullptr);
+
   /// Queues an unconfirmed (or rejected) entry again: the host's choice to
   /// risk a second copy. With `startDelivery` an attempt starts at once;
   /// without, the entry goes with the next delivery (an enqueue, deliverNow()
@@ -110,11 +127,15 @@ class ORBISGROVE_EXPORT OrbisgroveFeedbackOutbox {
   /// calling thread.
   std::shared_ptr<const platform::Error> resend(const std::string& id, bool startDelivery = true);
   /// Drops an entry that is not being sent right now. Null on success; an
-  /// error for an unknown id. Commits on the calling thread.
+  /// error for an unknown id or one whose request is under way. Commits on
+  /// the calling thread.
   std::shared_ptr<const platform::Error> discard(const std::string& id);
 
   /// Called on the main queue with each entry that changed state by the
-  /// outbox's delivery (not for the host's own enqueue, resend or discard).
+  /// outbox's delivery (not for the host's own enqueue, resend or discard),
+  /// once the store holds that state: a verdict the store cannot take yet
+  /// (a full disk) is kept and written again while the process runs, and
+  /// announced when written.
   /// An empty function removes it; changes already posted still reach the
   /// handler that was set when they happened.
   void setChangeHandler(ChangeHandler handler);

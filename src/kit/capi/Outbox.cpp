@@ -107,6 +107,16 @@ orbisgrove_status orbisgrove_outbox_deliver_now(orbisgrove_outbox_done_callback 
   });
 }
 
+orbisgrove_status orbisgrove_outbox_deliver(const char* id, orbisgrove_outbox_done_callback done, void* context,
+                                            orbisgrove_error** error) {
+  return guarded([&] {
+    if (!id) return ORBISGROVE_ERROR_INVALID_ARGUMENT;
+    OrbisgroveFeedbackOutbox::DeliveryHandler handler;
+    if (done) handler = [done, context] { done(context); };
+    return finish(OrbisgroveFeedbackOutbox::shared().deliver(id, std::move(handler)), error);
+  });
+}
+
 orbisgrove_status orbisgrove_outbox_resend(const char* id, orbisgrove_error** error) {
   return guarded([&] {
     if (!id) return ORBISGROVE_ERROR_INVALID_ARGUMENT;

@@ -26,6 +26,9 @@ std::vector<OrbisgroveOutboxEntry> OrbisgroveFeedbackOutbox::entries(std::shared
   return engine_->entries(error);
 }
 void OrbisgroveFeedbackOutbox::deliverNow(DeliveryHandler done) { engine_->deliverNow(std::move(done)); }
+std::shared_ptr<const platform::Error> OrbisgroveFeedbackOutbox::deliver(const std::string& id, DeliveryHandler done) {
+  return engine_->deliver(id, std::move(done));
+}
 std::shared_ptr<const platform::Error> OrbisgroveFeedbackOutbox::resend(const std::string& id, bool startDelivery) {
   return engine_->resend(id, startDelivery);
 }

@@ -1,35 +1,27 @@
+// The outbox's calls from the host: each opens (or reopens) the store as the
+// data directory stands now, works under the engine's lock and returns.
 #include "kit/outbox/OutboxEngine.hpp"
 
 #include <orbisgrove/platform/JSONCoding.hpp>
 #include <orbisgrove/platform/MainQueue.hpp>
 #include <orbisgrove/service/OrbisgroveFeedbackErrorDomain.hpp>
-#include <orbisgrove/service/OrbisgroveSaveUserDataAPIManager.hpp>
 
+#include <atomic>
 #include <charconv>
 #include <utility>
 #include <variant>
 
-#include "kit/outbox/OutboxOutcome.hpp"
+#include "kit/outbox/OutboxErrors.hpp"
 #include "kit/outbox/OutboxSteps.hpp"
-#include "model/OrbisgroveUserDataInfoResponse.hpp"
 #include "platform/core/ApplicationIdentity.hpp"
 #include "platform/core/Date.hpp"
-#include "platform/files/DataDirectory.hpp"
-#include "platform/http/URLSession.hpp"
 #include "service/SaveUserDataForm.hpp"
-#include "service/ServiceEndpoint.hpp"
 
 namespace orbisgrove {
 namespace {
 
 using platform::StoredEntry;
 using platform::StoredState;
-using Clock = std::chrono::steady_clock;
-
-std::shared_ptr<const platform::Error> kitError(std::string reason, platform::DeliveryFacts facts = {}) {
-  return platform::Error::make(std::string(OrbisgroveFeedbackErrorDomain), OrbisgroveFeedbackErrorCode,
-                               {{std::string(platform::NSLocalizedFailureReasonErrorKey), std::move(reason)}}, facts);
-}
 
 std::optional<std::int64_t> parseId(const std::string& id) {
   std::int64_t value = 0;
@@ -39,37 +31,36 @@ std::optional<std::int64_t> parseId(const std::string& id) {
   return value;
 }
 
-template <class T>
-std::shared_ptr<const platform::Error> errorOf(const platform::StoreResult<T>& result) {
-  const auto* error = std::get_if<std::shared_ptr<const platform::Error>>(&result);
-  return error != nullptr ? *error : nullptr;
-}
+std::atomic<void (*)(OutboxStep)> stepHook{nullptr};
 
-std::chrono::system_clock::time_point systemTime(double seconds) {
-  return std::chrono::system_clock::time_point(
-      std::chrono::duration_cast<std::chrono::system_clock::duration>(std::chrono::duration<double>(seconds)));
-}
-
-Clock::time_point steadyAt(double secondsSince1970) {
-  const double wait = secondsSince1970 - platform::Date::now().secondsSince1970;
-  return Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(std::max(0.0, wait)));
-}
-
-void (*stepHook)(OutboxStep) = nullptr;
-
-std::shared_ptr<const platform::Error> interruptedError() {
-  return kitError("The process ended while the report was being sent; it may have reached the service.",
-                  platform::DeliveryFacts{.requestMayHaveReachedServer = true, .httpStatusCode = std::nullopt});
+std::shared_ptr<const platform::Error> unknownEntry(const std::string& id) {
+  return outboxError("The outbox has no entry \"" + id + "\".");
 }
 
 }  // namespace
 
-void setOutboxStepHookForTesting(void (*hook)(OutboxStep step)) { stepHook = hook; }
-void reachOutboxStep(OutboxStep step) {
-  if (stepHook != nullptr) stepHook(step);
+std::shared_ptr<const platform::Error> outboxError(std::string reason, platform::DeliveryFacts facts) {
+  return platform::Error::make(std::string(OrbisgroveFeedbackErrorDomain), OrbisgroveFeedbackErrorCode,
+                               {{std::string(platform::NSLocalizedFailureReasonErrorKey), std::move(reason)}}, facts);
 }
 
-OrbisgroveOutboxEntry publicEntry(const StoredEntry& stored) {
+std::shared_ptr<const platform::Error> interruptedError() {
+  return outboxError("The process ended while the report was being sent; it may have reached the service.",
+                     platform::DeliveryFacts{.requestMayHaveReachedServer = true, .httpStatusCode = std::nullopt});
+}
+
+std::shared_ptr<const platform::Error> forkedChildError() {
+  return outboxError(
+      "The outbox belongs to the process that opened it; a child made by fork() cannot use it. Use it from the "
+      "parent, or from a program the child starts with exec().");
+}
+
+void setOutboxStepHookForTesting(void (*hook)(OutboxStep step)) { stepHook.store(hook); }
+void reachOutboxStep(OutboxStep step) {
+  if (auto* hook = stepHook.load()) hook(step);
+}
+
+OrbisgroveOutboxEntry publicEntry(const StoredEntry& stored, std::optional<double> nextAttemptAt) {
   OrbisgroveOutboxEntry entry;
   entry.id = std::to_string(stored.id);
   switch (stored.state) {
@@ -89,13 +80,14 @@ OrbisgroveOutboxEntry publicEntry(const StoredEntry& stored) {
   }
   entry.sending = stored.state == StoredState::sending;
   entry.attempts = stored.attempts;
-  entry.createdAt = systemTime(stored.createdAt);
-  if (stored.nextAttemptAt && stored.state == StoredState::queued)
-    entry.nextAttemptAt = systemTime(*stored.nextAttemptAt);
+  entry.createdAt = platform::saturatedSystemTime(stored.createdAt);
+  if (nextAttemptAt && stored.state == StoredState::queued) {
+    entry.nextAttemptAt = platform::saturatedSystemTime(*nextAttemptAt);
+  }
   entry.lastError = stored.lastError;
-  if (stored.reply) {
+  if (stored.record) {
     try {
-      entry.record = platform::JSONDecoder().decode<OrbisgroveUserDataInfoResponse>(*stored.reply).dataInfo();
+      entry.record = platform::JSONDecoder().decode<std::shared_ptr<OrbisgroveUserDataInfo>>(*stored.record);
     } catch (const platform::CodingError&) {
       entry.record = nullptr;  // delivered all the same: the service said "201"
     }
@@ -103,59 +95,105 @@ OrbisgroveOutboxEntry publicEntry(const StoredEntry& stored) {
   return entry;
 }
 
-std::shared_ptr<const platform::Error> OrbisgroveFeedbackOutbox::Engine::openLocked() {
-  if (store_) return nullptr;
-  auto directory = platform::dataDirectory();
-  if (auto* error = std::get_if<std::shared_ptr<const platform::Error>>(&directory)) return *error;
-  auto opened = platform::OutboxStore::open(std::get<std::string>(directory) + "/outbox.sqlite");
+std::shared_ptr<const platform::Error> OrbisgroveFeedbackOutbox::Engine::openLocked(platform::DataDirectoryUse use) {
+  auto located = platform::dataDirectoryLocation();
+  if (auto* error = std::get_if<std::shared_ptr<const platform::Error>>(&located)) {
+    store_.reset();
+    storeLocation_.reset();
+    return *error;
+  }
+  const auto& location = std::get<platform::DataDirectoryLocation>(located);
+  if (store_ && storeLocation_ == location && !store_->moved()) return nullptr;
+  // A changed setting, or a store file removed or replaced: what is at the
+  // path now counts. An attempt under way keeps the store it came from.
+  store_.reset();
+  storeLocation_.reset();
+  const auto directory = platform::checkDataDirectory(location, use);
+  if (directory.error) return directory.error;
+  if (!directory.exists) return nullptr;
+  auto opened =
+      platform::OutboxStore::open(location.path + "/outbox.sqlite", use == platform::DataDirectoryUse::create
+                                                                        ? platform::StoreOpening::createIfMissing
+                                                                        : platform::StoreOpening::existingOnly);
   if (auto error = errorOf(opened)) return error;
-  store_ = std::move(std::get<std::unique_ptr<platform::OutboxStore>>(opened));
+  auto& store = std::get<std::unique_ptr<platform::OutboxStore>>(opened);
+  if (!store) return nullptr;
+  store_ = std::move(store);
+  storeLocation_ = location;
   // What a process that died left in flight shows as unconfirmed from the
   // start, unless a live process holds the claim (and so the request).
   if (auto claimed = store_->claimDelivery(interruptedError()); !errorOf(claimed) && std::get<bool>(claimed)) {
-    store_->releaseDelivery();
+    if (!attempt_ && unstored_.empty()) store_->releaseDelivery();
   }
   return nullptr;
 }
 
+platform::StoreResult<std::optional<StoredEntry>> OrbisgroveFeedbackOutbox::Engine::findLocked(const std::string& id) {
+  const auto key = parseId(id);
+  if (!key || !store_) return std::optional<StoredEntry>();
+  return store_->entry(*key);
+}
+
 OrbisgroveOutboxEnqueueResult OrbisgroveFeedbackOutbox::Engine::enqueue(const OrbisgroveSaveUserDataOptions& options) {
+  if (owner_.inForkedChild()) return {std::nullopt, forkedChildError()};
   // Read now, on the caller's thread, exactly as a direct submission reads them.
   const std::string body = saveUserDataFormBody(options, platform::mainBundleIdentifier());
   const std::lock_guard lock(mutex_);
-  if (auto error = openLocked()) return {std::nullopt, error};
-  reachOutboxStep(OutboxStep::beforeCommit);
-  auto inserted = store_->insert(body, platform::Date::now().secondsSince1970, kOutboxWaitingLimit);
-  if (auto error = errorOf(inserted)) return {std::nullopt, error};
-  reachOutboxStep(OutboxStep::afterCommit);
-  scheduleLocked(Clock::now());
-  return {std::to_string(std::get<std::int64_t>(inserted)), nullptr};
+  platform::StoreResult<std::int64_t> inserted = std::int64_t{0};
+  // An id is handed out only for a report stored in the file at the store's
+  // path: one removed or replaced while the report went in is opened anew.
+  for (int round = 0; round < 2; ++round) {
+    if (auto error = openLocked(platform::DataDirectoryUse::create)) return {std::nullopt, error};
+    reachOutboxStep(OutboxStep::beforeCommit);
+    inserted = store_->insert(body, platform::Date::now().secondsSince1970, kOutboxWaitingLimit);
+    if (auto error = errorOf(inserted)) return {std::nullopt, error};
+    if (!store_->moved()) {
+      reachOutboxStep(OutboxStep::afterCommit);
+      scheduleLocked(Clock::now());
+      return {std::to_string(std::get<std::int64_t>(inserted)), nullptr};
+    }
+  }
+  return {std::nullopt, outboxError("The outbox store was removed or replaced while the report was being stored; "
+                                    "the report was not stored.")};
 }
 
 std::vector<OrbisgroveOutboxEntry> OrbisgroveFeedbackOutbox::Engine::entries(
     std::shared_ptr<const platform::Error>* error) {
   std::vector<OrbisgroveOutboxEntry> result;
-  platform::StoreResult<std::vector<StoredEntry>> stored = std::vector<StoredEntry>{};
-  {
+  std::shared_ptr<const platform::Error> failure;
+  if (owner_.inForkedChild()) {
+    failure = forkedChildError();
+  } else {
     const std::lock_guard lock(mutex_);
-    auto failure = openLocked();
-    if (!failure) {
-      stored = store_->all();
+    failure = openLocked(platform::DataDirectoryUse::existing);
+    if (!failure && store_) {
+      auto stored = store_->all();
       failure = errorOf(stored);
+      std::optional<Clock::time_point> holdEnd;
+      if (!failure) heldLocked(holdEnd);
+      if (!failure) {
+        for (const auto& entry : std::get<std::vector<StoredEntry>>(stored)) {
+          result.push_back(publicEntryLocked(entry, holdEnd));
+        }
+      }
     }
-    if (error != nullptr) *error = failure;
-    if (failure) return result;
   }
-  for (const auto& entry : std::get<std::vector<StoredEntry>>(stored)) result.push_back(publicEntry(entry));
+  if (error != nullptr) *error = failure;
+  if (failure) result.clear();
   return result;
 }
 
 void OrbisgroveFeedbackOutbox::Engine::deliverNow(DeliveryHandler done) {
+  if (owner_.inForkedChild()) {
+    if (done) platform::MainQueue::shared().post(std::move(done));
+    return;
+  }
   std::vector<DeliveryHandler> finished;
   {
     const std::lock_guard lock(mutex_);
     if (done) passWaiters_.push_back(std::move(done));
-    std::shared_ptr<const platform::Error> failure = openLocked();
-    if (!failure) {
+    std::shared_ptr<const platform::Error> failure = openLocked(platform::DataDirectoryUse::existing);
+    if (!failure && store_ && !platform::processExiting()) {
       auto stored = store_->all();
       failure = errorOf(stored);
       if (!failure) {
@@ -175,177 +213,82 @@ void OrbisgroveFeedbackOutbox::Engine::deliverNow(DeliveryHandler done) {
   for (auto& handler : finished) platform::MainQueue::shared().post(std::move(handler));
 }
 
+std::shared_ptr<const platform::Error> OrbisgroveFeedbackOutbox::Engine::deliver(const std::string& id,
+                                                                                 DeliveryHandler done) {
+  if (owner_.inForkedChild()) return forkedChildError();
+  std::vector<DeliveryHandler> finished;
+  {
+    const std::lock_guard lock(mutex_);
+    if (auto error = openLocked(platform::DataDirectoryUse::existing)) return error;
+    auto found = findLocked(id);
+    if (auto error = errorOf(found)) return error;
+    const auto& entry = std::get<std::optional<StoredEntry>>(found);
+    if (!entry) return unknownEntry(id);
+    wanted_[entry->id].push_back(done ? std::move(done) : [] {});
+    // This process's own attempt under way ends the wait with its outcome.
+    const bool ours = attempt_ && attempt_->store == store_ && attempt_->entry.id == entry->id;
+    if (ours || (entry->state == StoredState::queued && !platform::processExiting())) {
+      scheduleLocked(Clock::now());
+    } else {
+      endWantedLocked(entry->id, finished);  // nothing to try: over at once
+    }
+  }
+  for (auto& handler : finished) platform::MainQueue::shared().post(std::move(handler));
+  return nullptr;
+}
+
 std::shared_ptr<const platform::Error> OrbisgroveFeedbackOutbox::Engine::resend(const std::string& id,
                                                                                 bool startDelivery) {
+  if (owner_.inForkedChild()) return forkedChildError();
   const std::lock_guard lock(mutex_);
-  if (auto error = openLocked()) return error;
-  const auto key = parseId(id);
-  auto found = key ? store_->entry(*key) : platform::StoreResult<std::optional<StoredEntry>>(std::nullopt);
+  if (auto error = openLocked(platform::DataDirectoryUse::existing)) return error;
+  auto found = findLocked(id);
   if (auto error = errorOf(found)) return error;
   auto& entry = std::get<std::optional<StoredEntry>>(found);
-  if (!entry) return kitError("The outbox has no entry \"" + id + "\".");
+  if (!entry) return unknownEntry(id);
   if (entry->state != StoredState::unconfirmed && entry->state != StoredState::rejected) {
-    return kitError("The outbox entry \"" + id + "\" is neither unconfirmed nor rejected.");
+    return outboxError("The outbox entry \"" + id + "\" is neither unconfirmed nor rejected.");
   }
   const StoredState before = entry->state;
   entry->state = StoredState::queued;
-  entry->nextAttemptAt.reset();
+  entry->wait.reset();
   entry->finishedAt.reset();
   auto changed = store_->update(*entry, before);
   if (auto error = errorOf(changed)) return error;
-  if (!std::get<bool>(changed)) return kitError("The outbox entry \"" + id + "\" changed meanwhile.");
+  if (!std::get<bool>(changed)) return outboxError("The outbox entry \"" + id + "\" changed meanwhile.");
   if (startDelivery) scheduleLocked(Clock::now());
   return nullptr;
 }
 
 std::shared_ptr<const platform::Error> OrbisgroveFeedbackOutbox::Engine::discard(const std::string& id) {
-  const std::lock_guard lock(mutex_);
-  if (auto error = openLocked()) return error;
-  const auto key = parseId(id);
-  auto found = key ? store_->entry(*key) : platform::StoreResult<std::optional<StoredEntry>>(std::nullopt);
-  if (auto error = errorOf(found)) return error;
-  const auto& entry = std::get<std::optional<StoredEntry>>(found);
-  if (!entry) return kitError("The outbox has no entry \"" + id + "\".");
-  if (entry->state == StoredState::sending) return kitError("The outbox entry \"" + id + "\" is being sent.");
-  auto removed = store_->remove(*key);
-  if (auto error = errorOf(removed)) return error;
-  forced_.erase(*key);
+  if (owner_.inForkedChild()) return forkedChildError();
+  std::vector<DeliveryHandler> finished;
+  {
+    const std::lock_guard lock(mutex_);
+    if (auto error = openLocked(platform::DataDirectoryUse::existing)) return error;
+    auto found = findLocked(id);
+    if (auto error = errorOf(found)) return error;
+    const auto& entry = std::get<std::optional<StoredEntry>>(found);
+    if (!entry) return unknownEntry(id);
+    const bool ours = attempt_ && attempt_->store == store_ && attempt_->entry.id == entry->id;
+    if (entry->state == StoredState::sending || ours) {
+      return outboxError("The outbox entry \"" + id + "\" is being sent.");
+    }
+    auto removed = store_->remove(entry->id);
+    if (auto error = errorOf(removed)) return error;
+    forced_.erase(entry->id);
+    endWantedLocked(entry->id, finished);
+    finishPassLocked(finished);
+  }
+  for (auto& handler : finished) platform::MainQueue::shared().post(std::move(handler));
   return nullptr;
 }
 
 void OrbisgroveFeedbackOutbox::Engine::setChangeHandler(ChangeHandler handler) {
+  if (owner_.inForkedChild()) return;
   auto shared = handler ? std::make_shared<const ChangeHandler>(std::move(handler)) : nullptr;
   const std::lock_guard lock(mutex_);
   changeHandler_ = std::move(shared);
-}
-
-void OrbisgroveFeedbackOutbox::Engine::scheduleLocked(Clock::time_point deadline) {
-  if (timerAt_ && *timerAt_ <= deadline) return;
-  timerAt_ = deadline;
-  platform::URLSession::shared().scheduleOnDeliveryThread(deadline, [weak = weak_from_this(), deadline] {
-    if (auto engine = weak.lock()) engine->pump(deadline);
-  });
-}
-
-void OrbisgroveFeedbackOutbox::Engine::finishPassLocked(std::vector<DeliveryHandler>& done) {
-  if (!forced_.empty()) return;
-  for (auto& handler : passWaiters_) done.push_back(std::move(handler));
-  passWaiters_.clear();
-}
-
-void OrbisgroveFeedbackOutbox::Engine::pump(Clock::time_point firedFor) {
-  std::vector<DeliveryHandler> finished;
-  std::optional<StoredEntry> next;
-  {
-    const std::lock_guard lock(mutex_);
-    if (timerAt_ == firedFor) timerAt_.reset();
-    if (sending_ || !store_) return;
-    const double now = platform::Date::now().secondsSince1970;
-    auto claimed = store_->claimDelivery(interruptedError());
-    if (errorOf(claimed) || !std::get<bool>(claimed)) {
-      // Another process delivers (or the lock file is out of reach): look again soon.
-      scheduleLocked(Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                        std::chrono::duration<double>(kOutboxClaimRetrySeconds)));
-      return;
-    }
-    // Pruning is a commit of its own: once an hour is plenty.
-    if (!lastPrune_ || Clock::now() - *lastPrune_ > std::chrono::hours(1)) {
-      store_->prune(now - kOutboxKeepSeconds);
-      lastPrune_ = Clock::now();
-    }
-    auto hold = store_->holdUntil();
-    auto stored = store_->all();
-    if (errorOf(hold) || errorOf(stored)) {
-      store_->releaseDelivery();
-      forced_.clear();
-      finishPassLocked(finished);
-    } else {
-      const auto holdUntil = std::get<std::optional<double>>(hold);
-      const bool held = holdUntil && *holdUntil > now;
-      std::set<std::int64_t> stillQueued;
-      std::optional<double> nextDue;
-      for (auto& entry : std::get<std::vector<StoredEntry>>(stored)) {
-        if (entry.state != StoredState::queued) continue;
-        stillQueued.insert(entry.id);
-        const bool due = !entry.nextAttemptAt || *entry.nextAttemptAt <= now || forced_.contains(entry.id);
-        if (!held && due && !next) {
-          next = std::move(entry);
-        } else if (!due && (!nextDue || *entry.nextAttemptAt < *nextDue)) {
-          nextDue = entry.nextAttemptAt;
-        }
-      }
-      // A pass skips what a 429 holds and what is no longer queued.
-      std::erase_if(forced_, [&](std::int64_t id) { return held || !stillQueued.contains(id); });
-      if (held) nextDue = holdUntil;
-      if (next) {
-        const StoredEntry before = *next;
-        next->state = StoredState::sending;
-        next->attempts += 1;
-        auto marked = store_->update(*next, StoredState::queued);
-        if (errorOf(marked) || !std::get<bool>(marked)) {
-          // The store refused the mark (disk full?): nothing goes out; try
-          // again a little later rather than spin.
-          next.reset();
-          store_->releaseDelivery();
-          scheduleLocked(Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                            std::chrono::duration<double>(kOutboxClaimRetrySeconds)));
-        } else {
-          sending_ = true;
-        }
-      } else {
-        store_->releaseDelivery();
-        if (nextDue) scheduleLocked(steadyAt(*nextDue));
-      }
-      finishPassLocked(finished);
-    }
-  }
-  for (auto& handler : finished) platform::MainQueue::shared().post(std::move(handler));
-  if (!next) return;
-  reachOutboxStep(OutboxStep::afterInFlightMark);
-  const platform::URL url = serviceURL(OrbisgroveSaveUserDataAPIManager::shared().apiEndpoint());
-  auto task = makeRawServiceDataTask(
-      url, next->body,
-      [weak = weak_from_this(), entry = *next](std::optional<std::string> body,
-                                               std::shared_ptr<const platform::URLResponse> response,
-                                               std::shared_ptr<const platform::Error> error) mutable {
-        if (auto engine = weak.lock()) {
-          engine->finishAttempt(std::move(entry), std::move(body), std::move(response), std::move(error));
-        }
-      });
-  task->resume();
-}
-
-void OrbisgroveFeedbackOutbox::Engine::finishAttempt(StoredEntry entry, std::optional<std::string> body,
-                                                     std::shared_ptr<const platform::URLResponse> response,
-                                                     std::shared_ptr<const platform::Error> transportError) {
-  reachOutboxStep(OutboxStep::afterReply);
-  StoredEntry after;
-  {
-    const std::lock_guard lock(mutex_);
-    std::optional<double> holdUntil;
-    const double jitter = std::uniform_real_distribution<double>(0, 1)(jitter_);
-    after = afterAttempt(std::move(entry), body, response, transportError, platform::Date::now().secondsSince1970,
-                         jitter, holdUntil);
-    if (holdUntil) store_->setHoldUntil(holdUntil);
-    // Should this fail, the entry stays marked sending and becomes unconfirmed
-    // at the next claim: never sent again on its own.
-    store_->update(after, StoredState::sending);
-    reachOutboxStep(OutboxStep::afterOutcomeMark);
-    sending_ = false;
-    forced_.erase(after.id);
-    scheduleLocked(Clock::now());
-  }
-  announce(after);
-}
-
-void OrbisgroveFeedbackOutbox::Engine::announce(const StoredEntry& entry) {
-  std::shared_ptr<const ChangeHandler> handler;
-  {
-    const std::lock_guard lock(mutex_);
-    handler = changeHandler_;
-  }
-  if (!handler) return;
-  platform::MainQueue::shared().post([handler, entry = publicEntry(entry)] { (*handler)(entry); });
 }
 
 }  // namespace orbisgrove

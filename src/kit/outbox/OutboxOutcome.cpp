@@ -6,6 +6,7 @@
 #include <cmath>
 #include <variant>
 
+#include "model/OrbisgroveUserDataInfoResponse.hpp"
 #include "service/RateLimit.hpp"
 #include "service/ReplyRoutine.hpp"
 
@@ -17,16 +18,28 @@ double backOffSeconds(std::int64_t failures, double jitter) {
   return std::min(kLongestBackOffSeconds, std::min(nominal, kLongestBackOffSeconds) * (0.75 + 0.5 * jitter));
 }
 
+std::optional<std::string> createdRecord(const std::string& reply) {
+  try {
+    const auto record = platform::JSONDecoder().decode<OrbisgroveUserDataInfoResponse>(reply).dataInfo();
+    if (!record) return std::nullopt;
+    std::string json = platform::JSONEncoder().encode(record);
+    if (json.size() > platform::OutboxStore::kLongestRecordBytes) return std::nullopt;
+    return json;
+  } catch (const platform::CodingError&) {
+    return std::nullopt;  // delivered all the same: the service said "201"
+  }
+}
+
 platform::StoredEntry afterAttempt(platform::StoredEntry entry, const std::optional<std::string>& body,
                                    const std::shared_ptr<const platform::URLResponse>& response,
                                    const std::shared_ptr<const platform::Error>& transportError, double now,
-                                   double jitter, std::optional<double>& holdUntil) {
+                                   double jitter, std::optional<platform::StoredWait>& hold) {
   using platform::StoredState;
   auto verdict = judgeReply(body, response, transportError);
-  entry.nextAttemptAt.reset();
+  entry.wait.reset();
   if (auto* reply = std::get_if<std::string>(&verdict)) {
     entry.state = StoredState::delivered;
-    entry.reply = std::move(*reply);
+    entry.record = createdRecord(*reply);
     entry.lastError = nullptr;
     entry.finishedAt = now;
     return entry;
@@ -36,14 +49,14 @@ platform::StoredEntry afterAttempt(platform::StoredEntry entry, const std::optio
     case OrbisgroveSubmissionFailure::rateLimited: {
       std::optional<double> reset;
       if (const auto* http = dynamic_cast<const platform::HTTPURLResponse*>(response.get())) {
-        if (auto time = rateLimitResetTime(*http)) reset = time->secondsSince1970;
+        reset = rateLimitResetSecondsAnyCase(*http);
       }
       entry.state = StoredState::queued;
-      if (reset && *reset > now) {
-        entry.nextAttemptAt = *reset;
-        holdUntil = *reset;
+      if (reset && std::isfinite(*reset) && *reset > now) {
+        hold = platform::StoredWait{now, std::min(*reset - now, platform::OutboxStore::kLongestWaitSeconds)};
+        entry.wait = hold;
       } else {
-        entry.nextAttemptAt = now + backOffSeconds(entry.failures + 1, jitter);
+        entry.wait = platform::StoredWait{now, backOffSeconds(entry.failures + 1, jitter)};
       }
       return entry;
     }
@@ -51,7 +64,7 @@ platform::StoredEntry afterAttempt(platform::StoredEntry entry, const std::optio
     case OrbisgroveSubmissionFailure::serviceUnavailable:
       entry.state = StoredState::queued;
       entry.failures += 1;
-      entry.nextAttemptAt = now + backOffSeconds(entry.failures, jitter);
+      entry.wait = platform::StoredWait{now, backOffSeconds(entry.failures, jitter)};
       return entry;
     case OrbisgroveSubmissionFailure::refusedByService:
       entry.state = StoredState::rejected;

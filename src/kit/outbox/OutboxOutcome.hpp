@@ -22,12 +22,18 @@ inline constexpr double kLongestBackOffSeconds = 60 * 60;
 /// beyond the cap).
 double backOffSeconds(std::int64_t failures, double jitter);
 
-/// `entry` (marked sending) after the reply judged from (body, response,
-/// transport error) at time `now`. Sets `holdUntil` to the service's reset
-/// time after a 429 that names one in the future.
+/// `entry` after the reply judged from (body, response, transport error) at
+/// wall-clock time `now`; its state, attempts and marks are as the store
+/// holds them. After a 429 whose reset lies ahead, `hold` is the outbox-wide
+/// wait until then (never beyond a day); a reset in the past, not finite or
+/// unreadable counts as none, and the back-off applies.
 platform::StoredEntry afterAttempt(platform::StoredEntry entry, const std::optional<std::string>& body,
                                    const std::shared_ptr<const platform::URLResponse>& response,
                                    const std::shared_ptr<const platform::Error>& transportError, double now,
-                                   double jitter, std::optional<double>& holdUntil);
+                                   double jitter, std::optional<platform::StoredWait>& hold);
+
+/// The created record of a "201" reply as JSON, when it has one short enough
+/// to keep.
+std::optional<std::string> createdRecord(const std::string& reply);
 
 }  // namespace orbisgrove

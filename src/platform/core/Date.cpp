@@ -1,12 +1,36 @@
 #include "platform/core/Date.hpp"
 
-#include <chrono>
+#include <algorithm>
+#include <atomic>
+#include <cmath>
 
 namespace orbisgrove::platform {
+namespace {
+
+std::atomic<double> wallClockOffset{0};
+
+}  // namespace
 
 Date Date::now() noexcept {
   const auto sinceEpoch = std::chrono::system_clock::now().time_since_epoch();
-  return Date{std::chrono::duration<double>(sinceEpoch).count()};
+  return Date{std::chrono::duration<double>(sinceEpoch).count() + wallClockOffset.load(std::memory_order_relaxed)};
+}
+
+void setWallClockOffsetForTesting(double seconds) noexcept {
+  wallClockOffset.store(seconds, std::memory_order_relaxed);
+}
+
+std::chrono::steady_clock::duration saturatedWait(double seconds) noexcept {
+  const double bounded = std::isnan(seconds) ? 0.0 : std::clamp(seconds, 0.0, kLongestRepresentableWait);
+  return std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(bounded));
+}
+
+std::chrono::system_clock::time_point saturatedSystemTime(double secondsSince1970) noexcept {
+  const double bounded = std::isnan(secondsSince1970)
+                             ? 0.0
+                             : std::clamp(secondsSince1970, -kLongestRepresentableWait, kLongestRepresentableWait);
+  return std::chrono::system_clock::time_point(
+      std::chrono::duration_cast<std::chrono::system_clock::duration>(std::chrono::duration<double>(bounded)));
 }
 
 }  // namespace orbisgrove::platform

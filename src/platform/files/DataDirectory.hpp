@@ -9,11 +9,36 @@
 
 namespace orbisgrove::platform {
 
-/// The data directory's path, without a trailing "/": the host's
-/// (setDataDirectory) or $XDG_DATA_HOME/orbisgrove-feedback, else
-/// $HOME/.local/share/orbisgrove-feedback. Created (0700) when missing; an
-/// error when it cannot be made or is not safe: a link, not a directory, not
-/// this user's, or open to group or others (made private when only readable).
-std::variant<std::string, std::shared_ptr<const Error>> dataDirectory();
+/// Where the data directory is: the host's (setDataDirectory) or
+/// $XDG_DATA_HOME/orbisgrove-feedback, else $HOME/.local/share/orbisgrove-feedback.
+struct DataDirectoryLocation {
+  /// Without a trailing "/".
+  std::string path;
+  /// The host named it (its parents are the host's to make).
+  bool hostChosen = false;
+  friend bool operator==(const DataDirectoryLocation&, const DataDirectoryLocation&) = default;
+};
+
+/// The location as the settings and the environment give it now; touches no
+/// file. An error when neither the host, XDG_DATA_HOME nor HOME names one.
+std::variant<DataDirectoryLocation, std::shared_ptr<const Error>> dataDirectoryLocation();
+
+/// What to do when the directory is missing.
+enum class DataDirectoryUse {
+  /// Create it (0700; with its missing parents only at the default location).
+  create,
+  /// Leave it missing: nothing is to be read there yet.
+  existing,
+};
+
+/// Whether the directory at `location` exists now, after creating it when
+/// `use` says so; `error` when it cannot be made or is not safe: a link, not
+/// a directory, not this user's, or one that other users can enter or change.
+/// The mode of an existing directory is never changed.
+struct DataDirectoryCheck {
+  bool exists = false;
+  std::shared_ptr<const Error> error;
+};
+DataDirectoryCheck checkDataDirectory(const DataDirectoryLocation& location, DataDirectoryUse use);
 
 }  // namespace orbisgrove::platform

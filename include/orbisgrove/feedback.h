@@ -980,8 +980,9 @@ orbisgrove_status orbisgrove_outbox_deliver_now(orbisgrove_outbox_done_callback 
 /**
  * Tries the queued entry @p id now, leaving other entries' waiting times as
  * they are (see OrbisgroveFeedbackOutbox::deliver): nothing starts while a
- * 429's reset time lies ahead, another process delivers from the store, or
- * the process has begun to exit.
+ * 429's reset time lies ahead or once the process has begun to exit; while
+ * another process delivers from the store, the wait lasts until one of the
+ * two has tried the entry.
  * @param id The entry's id.
  * @param done Called once on the main queue when that attempt is over or
  *        could not start; may be NULL. Not called when this returns an error.

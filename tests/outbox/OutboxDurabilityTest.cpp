@@ -207,10 +207,14 @@ TEST_F(ToolOutboxTest, ExitingProcessesLeaveNothingUnconfirmed) {
   ASSERT_EQ(entries.size(), 10U);
   // One left marked "sending" by a process that is gone turns unconfirmed at the next claim.
   std::size_t unconfirmed = 0;
+  std::size_t delivered = 0;
   for (const auto& entry : entries) {
     unconfirmed += entry.state == platform::StoredState::unconfirmed || entry.state == platform::StoredState::sending;
+    delivered += entry.state == platform::StoredState::delivered;
   }
   EXPECT_EQ(unconfirmed, 0U);
+  // Each process waited until its report was tried, by itself or by the one holding the claim.
+  EXPECT_EQ(delivered, 10U);
   RecordProperty("unconfirmed", static_cast<int>(unconfirmed));
 
   EXPECT_EQ(statusOf(tool({"outbox", "send"})), 0);

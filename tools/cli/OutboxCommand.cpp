@@ -67,8 +67,9 @@ int queueSubmission(const OrbisgroveSaveUserDataOptions& options, bool json) {
   auto& outbox = OrbisgroveFeedbackOutbox::shared();
   const auto stored = outbox.enqueue(options);
   if (stored.error) return reportError(*stored.error, json);
-  // Its own attempt only: the other entries keep their waiting times, and a
-  // 429 hold or another process delivering ends the wait at once.
+  // Its own attempt only: the other entries keep their waiting times. A 429
+  // hold ends the wait at once; another process delivering makes it last
+  // until one of the two has tried the report.
   bool attempted = false;
   if (!outbox.deliver(*stored.id, [&] { attempted = true; })) waitUntil(attempted);
   for (const auto& entry : outbox.entries()) {

@@ -111,11 +111,13 @@ class ORBISGROVE_EXPORT OrbisgroveFeedbackOutbox {
 
   /// Tries the queued entry `id` now, its waiting time or not, leaving every
   /// other entry's waiting time as it is: for a caller that waits for its own
-  /// report only. No attempt starts while a 429's reset time lies ahead,
-  /// while another process delivers from the same store, or once the process
-  /// has begun to exit. Returns null and runs `done` (if given) once on the
-  /// main queue when that attempt is over or could not start (soon when the
-  /// entry is not queued); returns an error value, and never runs `done`,
+  /// report only. No attempt starts while a 429's reset time lies ahead, or
+  /// once the process has begun to exit. While another process delivers from
+  /// the same store, this one looks again, ever less often, until it may try
+  /// the entry or the other process has settled it. Returns null and runs
+  /// `done` (if given) once on the main queue when that attempt is over, when
+  /// the entry was settled elsewhere, or when it could not start (soon when
+  /// the entry is not queued); returns an error value, and never runs `done`,
   /// for an unknown id or a store that cannot be opened.
   std::shared_ptr<const platform::Error> deliver(const std::string& id, DeliveryHandler done = nullptr);
 

@@ -30,6 +30,12 @@ void OrbisgroveFeedbackOutbox::Engine::scheduleLocked(Clock::time_point deadline
 }
 
 void OrbisgroveFeedbackOutbox::Engine::retryLaterLocked() {
+  // A caller waiting for its own report (deliver) looks again at the first
+  // pace: its wait ends once the report is settled. Otherwise ever less often.
+  if (!wanted_.empty()) {
+    scheduleLocked(Clock::now() + platform::saturatedWait(kOutboxClaimRetrySeconds));
+    return;
+  }
   const double seconds =
       std::min(kOutboxLongestRetrySeconds, kOutboxClaimRetrySeconds * std::exp2(std::min(misses_, 8)));
   misses_ += 1;
@@ -51,6 +57,18 @@ void OrbisgroveFeedbackOutbox::Engine::endWantedLocked(std::int64_t id, std::vec
 
 void OrbisgroveFeedbackOutbox::Engine::endAllWantedLocked(std::vector<DeliveryHandler>& done) {
   while (!wanted_.empty()) endWantedLocked(wanted_.begin()->first, done);
+}
+
+void OrbisgroveFeedbackOutbox::Engine::endSettledWantedLocked(std::vector<DeliveryHandler>& done) {
+  std::vector<std::int64_t> settled;
+  for (const auto& [id, handlers] : wanted_) {
+    auto found = store_->entry(id);
+    const auto* entry = std::get_if<std::optional<StoredEntry>>(&found);
+    const bool open = entry != nullptr && *entry &&
+                      ((*entry)->state == StoredState::queued || (*entry)->state == StoredState::sending);
+    if (!open) settled.push_back(id);
+  }
+  for (const auto id : settled) endWantedLocked(id, done);
 }
 
 bool OrbisgroveFeedbackOutbox::Engine::heldLocked(std::optional<Clock::time_point>& holdEnd) {
@@ -149,9 +167,15 @@ void OrbisgroveFeedbackOutbox::Engine::pump(Clock::time_point firedFor) {
       forced_.clear();
       endAllWantedLocked(finished);
     } else if (auto claimed = store_->claimDelivery(interruptedError()); errorOf(claimed) || !std::get<bool>(claimed)) {
-      // Another process delivers, or the lock file is out of reach: a single
-      // attempt asked for cannot start; a pass looks again, ever less often.
-      endAllWantedLocked(finished);
+      // The lock file is out of reach: a single attempt asked for cannot
+      // start. Another process delivers: it tries a queued entry in its turn,
+      // so a caller waits on until one of the two processes has settled it.
+      // Either way, look again ever less often.
+      if (errorOf(claimed)) {
+        endAllWantedLocked(finished);
+      } else {
+        endSettledWantedLocked(finished);
+      }
       retryLaterLocked();
     } else {
       misses_ = 0;

@@ -94,6 +94,9 @@ class OrbisgroveFeedbackOutbox::Engine : public std::enable_shared_from_this<Eng
   void finishPassLocked(std::vector<DeliveryHandler>& done);
   void endWantedLocked(std::int64_t id, std::vector<DeliveryHandler>& done);
   void endAllWantedLocked(std::vector<DeliveryHandler>& done);
+  // Ends the waits of entries that are neither queued nor being sent any more
+  // (another process settled them), or that are gone.
+  void endSettledWantedLocked(std::vector<DeliveryHandler>& done);
   void announceLocked(const platform::StoredEntry& entry, std::vector<DeliveryHandler>& posts);
   OrbisgroveOutboxEntry publicEntryLocked(const platform::StoredEntry& stored,
                                           const std::optional<Clock::time_point>& holdEnd);

@@ -5,9 +5,11 @@
 
 #include "platform/core/Console.hpp"
 #include "platform/core/ProcessLifecycle.hpp"
+#include "platform/http/CurlErrorCodes.hpp"
 #include "platform/http/CurlGateways.hpp"
 #include "platform/http/CurlGlobal.hpp"
-#include "platform/http/HeaderFieldNames.hpp"
+#include "platform/http/ReplyHeadReader.hpp"
+#include "platform/http/RequestFields.hpp"
 #include "platform/http/SessionDataTask.hpp"
 #include "platform/http/Sessions.hpp"
 #include "platform/http/TransportError.hpp"
@@ -20,7 +22,6 @@
 #include <atomic>
 #include <cmath>
 #include <condition_variable>
-#include <cstring>
 #include <deque>
 #include <limits>
 #include <map>
@@ -73,46 +74,6 @@ constexpr long smallestUploadBufferBytes = 16L * 1024;
 // the connections keep each connection busy, and HTTP/2 several streams.
 constexpr std::size_t admittedTransfersPerOrigin = 4 * connectionsPerHost;
 
-bool equalsIgnoringCase(std::string_view a, std::string_view b) noexcept {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-    const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-    return lower(x) == lower(y);
-  });
-}
-
-std::string_view trimmed(std::string_view text) noexcept {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r' || text.back() == '\n')) {
-    text.remove_suffix(1);
-  }
-  return text;
-}
-
-// RFC 9110 token: what a header name or a method may consist of.
-bool isToken(std::string_view text) noexcept {
-  if (text.empty()) return false;
-  return std::all_of(text.begin(), text.end(), [](char c) {
-    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) return true;
-    return std::strchr("!#$%&'*+-.^_`|~", c) != nullptr && c != '\0';
-  });
-}
-
-// A value must not smuggle a second header (or a second request) onto the wire.
-bool isSafeHeaderValue(std::string_view text) noexcept {
-  return text.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
-}
-
-// Fields that frame the message or manage the connection belong to the
-// session: a caller's value would contradict what libcurl actually sends.
-bool isManagedByProtocol(std::string_view name) noexcept {
-  // Accept-Encoding too: the session decodes what it asked for.
-  for (const std::string_view managed : {"Content-Length", "Transfer-Encoding", "Host", "Connection", "Keep-Alive",
-                                         "Expect", "Upgrade", "TE", "Proxy-Connection", "Accept-Encoding"}) {
-    if (equalsIgnoringCase(name, managed)) return true;
-  }
-  return false;
-}
-
 // Everything that belongs to one transfer on the wire. Only the delivery thread
 // touches it; it stays at one address because libcurl holds pointers into it.
 struct Transfer {
@@ -121,18 +82,7 @@ struct Transfer {
   std::size_t maximumBodyBytes = 0;
   std::string body;
   bool bodyTooLarge = false;
-  // The header fields of the latest status line; interim (1xx) and redirect
-  // replies are replaced by the one after them.
-  HTTPHeaderFields headers;
-  HeaderFieldFiler fieldFiler;
-  std::string lastFieldName;
-  bool sawStatusLine = false;
-  bool headersComplete = false;
-  // Bytes of every reply head so far (interim and redirect replies included).
-  std::size_t headerBytes = 0;
-  bool headersTooLarge = false;
-  // The latest reply is a 307 or 308 whose redirect has not taken the body yet.
-  bool redirectInHand = false;
+  ReplyHeadReader head;
   // A body that must not go out twice is handed to libcurl from here; null
   // when libcurl sends (and may resend) the body itself.
   const std::string* bodyOnce = nullptr;
@@ -176,12 +126,11 @@ std::size_t receiveBody(char* data, std::size_t size, std::size_t count, void* c
 bool takeRedirect(Transfer& transfer) {
   long status = 0;
   curl_easy_getinfo(transfer.easy, CURLINFO_RESPONSE_CODE, &status);
-  if (!transfer.redirectInHand || (status != 307 && status != 308)) return false;
-  transfer.redirectInHand = false;
+  if (!transfer.head.redirectKeepsTheBody() || (status != 307 && status != 308)) return false;
   transfer.bodyBytesHandedOver = 0;
   // What follows is a new request: the one redirected was not processed.
   transfer.requestStarted = false;
-  transfer.sawStatusLine = false;
+  transfer.head.beginAgain();
   return true;
 }
 
@@ -225,41 +174,15 @@ int noteRequestStart(void* context, char* /*primaryIP*/, char* /*localIP*/, int 
 std::size_t receiveHeaderLine(char* data, std::size_t size, std::size_t count, void* context) {
   auto* transfer = static_cast<Transfer*>(context);
   const std::size_t length = size * count;
-  transfer->headerBytes += length;
-  if (transfer->headerBytes > maximumHeaderBytes) {
-    transfer->headersTooLarge = true;
-    return 0;
+  switch (transfer->head.take(std::string_view(data, length))) {
+    case ReplyHeadReader::Line::tooLarge:
+      return 0;
+    case ReplyHeadReader::Line::statusLine:
+      transfer->body.clear();
+      return length;
+    case ReplyHeadReader::Line::field:
+      return length;
   }
-  const std::string_view raw(data, length);
-  const std::string_view line = trimmed(raw);
-  if (raw.starts_with("HTTP/")) {
-    transfer->redirectInHand = isRedirectKeepingTheBody(raw);
-    transfer->headers.clear();
-    transfer->fieldFiler.reset(!raw.starts_with("HTTP/1."));
-    transfer->lastFieldName.clear();
-    transfer->body.clear();
-    transfer->sawStatusLine = true;
-    transfer->headersComplete = false;
-    return length;
-  }
-  if (!transfer->sawStatusLine || transfer->headersComplete) return length;  // trailers are not header fields
-  if (line.empty()) {
-    transfer->headersComplete = true;
-    return length;
-  }
-  if (raw.front() == ' ' || raw.front() == '\t') {
-    // An obsolete folded continuation of the previous field's value.
-    const auto field = transfer->headers.find(transfer->lastFieldName);
-    if (field != transfer->headers.end()) {
-      field->second += ' ';
-      field->second += line;
-    }
-    return length;
-  }
-  const auto colon = line.find(':');
-  if (colon == std::string_view::npos || colon == 0) return length;
-  transfer->lastFieldName =
-      transfer->fieldFiler.file(transfer->headers, line.substr(0, colon), trimmed(line.substr(colon + 1)));
   return length;
 }
 
@@ -280,7 +203,7 @@ CURLcode prepareTLSContext(CURL* /*easy*/, void* sslContext, void* context) {
 // a request.
 bool mayHaveReachedServer(const Transfer* transfer) {
   if (transfer == nullptr) return false;
-  if (transfer->sawStatusLine) return true;
+  if (transfer->head.sawStatusLine()) return true;
   if (transfer->bodyOnce != nullptr && transfer->bodyBytesHandedOver < transfer->bodyOnce->size()) return false;
   return transfer->requestStarted || transfer->bodyBytesHandedOver > 0;
 }
@@ -1045,15 +968,15 @@ Outcome SessionCore::outcomeOf(CurlDataTask& task, CURLcode result) {
   curl_easy_getinfo(transfer.easy, CURLINFO_RESPONSE_CODE, &status);
 
   std::shared_ptr<const HTTPURLResponse> response;
-  if (status > 0 && transfer.headersComplete) {
+  if (status > 0 && transfer.head.complete()) {
     // Without a redirect the reply's URL is the request's, already parsed.
     URL url = effective == task.request_.url.absoluteString() ? task.request_.url
                                                               : URL::fromString(effective).value_or(task.request_.url);
     long version = CURL_HTTP_VERSION_NONE;
     curl_easy_getinfo(transfer.easy, CURLINFO_HTTP_VERSION, &version);
     const int major = version == CURL_HTTP_VERSION_3 ? 3 : version == CURL_HTTP_VERSION_2_0 ? 2 : 1;
-    response =
-        std::make_shared<const SessionHTTPURLResponse>(std::move(url), status, std::move(transfer.headers), major);
+    response = std::make_shared<const SessionHTTPURLResponse>(std::move(url), status, std::move(transfer.head.fields()),
+                                                              major);
   }
   if (result == CURLE_OK) return Outcome{std::move(transfer.body), std::move(response), nullptr};
 
@@ -1064,7 +987,7 @@ Outcome SessionCore::outcomeOf(CurlDataTask& task, CURLcode result) {
   if (transfer.startRefused) {
     code = URLErrorCode::cannotLoadFromNetwork;
     detail = kRequestHeldBack;
-  } else if (transfer.headersTooLarge) {
+  } else if (transfer.head.tooLarge()) {
     code = URLErrorCode::badServerResponse;
     detail = "the reply's header fields exceed " + std::to_string(maximumHeaderBytes) + " bytes";
   } else if (auto refusal = proxyRefusal(transfer.easy, transfer.proxy)) {
@@ -1072,7 +995,7 @@ Outcome SessionCore::outcomeOf(CurlDataTask& task, CURLcode result) {
     detail = std::move(*refusal);
   } else if (transfer.bodyTooLarge) {
     code = URLErrorCode::dataLengthExceedsMaximum;
-    detail = "the body exceeds " + std::to_string(transfer.maximumBodyBytes) + " bytes";
+    detail = bodyTooLargeDetail(transfer.maximumBodyBytes);
   } else if (transfer.resendRefused) {
     code = URLErrorCode::networkConnectionLost;
     // A resend after a lost connection.

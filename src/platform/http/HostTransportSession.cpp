@@ -408,8 +408,7 @@ class HostCore final : public ExitParticipant, public std::enable_shared_from_th
       return Outcome{
           std::nullopt, std::move(response),
           makeTransportError(URLErrorCode::dataLengthExceedsMaximum,
-                             "the body exceeds " + std::to_string(configuration_.maximumBodyBytes) + " bytes",
-                             request.url.absoluteString(), true)};
+                             bodyTooLargeDetail(configuration_.maximumBodyBytes), request.url.absoluteString(), true)};
     }
     return Outcome{std::move(outcome.body), std::move(response), nullptr};
   }

@@ -142,9 +142,10 @@ TEST(HostTransport, RunsTheStartHookWhenTheRequestGoesOut) {
             },
         .cancel = {},
         .reportsSendStart = c.reports};
+    platform::URLSessionConfiguration configuration;
+    if (c.report == Report::afterTimeout) configuration.timeoutCap = 0.05;
     auto session = platform::http::makeHostTransportSession(
-        std::make_shared<const platform::HTTPTransport>(std::move(transport)), {});
-    if (c.report == Report::afterTimeout) session->setTimeoutCapForTesting(0.05);
+        std::make_shared<const platform::HTTPTransport>(std::move(transport)), configuration);
     const auto done = platform::testing::Completion::make();
     const auto task = session->dataTask(platform::URLRequest(*platform::URL::fromString("https://example.org/")),
                                         done->handler(), [&, allows = c.hookAllows] {

@@ -15,7 +15,7 @@
 #include "platform/core/ApplicationIdentity.hpp"
 #include "platform/core/Date.hpp"
 #include "platform/files/DataDirectory.hpp"
-#include "platform/http/URLSession.hpp"
+#include "platform/http/DeliveryTimers.hpp"
 #include "service/SaveUserDataForm.hpp"
 #include "service/ServiceEndpoint.hpp"
 
@@ -222,7 +222,7 @@ void OrbisgroveFeedbackOutbox::Engine::setChangeHandler(ChangeHandler handler) {
 void OrbisgroveFeedbackOutbox::Engine::scheduleLocked(Clock::time_point deadline) {
   if (timerAt_ && *timerAt_ <= deadline) return;
   timerAt_ = deadline;
-  platform::URLSession::shared().scheduleOnDeliveryThread(deadline, [weak = weak_from_this(), deadline] {
+  platform::sharedDeliveryTimers().schedule(deadline, [weak = weak_from_this(), deadline] {
     if (auto engine = weak.lock()) engine->pump(deadline);
   });
 }

@@ -1,14 +1,15 @@
 // The process-wide session and the host's settings for it. The settings made
 // before its first use are kept here and go into its configuration; later
 // ones go to the session itself. The transport is chosen once, when the
-// session is made: the host's if one is installed, else libcurl.
+// session is made: the host's if one is installed, else the kit's own.
 #include <orbisgrove/platform/HTTPTransport.hpp>
 #include <orbisgrove/platform/Settings.hpp>
 
+#include "platform/http/DeliveryTimers.hpp"
+#include "platform/http/SessionCore.hpp"
 #include "platform/http/Sessions.hpp"
 
 #include <algorithm>
-#include <atomic>
 #include <mutex>
 #include <utility>
 
@@ -28,14 +29,6 @@ SharedSessionSetup& sharedSetup() {
   return *setup;
 }
 
-std::unique_ptr<URLSession> makeSession(std::shared_ptr<const HTTPTransport> transport,
-                                        URLSessionConfiguration configuration) {
-#if ORBISGROVE_WITH_CURL
-  if (!transport) return makeCurlSession(std::move(configuration));
-#endif
-  return makeHostTransportSession(std::move(transport), std::move(configuration));
-}
-
 // "sha256//" and the base64 text of a 32-byte digest: 43 digits and one "=".
 bool isPublicKeyPin(std::string_view pin) {
   constexpr std::string_view prefix = "sha256//";
@@ -53,11 +46,6 @@ std::shared_ptr<const Error> kitError(std::string reason) {
 
 }  // namespace
 
-std::uint64_t nextTaskIdentifier() {
-  static std::atomic<std::uint64_t> last{0};
-  return ++last;
-}
-
 }  // namespace http
 
 URLSession& URLSession::shared() {
@@ -65,21 +53,26 @@ URLSession& URLSession::shared() {
   static URLSession* const session = [] {
     auto& setup = http::sharedSetup();
     const std::lock_guard lock(setup.mutex);
-    setup.session = http::makeSession(setup.transport, setup.configuration).release();
+    auto backend = setup.transport ? http::makeHostTransportBackend(setup.transport)
+                                   : http::makeBuiltInBackend(nullptr, setup.configuration);
+    setup.session = http::makeSession(std::move(backend), setup.configuration).release();
     return setup.session;
   }();
   return *session;
 }
 
 std::unique_ptr<URLSession> URLSession::make(URLSessionConfiguration configuration) {
-#if ORBISGROVE_WITH_CURL
-  return http::makeCurlSession(std::move(configuration));
-#else
-  auto& setup = http::sharedSetup();
-  const std::lock_guard lock(setup.mutex);
-  return http::makeHostTransportSession(setup.transport, std::move(configuration));
-#endif
+  std::shared_ptr<const HTTPTransport> installed;
+  {
+    auto& setup = http::sharedSetup();
+    const std::lock_guard lock(setup.mutex);
+    installed = setup.transport;
+  }
+  auto backend = http::makeBuiltInBackend(std::move(installed), configuration);
+  return http::makeSession(std::move(backend), std::move(configuration));
 }
+
+DeliveryTimers& sharedDeliveryTimers() { return http::coreOf(URLSession::shared()); }
 
 std::shared_ptr<const Error> installHTTPTransport(HTTPTransport transport) {
   if (!transport.start) return http::kitError("The HTTPS transport has no start function.");

@@ -111,6 +111,8 @@ TEST_F(GatewayTest, SavesThroughGatewaysEndWithAVerdictWheneverTheGatewayGivesOn
       "add_header X-Rate-Limit-Interval 60 always; add_header X-Rate-Limit-Reset " +
       std::to_string(static_cast<long long>(platform::Date::now().secondsSince1970) + 60) + " always;";
   const std::int64_t notJSON = 1;  // the JSON decoder's dataCorrupted
+  const std::int64_t headTooLarge = testing::urlCode(URLErrorCode::badServerResponse);
+  const NginxGatewayOptions deadUpstream{"127.0.0.1:" + std::to_string(testing::unusedLoopbackPort()), false, "", ""};
   struct Row {
     const char* name;
     NginxGatewayOptions nginx;
@@ -131,25 +133,9 @@ TEST_F(GatewayTest, SavesThroughGatewaysEndWithAVerdictWheneverTheGatewayGivesOn
       {"gateway 429 page", front(rateLimited429, false, "limit_req_zone $binary_remote_addr zone=saves:1m rate=1r/m;"),
        0ms, 1, 0, notJSON, rateLimited, 429, 0},
       {"gateway 503 page", front("return 503;"), 0ms, 1, 0, notJSON, serviceUnavailable, 503, 0},
-      {"dead upstream: 502",
-       {"127.0.0.1:" + std::to_string(testing::unusedLoopbackPort()), false, "", ""},
-       0ms,
-       1,
-       0,
-       notJSON,
-       noVerdict,
-       502,
-       0},
+      {"dead upstream: 502", deadUpstream, 0ms, 1, 0, notJSON, noVerdict, 502, 0},
       {"upstream timeout: 504", front("proxy_read_timeout 1s;"), 2500ms, 1, 0, notJSON, noVerdict, 504, 1},
-      {"320 KB of reply headers",
-       front(bigHead),
-       0ms,
-       1,
-       0,
-       testing::urlCode(URLErrorCode::badServerResponse),
-       noVerdict,
-       {},
-       1},
+      {"320 KB of reply headers", front(bigHead), 0ms, 1, 0, headTooLarge, noVerdict, {}, 1},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);

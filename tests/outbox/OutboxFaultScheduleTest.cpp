@@ -17,7 +17,8 @@
 #include "../support/ScratchFiles.hpp"
 #include "LocalHttpsService.hpp"
 #include "platform/core/Date.hpp"
-#include "platform/http/URLSession.hpp"
+#include "platform/http/DeliveryTimers.hpp"
+#include "platform/http/NetworkTestSeams.hpp"
 
 namespace orbisgrove::testing {
 namespace {
@@ -85,9 +86,9 @@ class OutboxFaultScheduleTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     platform::setDataDirectory(freshDirectory());
-    platform::URLSession::shared().setTimeoutCapForTesting(0.3);
+    platform::setTimeoutCapForTesting(platform::URLSession::shared(), 0.3);
   }
-  static void TearDownTestSuite() { platform::URLSession::shared().setTimeoutCapForTesting(std::nullopt); }
+  static void TearDownTestSuite() { platform::setTimeoutCapForTesting(platform::URLSession::shared(), std::nullopt); }
 };
 
 TEST_F(OutboxFaultScheduleTest, EveryScheduleKeepsTheModel) {
@@ -167,7 +168,7 @@ TEST(DeliveryThreadTimerTest, RunsDueWorkInDeadlineOrderOnTheDeliveryThread) {
   const auto start = std::chrono::steady_clock::now();
   std::chrono::steady_clock::duration lateStart{};
   for (const int delay : {120, 40, 0}) {
-    session.scheduleOnDeliveryThread(start + std::chrono::milliseconds(delay), [&, delay] {
+    platform::sharedDeliveryTimers().schedule(start + std::chrono::milliseconds(delay), [&, delay] {
       const std::lock_guard lock(mutex);
       order.push_back(delay);
       onDeliveryThread = onDeliveryThread && session.isDeliveryThread();
@@ -193,7 +194,7 @@ TEST_F(OutboxFaultScheduleTest, EnqueueFromManyThreadsWhileDelivering) {
   setServiceHost(service.hostAndPort());
   auto& outbox = OrbisgroveFeedbackOutbox::shared();
   // No short time limit here: a slow run (ThreadSanitizer) must not turn replies into time-outs.
-  platform::URLSession::shared().setTimeoutCapForTesting(std::nullopt);
+  platform::setTimeoutCapForTesting(platform::URLSession::shared(), std::nullopt);
   outbox.setChangeHandler([](const OrbisgroveOutboxEntry&) {});  // each change wakes the wait below
   std::atomic<int> stored{0};
   std::vector<std::thread> threads;
@@ -217,7 +218,7 @@ TEST_F(OutboxFaultScheduleTest, EnqueueFromManyThreadsWhileDelivering) {
   EXPECT_EQ(service.requestCount(), 80U);
   for (const auto& entry : outbox.entries()) outbox.discard(entry.id);
   outbox.setChangeHandler(nullptr);
-  platform::URLSession::shared().setTimeoutCapForTesting(0.3);
+  platform::setTimeoutCapForTesting(platform::URLSession::shared(), 0.3);
 }
 
 }  // namespace

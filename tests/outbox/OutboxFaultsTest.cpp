@@ -185,8 +185,9 @@ TEST_F(OutboxFaultsTest, IOFaultsLoseNothingAndAnnounceOnlyWhatIsStored) {
       {"write error", [&](int on) { vfs.failWrites(on != 0 ? SQLITE_IOERR_WRITE : 0); }},
       {"sync error", [&](int on) { vfs.failSyncs(on != 0 ? SQLITE_IOERR_FSYNC : 0); }},
   };
-  for (const auto& [what, fault] : faults) {
-    SCOPED_TRACE(what);
+  for (const auto& row : faults) {
+    SCOPED_TRACE(row.first);
+    const auto& fault = row.second;
     useFreshStore();
     fault(1);
     EXPECT_TRUE(outbox.enqueue(*someReport()).error);

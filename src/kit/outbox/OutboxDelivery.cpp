@@ -13,7 +13,7 @@
 #include "kit/outbox/OutboxOutcome.hpp"
 #include "kit/outbox/OutboxSteps.hpp"
 #include "platform/core/Date.hpp"
-#include "platform/http/URLSession.hpp"
+#include "platform/http/DeliveryTimers.hpp"
 #include "service/ServiceEndpoint.hpp"
 
 namespace orbisgrove {
@@ -24,7 +24,7 @@ using platform::StoredState;
 void OrbisgroveFeedbackOutbox::Engine::scheduleLocked(Clock::time_point deadline) {
   if (timerAt_ && *timerAt_ <= deadline) return;
   timerAt_ = deadline;
-  platform::URLSession::shared().scheduleOnDeliveryThread(deadline, [weak = weak_from_this(), deadline] {
+  platform::sharedDeliveryTimers().schedule(deadline, [weak = weak_from_this(), deadline] {
     if (auto engine = weak.lock()) engine->pump(deadline);
   });
 }

@@ -43,14 +43,6 @@ CURLcode sendAloneOnARecentConnection(CURL* easy) {
   return version != CURLE_OK ? version : curl_easy_setopt(easy, CURLOPT_MAXAGE_CONN, recentConnectionSeconds);
 }
 
-bool isRedirectKeepingTheBody(std::string_view statusLine) noexcept {
-  const auto space = statusLine.find(' ');
-  if (space == std::string_view::npos) return false;
-  const std::string_view rest = statusLine.substr(space + 1);
-  if (!rest.starts_with("307") && !rest.starts_with("308")) return false;
-  return rest.size() == 3 || rest[3] == ' ' || rest[3] == '\r' || rest[3] == '\n';
-}
-
 std::optional<std::string> proxyRefusal(CURL* easy, const std::optional<std::string>& configured) {
   long status = 0;
   if (curl_easy_getinfo(easy, CURLINFO_HTTP_CONNECTCODE, &status) != CURLE_OK || status == 0 ||

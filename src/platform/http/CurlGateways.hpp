@@ -1,21 +1,15 @@
 // What the libcurl session does about gateways, proxies and servers in front
 // of the service: how a request that may go out only once is sent, and what
 // a transfer tells beyond libcurl's own result code (a proxy that refused the
-// tunnel, a reply head too large, a redirect that keeps the body).
+// tunnel).
 #pragma once
 
 #include <curl/curl.h>
 
-#include <cstddef>
 #include <optional>
 #include <string>
-#include <string_view>
 
 namespace orbisgrove::platform::http {
-
-/// The bytes of reply heads a transfer accepts, redirects and interim replies
-/// included: below libcurl's own limit, which fails as a lost connection.
-inline constexpr std::size_t maximumHeaderBytes = std::size_t{256} * 1024;
 
 /// Sets a request that may reach the server only once to go out over
 /// HTTP/1.1, on a connection idle for at most a few seconds. Over HTTP/2 a
@@ -27,10 +21,6 @@ inline constexpr std::size_t maximumHeaderBytes = std::size_t{256} * 1024;
 /// connections on their own clock, and one closed just as the request goes
 /// out leaves it without a verdict too.
 CURLcode sendAloneOnARecentConnection(CURL* easy);
-
-/// Whether `statusLine` ("HTTP/1.1 307 Temporary Redirect") is a 307 or 308:
-/// a redirect that sends the same method and body to the new URL.
-bool isRedirectKeepingTheBody(std::string_view statusLine) noexcept;
 
 /// Why the proxy would not open a tunnel to the server (its answer to
 /// CONNECT was not 2xx), naming the proxy without its credentials and the

@@ -1,29 +1,26 @@
-// The sessions behind URLSession::shared() and URLSession::make().
+// The platform sessions: a session core on a backend behind URLSession.
 #pragma once
 
 #include <orbisgrove/platform/HTTPTransport.hpp>
 
+#include "platform/http/SessionBackend.hpp"
 #include "platform/http/URLSession.hpp"
 
-#include <cstdint>
 #include <memory>
 
 namespace orbisgrove::platform::http {
 
-/// The next task identifier, unique within the process across all sessions.
-std::uint64_t nextTaskIdentifier();
+class SessionCore;
 
-#if ORBISGROVE_WITH_CURL
-/// The kit's own session, on libcurl's multi interface.
-std::unique_ptr<URLSession> makeCurlSession(URLSessionConfiguration configuration);
-#endif
+/// A session of its own on `backend`, with its own delivery thread.
+std::unique_ptr<URLSession> makeSession(std::unique_ptr<SessionBackend> backend, URLSessionConfiguration configuration);
 
-/// A session on a host's transport, with a delivery thread of its own (a
-/// queue and timers) that runs every completion and timer. Without a
-/// transport every request fails at once (cannotLoadFromNetwork). The
-/// configuration's time-out cap applies; its trust, proxy and pin settings
-/// are the transport's business.
+/// A session on a host's transport (makeHostTransportBackend). The
+/// configuration's time-out cap and body limit apply.
 std::unique_ptr<URLSession> makeHostTransportSession(std::shared_ptr<const HTTPTransport> transport,
                                                      URLSessionConfiguration configuration);
+
+/// The core of a session made here; every URLSession is one.
+SessionCore& coreOf(URLSession& session);
 
 }  // namespace orbisgrove::platform::http

@@ -6,7 +6,6 @@
 #include <orbisgrove/platform/URLRequest.hpp>
 #include <orbisgrove/platform/URLResponse.hpp>
 
-#include <chrono>
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -103,16 +102,6 @@ class URLSession {
   virtual void setPinnedPublicKeys(std::vector<std::string> pins) = 0;
   /// Whether the calling thread is this session's delivery thread.
   [[nodiscard]] virtual bool isDeliveryThread() const = 0;
-  /// For tests of the shared session, whose configuration is fixed: no
-  /// request resumed from now on waits longer than `seconds`, like
-  /// URLSessionConfiguration::timeoutCap; std::nullopt removes the cap.
-  /// Hosts have no use for it.
-  virtual void setTimeoutCapForTesting(std::optional<double> seconds) = 0;
-  /// Runs `work` once on the delivery thread at or soon after `deadline`
-  /// (at once when it has passed). Work still waiting when the session stops
-  /// or the process exits is dropped without running; lets a client wait for
-  /// a due time without a thread of its own.
-  virtual void scheduleOnDeliveryThread(std::chrono::steady_clock::time_point deadline, std::function<void()> work) = 0;
 };
 
 }  // namespace orbisgrove::platform

@@ -1,5 +1,8 @@
-// The session against the local HTTPS service: what goes on the wire, what a
-// completion receives, and that every task completes exactly once.
+// The session contract, run against each backend: libcurl's, and a host's
+// transport that carries every request to the same local HTTPS service (on a
+// libcurl session of its own), reporting when requests go out or not. What
+// goes on the wire, what a completion receives, and that every task completes
+// exactly once.
 #include "SessionTestSupport.hpp"
 
 #include "platform/http/Sessions.hpp"
@@ -29,9 +32,52 @@ using ::testing::HasSubstr;
 using ::testing::UnorderedElementsAreArray;
 using namespace std::chrono_literals;
 
-TEST(URLSessionRequests, CarryExactlyTheGivenHeadersAndBodyBytesWithoutExpectContinue) {
+// A host's transport that hands each request to a libcurl session of its
+// own; a reporting one tells the kit when the request goes out.
+HTTPTransport relayTo(const LocalHttpsService& service, bool reports) {
+  const std::shared_ptr<URLSession> carrier = sessionTrusting(service);
+  const auto start = [carrier, reports](HTTPTransportRequest request, HTTPTransportCompletion completion) {
+    auto carried = requestFor(request.url, request.method, request.body);
+    carried.allHTTPHeaderFields = request.headerFields;
+    carried.timeoutInterval = request.timeoutSeconds;
+    carried.allowsTransportResend = request.allowsResend;
+    const auto relay = [completion](auto body, auto response, const std::shared_ptr<const Error>& error) {
+      const auto* reply = dynamic_cast<const SessionHTTPURLResponse*>(response.get());
+      if (error) {
+        return completion(HTTPTransportOutcome::failure(
+            static_cast<URLErrorCode>(error->code()), error->deliveryFacts().requestMayHaveReachedServer.value_or(true),
+            error->localizedFailureReason().value_or("")));
+      }
+      const auto& fields = reply->allHeaderFields();
+      completion(HTTPTransportOutcome::reply(reply->statusCode(), {fields.begin(), fields.end()}, *body,
+                                             reply->httpMajorVersion()));
+    };
+    carrier->dataTask(carried, relay, reports ? request.sendStarting : nullptr)->resume();
+  };
+  return {.start = start, .cancel = {}, .reportsSendStart = reports};
+}
+
+// The backend by name: "libcurl", or a host's transport ("reportingHost",
+// "silentHost") that relays to the same service.
+class URLSessionContract : public ::testing::TestWithParam<std::string_view> {
+ protected:
+  /// A session of its own on the backend under test, trusting `service`'s authority.
+  std::unique_ptr<URLSession> sessionFor(const LocalHttpsService& service, URLSessionConfiguration configuration = {}) {
+    if (GetParam() == "libcurl") return sessionTrusting(service, std::move(configuration));
+    return http::makeHostTransportSession(
+        std::make_shared<const HTTPTransport>(relayTo(service, GetParam() == "reportingHost")),
+        std::move(configuration));
+  }
+};
+
+std::string nameOf(const ::testing::TestParamInfo<std::string_view>& tested) { return std::string(tested.param); }
+INSTANTIATE_TEST_SUITE_P(Backends, URLSessionContract, ::testing::Values("libcurl", "reportingHost", "silentHost"),
+                         nameOf);
+
+// Once their start hook lets them go out.
+TEST_P(URLSessionContract, RequestsCarryExactlyTheGivenHeadersAndBodyBytesWithoutExpectContinue) {
   LocalHttpsService service;
-  auto session = sessionTrusting(service);
+  auto session = sessionFor(service);
   // Large enough that libcurl would otherwise ask for 100-continue first.
   std::string large(2 * 1024 * 1024 + 7, '\0');
   for (std::size_t i = 0; i < large.size(); ++i) large[i] = static_cast<char>(i * 7 % 251);
@@ -72,7 +118,12 @@ TEST(URLSessionRequests, CarryExactlyTheGivenHeadersAndBodyBytesWithoutExpectCon
     request.allHTTPHeaderFields = c.fields;
     request.allowsTransportResend = c.resend;
     auto done = Completion::make();
-    const auto task = session->dataTask(request, done->handler(session.get()));
+    std::atomic<int> hookCalls{0};
+    std::atomic<std::size_t> arrivedAtHook{99};
+    const auto task = session->dataTask(request, done->handler(session.get()), [&] {
+      arrivedAtHook = service.requestCount();
+      return ++hookCalls > 0;
+    });
     std::this_thread::sleep_for(i == 0 ? 50ms : 0ms);
     EXPECT_EQ(service.requestCount(), i) << "a task must not start before resume()";
     EXPECT_EQ(task->state(), DataTask::State::suspended);
@@ -82,6 +133,9 @@ TEST(URLSessionRequests, CarryExactlyTheGivenHeadersAndBodyBytesWithoutExpectCon
     EXPECT_EQ(done->calls(), 1);
     EXPECT_TRUE(done->ranOnDeliveryThread());
     EXPECT_EQ(done->error(), nullptr);
+    // The start hook ran once, before the service had the request.
+    EXPECT_EQ(hookCalls.load(), 1);
+    EXPECT_EQ(arrivedAtHook.load(), i);
     EXPECT_EQ(done->response()->url().absoluteString(), service.url(target));
     // The service's default reply is a 200 without body: "", never "no body".
     EXPECT_EQ(done->body(), std::optional<std::string>(""));
@@ -98,20 +152,29 @@ TEST(URLSessionRequests, CarryExactlyTheGivenHeadersAndBodyBytesWithoutExpectCon
       }
     }
   }
-  // Values that would smuggle a field or a request onto the wire are refused.
-  for (const auto& [name, value] : std::vector<std::pair<std::string, std::string>>{
-           {"X-Injected", "a\r\nX-Evil: 1"}, {"Bad Name", "v"}, {"X-Null", std::string("a\0b", 3)}}) {
+  // Refused before anything goes out: values that would smuggle a field or a
+  // request onto the wire, and a request its start hook holds back.
+  const struct {
+    std::string name, value;
+    URLErrorCode code;
+  } refusals[] = {{"X-Injected", "a\r\nX-Evil: 1", URLErrorCode::unknown},
+                  {"Bad Name", "v", URLErrorCode::unknown},
+                  {"X-Null", std::string("a\0b", 3), URLErrorCode::unknown},
+                  {"X-Held", "back", URLErrorCode::cannotLoadFromNetwork}};
+  for (const auto& refused : refusals) {
     auto request = requestFor(service.url("/"), "POST", "body");
-    request.allHTTPHeaderFields = {{name, value}};
-    const auto done = run(*session, request);
-    EXPECT_EQ(done->urlErrorCode(), code(URLErrorCode::unknown)) << name;
-    EXPECT_EQ(done->error()->deliveryFacts().requestMayHaveReachedServer, false) << name;
+    request.allHTTPHeaderFields = {{refused.name, refused.value}};
+    const auto done = Completion::make();
+    session->dataTask(request, done->handler(), [&] { return refused.code == URLErrorCode::unknown; })->resume();
+    ASSERT_TRUE(done->wait());
+    EXPECT_EQ(done->urlErrorCode(), code(refused.code)) << refused.name;
+    EXPECT_EQ(done->error()->deliveryFacts().requestMayHaveReachedServer, false) << refused.name;
   }
   EXPECT_EQ(service.requestCount(), std::size(cases));
   EXPECT_FALSE(session->isDeliveryThread());
 }
 
-TEST(URLSessionReplies, FieldNamesStayAsSentOverHTTP1AndAreCapitalisedOverHTTP2) {
+TEST_P(URLSessionContract, ReplyFieldNamesStayAsSentOverHTTP1AndAreCapitalisedOverHTTP2) {
   for (const bool http2 : {false, true}) {
     SCOPED_TRACE(http2 ? "HTTP/2" : "HTTP/1.1");
     LocalHttpsService service(LocalHttpsServiceOptions{.http2 = http2});
@@ -127,7 +190,7 @@ TEST(URLSessionReplies, FieldNamesStayAsSentOverHTTP1AndAreCapitalisedOverHTTP2)
     for (std::size_t i = 0; i < many; ++i)
       reply = std::move(reply).withHeader(orbisgrove::testing::shortFieldName(i), "");
     service.enqueue(std::move(reply));
-    auto session = sessionTrusting(service);
+    auto session = sessionFor(service);
     // A request that may be resent: one that may not goes over HTTP/1.1.
     auto request = requestFor(service.url("/"), "POST", "q=712");
     request.allowsTransportResend = true;
@@ -145,10 +208,10 @@ TEST(URLSessionReplies, FieldNamesStayAsSentOverHTTP1AndAreCapitalisedOverHTTP2)
   }
 }
 
-TEST(URLSessionConnections, HundredsOfConcurrentTasksShareFewConnectionsAndEachCompletesOnceWithItsOwnReply) {
+TEST_P(URLSessionContract, HundredsOfConcurrentTasksShareFewConnectionsAndEachCompletesOnceWithItsOwnReply) {
   LocalHttpsService service;
   service.setHandler([](const RecordedRequest& request) { return Reply::text("reply to " + request.target); });
-  auto session = sessionTrusting(service);
+  auto session = sessionFor(service);
   for (int i = 0; i < 3; ++i) EXPECT_EQ(run(*session, requestFor(service.url("/"), "POST", "n"))->error(), nullptr);
   EXPECT_EQ(service.connectionCount(), 1U) << "sequential requests did not reuse their connection";
   constexpr std::size_t count = 300;
@@ -176,6 +239,96 @@ TEST(URLSessionConnections, HundredsOfConcurrentTasksShareFewConnectionsAndEachC
   EXPECT_LE(service.connectionCount(), 6U);
 }
 
+TEST_P(URLSessionContract, ACompletionThatThrowsIsToldOnTheConsoleAndTheSessionGoesOn) {
+  LocalHttpsService service;
+  auto session = sessionFor(service);
+  std::mutex mutex;
+  std::vector<std::string> lines;
+  setConsoleSink([&](std::string_view line) {
+    const std::lock_guard lock(mutex);
+    lines.emplace_back(line);
+  });
+  std::atomic<bool> thrown = false;
+  session
+      ->dataTask(requestFor(service.url("/")),
+                 [&](auto, auto, auto) {
+                   thrown = true;
+                   throw std::runtime_error("handler broke");
+                 })
+      ->resume();
+  for (int i = 0; i < 1000 && !thrown; ++i) std::this_thread::sleep_for(10ms);
+  EXPECT_EQ(run(*session, requestFor(service.url("/")))->error(), nullptr);
+  setConsoleSink(nullptr);
+  ASSERT_EQ(lines.size(), 1U);
+  EXPECT_THAT(lines[0], HasSubstr("handler broke"));
+}
+
+TEST_P(URLSessionContract, RequestsOfAForkedChildFailAtOnce) {
+  LocalHttpsService service;
+  const auto session = sessionFor(service);
+  ASSERT_EQ(run(*session, requestFor(service.url("/")))->error(), nullptr);  // the delivery thread runs
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    auto done = Completion::make();
+    session->dataTask(requestFor(service.url("/child")), done->handler())->resume();
+    const bool failed = done->wait(5s) && done->urlErrorCode() == code(URLErrorCode::cannotLoadFromNetwork) &&
+                        done->error()->deliveryFacts().requestMayHaveReachedServer == false;
+    ::_exit(failed ? 0 : 1);
+  }
+  int status = -1;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child's request did not fail at once";
+  EXPECT_EQ(service.requestCount(), 1U);
+}
+
+// Also for replies larger than the session takes, announced or streamed.
+TEST_P(URLSessionContract, FailuresTellTheirCauseAndWhetherTheRequestMayHaveReachedTheServer) {
+  // A port that was just listened on and has no listener now.
+  const std::string refused = LocalHttpsService().url("/explore-api/v1.2/");
+  LocalHttpsService service;
+  URLSessionConfiguration configuration;
+  configuration.maximumBodyBytes = 1024;
+  auto session = sessionFor(service, configuration);
+  const std::string tooLarge = "larger than the session accepts";
+  const struct {
+    std::string url;
+    std::optional<Reply> reply;
+    URLErrorCode code;  // unknown: none
+    const std::string& reason;
+    std::int64_t status;  // of the head that arrived over libcurl; 0 for none, -1 unchecked
+  } cases[] = {
+      {refused, std::nullopt, URLErrorCode::cannotConnectToHost, "libcurl", 0},
+      {service.url("/drop"), Reply::closeConnection(), URLErrorCode::networkConnectionLost, "libcurl", 0},
+      // Half a body: no body is delivered, but the head that did arrive is.
+      {service.url("/cut"), Reply::halfBodyThenClose(std::string(1000, 'x'), 503).withHeader("X-Rate-Limit-Reset", "9"),
+       URLErrorCode::networkConnectionLost, "libcurl", 503},
+      {service.url("/fits"), Reply::text(std::string(1024, 'a')), URLErrorCode::unknown, "", 0},
+      {service.url("/announced"), Reply::text(std::string(1025, 'b')), URLErrorCode::dataLengthExceedsMaximum, tooLarge,
+       -1},
+      {service.url("/streamed"), Reply::text(std::string(64 * 1024, 'c')).inChunks(),
+       URLErrorCode::dataLengthExceedsMaximum, tooLarge, -1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.url);
+    if (c.reply) service.enqueue(*c.reply);
+    const auto done = run(*session, requestFor(c.url, "POST", "a"));
+    EXPECT_EQ(done->calls(), 1);
+    EXPECT_EQ(done->urlErrorCode(), c.code == URLErrorCode::unknown ? 0 : code(c.code));
+    EXPECT_EQ(done->body().value_or("-").size(), c.code == URLErrorCode::unknown ? 1024U : 1U);
+    if (!done->error()) continue;
+    EXPECT_EQ(done->error()->textForKey(NSURLErrorFailingURLStringErrorKey), c.url);
+    EXPECT_THAT(done->error()->localizedFailureReason().value_or(""), HasSubstr(c.reason));
+    EXPECT_EQ(done->error()->deliveryFacts().requestMayHaveReachedServer, c.url != refused);
+    // A host's transport reports a failed transfer without the head that arrived.
+    const auto response = done->response();
+    const std::int64_t status = response ? response->statusCode() : 0;
+    EXPECT_EQ(c.status < 0 ? -1 : status, GetParam() == "libcurl" ? c.status : std::min<std::int64_t>(c.status, 0));
+    EXPECT_TRUE(status != 503 || response->valueForHeaderField("X-Rate-Limit-Reset") == "9");
+  }
+}
+
+// What only libcurl's backend does itself: its waiting line, redirects, trust, proxies and pins.
 TEST(URLSessionConnections, RequestsWaitingForAConnectionKeepTheirTimeoutsAndCanBeCancelled) {
   LocalHttpsService service;
   service.setDefaultReply(Reply::stalled());
@@ -211,113 +364,6 @@ TEST(URLSessionConnections, RequestsWaitingForAConnectionKeepTheirTimeoutsAndCan
   for (const auto& completion : done) EXPECT_EQ(completion->calls(), 1);
   EXPECT_EQ(late->calls(), 1);
   EXPECT_EQ(service.requestCount(), held - 1) << "the timed-out or the cancelled request went out";
-}
-
-TEST(URLSessionCompletions, OneThatThrowsIsToldOnTheConsoleAndTheSessionGoesOn) {
-  LocalHttpsService service;
-  auto session = sessionTrusting(service);
-  std::mutex mutex;
-  std::vector<std::string> lines;
-  setConsoleSink([&](std::string_view line) {
-    const std::lock_guard lock(mutex);
-    lines.emplace_back(line);
-  });
-  std::atomic<bool> thrown = false;
-  session
-      ->dataTask(requestFor(service.url("/")),
-                 [&](auto, auto, auto) {
-                   thrown = true;
-                   throw std::runtime_error("handler broke");
-                 })
-      ->resume();
-  for (int i = 0; i < 1000 && !thrown; ++i) std::this_thread::sleep_for(10ms);
-  EXPECT_EQ(run(*session, requestFor(service.url("/")))->error(), nullptr);
-  setConsoleSink(nullptr);
-  ASSERT_EQ(lines.size(), 1U);
-  EXPECT_THAT(lines[0], HasSubstr("handler broke"));
-}
-
-// Over libcurl and over a host's transport.
-TEST(URLSessionFork, RequestsOfAForkedChildFailAtOnce) {
-  LocalHttpsService service;
-  HTTPTransport answering{
-      .start = [](HTTPTransportRequest,
-                  HTTPTransportCompletion completion) { completion(HTTPTransportOutcome::reply(200, {}, {})); },
-      .cancel = {}};
-  std::unique_ptr<URLSession> sessions[] = {
-      sessionTrusting(service),
-      http::makeHostTransportSession(std::make_shared<const HTTPTransport>(std::move(answering)), {})};
-  for (const auto& session : sessions) {
-    ASSERT_EQ(run(*session, requestFor(service.url("/")))->error(), nullptr);  // the delivery thread runs
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      auto done = Completion::make();
-      session->dataTask(requestFor(service.url("/child")), done->handler())->resume();
-      const bool failed = done->wait(5s) && done->urlErrorCode() == code(URLErrorCode::cannotLoadFromNetwork) &&
-                          done->error()->deliveryFacts().requestMayHaveReachedServer == false;
-      ::_exit(failed ? 0 : 1);
-    }
-    int status = -1;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child's request did not fail at once";
-  }
-  EXPECT_EQ(service.requestCount(), 1U);
-}
-
-TEST(URLSessionFailures, TellTheirCauseAndWhetherTheRequestMayHaveReachedTheServer) {
-  // A port that was just listened on and has no listener now.
-  const std::string refused = LocalHttpsService().url("/explore-api/v1.2/");
-  LocalHttpsService service;
-  service.enqueue(Reply::closeConnection());
-  service.enqueue(Reply::halfBodyThenClose(std::string(4000, 'x'), 503).withHeader("X-Rate-Limit-Reset", "9"));
-  auto session = sessionTrusting(service);
-  const struct {
-    std::string url;
-    URLErrorCode code;
-    bool reached;
-    std::int64_t status;  // of the head that arrived; 0 for none
-  } cases[] = {
-      {refused, URLErrorCode::cannotConnectToHost, false, 0},
-      {service.url("/drop"), URLErrorCode::networkConnectionLost, true, 0},
-      // Half a body: no body is delivered, but the head that did arrive is.
-      {service.url("/cut"), URLErrorCode::networkConnectionLost, true, 503},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.url);
-    const auto done = run(*session, requestFor(c.url, "POST", "a"));
-    EXPECT_EQ(done->calls(), 1);
-    EXPECT_EQ(done->urlErrorCode(), code(c.code));
-    EXPECT_FALSE(done->body().has_value());
-    EXPECT_EQ(done->error()->textForKey(NSURLErrorFailingURLStringErrorKey), c.url);
-    EXPECT_THAT(done->error()->localizedFailureReason().value_or(""), HasSubstr("libcurl"));
-    EXPECT_EQ(done->error()->deliveryFacts().requestMayHaveReachedServer, c.reached);
-    const auto response = done->response();
-    EXPECT_EQ(response ? response->statusCode() : 0, c.status);
-    if (response) {
-      EXPECT_EQ(response->valueForHeaderField("X-Rate-Limit-Reset"), "9");
-    }
-  }
-}
-
-TEST(URLSessionFailures, OversizedRepliesAreRefusedWhetherAnnouncedOrStreamed) {
-  LocalHttpsService service;
-  URLSessionConfiguration configuration;
-  configuration.maximumBodyBytes = 1024;
-  auto session = sessionTrusting(service, configuration);
-
-  service.enqueue(Reply::text(std::string(1024, 'a')));
-  service.enqueue(Reply::text(std::string(1025, 'b')));
-  service.enqueue(Reply::text(std::string(64 * 1024, 'c')).inChunks());
-  const auto fits = run(*session, requestFor(service.url("/big")));
-  EXPECT_EQ(fits->error(), nullptr);
-  EXPECT_EQ(fits->body().value_or("").size(), 1024U);
-  for (const char* how : {"announced", "streamed"}) {
-    const auto done = run(*session, requestFor(service.url("/big")));
-    EXPECT_EQ(done->urlErrorCode(), code(URLErrorCode::dataLengthExceedsMaximum)) << how;
-    EXPECT_FALSE(done->body().has_value()) << how;
-    EXPECT_EQ(done->calls(), 1) << how;
-  }
 }
 
 TEST(URLSessionRedirects, FollowsHttpsRedirectsUpToFiveAndA307Or308TakesTheBodyAlongOnce) {

@@ -40,7 +40,8 @@ if(ORBISGROVE_WITH_CURL
   message(FATAL_ERROR "libcurl uses the TLS library \"${ORBISGROVE_CURL_TLS}\"; the kit needs libcurl built on "
                       "OpenSSL (Debian: libcurl4-openssl-dev)")
 endif()
-# nlohmann/json: the outbox store's error archive (header-only), the tests' reference reader, the tools and the benchmarks.
+# nlohmann/json (header-only): the outbox store's error archive and its migration of stored replies, the tests'
+# reference reader, the tools and the benchmarks.
 find_package(nlohmann_json 3.10 REQUIRED)
 find_package(ICU ${ORBISGROVE_ICU_MINIMUM} REQUIRED COMPONENTS uc i18n)
 pkg_check_modules(PLIST REQUIRED IMPORTED_TARGET libplist-2.0)

@@ -4,7 +4,6 @@
 
 #include <orbisgrove/platform/JSONCoding.hpp>
 #include <orbisgrove/platform/MainQueue.hpp>
-#include <orbisgrove/service/OrbisgroveFeedbackErrorDomain.hpp>
 
 #include <atomic>
 #include <charconv>
@@ -15,6 +14,7 @@
 #include "kit/outbox/OutboxSteps.hpp"
 #include "platform/core/ApplicationIdentity.hpp"
 #include "platform/core/Date.hpp"
+#include "platform/core/KitError.hpp"
 #include "service/SaveUserDataForm.hpp"
 
 namespace orbisgrove {
@@ -34,23 +34,19 @@ std::optional<std::int64_t> parseId(const std::string& id) {
 std::atomic<void (*)(OutboxStep)> stepHook{nullptr};
 
 std::shared_ptr<const platform::Error> unknownEntry(const std::string& id) {
-  return outboxError("The outbox has no entry \"" + id + "\".");
+  return platform::kitError("The outbox has no entry \"" + id + "\".");
 }
 
 }  // namespace
 
-std::shared_ptr<const platform::Error> outboxError(std::string reason, platform::DeliveryFacts facts) {
-  return platform::Error::make(std::string(OrbisgroveFeedbackErrorDomain), OrbisgroveFeedbackErrorCode,
-                               {{std::string(platform::NSLocalizedFailureReasonErrorKey), std::move(reason)}}, facts);
-}
-
 std::shared_ptr<const platform::Error> interruptedError() {
-  return outboxError("The process ended while the report was being sent; it may have reached the service.",
-                     platform::DeliveryFacts{.requestMayHaveReachedServer = true, .httpStatusCode = std::nullopt});
+  return platform::kitError(
+      "The process ended while the report was being sent; it may have reached the service.",
+      platform::DeliveryFacts{.requestMayHaveReachedServer = true, .httpStatusCode = std::nullopt});
 }
 
 std::shared_ptr<const platform::Error> forkedChildError() {
-  return outboxError(
+  return platform::kitError(
       "The outbox belongs to the process that opened it; a child made by fork() cannot use it. Use it from the "
       "parent, or from a program the child starts with exec().");
 }
@@ -153,8 +149,9 @@ OrbisgroveOutboxEnqueueResult OrbisgroveFeedbackOutbox::Engine::enqueue(const Or
       return {std::to_string(std::get<std::int64_t>(inserted)), nullptr};
     }
   }
-  return {std::nullopt, outboxError("The outbox store was removed or replaced while the report was being stored; "
-                                    "the report was not stored.")};
+  return {std::nullopt,
+          platform::kitError("The outbox store was removed or replaced while the report was being stored; "
+                             "the report was not stored.")};
 }
 
 std::vector<OrbisgroveOutboxEntry> OrbisgroveFeedbackOutbox::Engine::entries(
@@ -247,7 +244,7 @@ std::shared_ptr<const platform::Error> OrbisgroveFeedbackOutbox::Engine::resend(
   auto& entry = std::get<std::optional<StoredEntry>>(found);
   if (!entry) return unknownEntry(id);
   if (entry->state != StoredState::unconfirmed && entry->state != StoredState::rejected) {
-    return outboxError("The outbox entry \"" + id + "\" is neither unconfirmed nor rejected.");
+    return platform::kitError("The outbox entry \"" + id + "\" is neither unconfirmed nor rejected.");
   }
   const StoredState before = entry->state;
   entry->state = StoredState::queued;
@@ -255,7 +252,7 @@ std::shared_ptr<const platform::Error> OrbisgroveFeedbackOutbox::Engine::resend(
   entry->finishedAt.reset();
   auto changed = store_->update(*entry, before);
   if (auto error = errorOf(changed)) return error;
-  if (!std::get<bool>(changed)) return outboxError("The outbox entry \"" + id + "\" changed meanwhile.");
+  if (!std::get<bool>(changed)) return platform::kitError("The outbox entry \"" + id + "\" changed meanwhile.");
   if (startDelivery) scheduleLocked(Clock::now());
   return nullptr;
 }
@@ -272,7 +269,7 @@ std::shared_ptr<const platform::Error> OrbisgroveFeedbackOutbox::Engine::discard
     if (!entry) return unknownEntry(id);
     const bool ours = attempt_ && attempt_->store == store_ && attempt_->entry.id == entry->id;
     if (entry->state == StoredState::sending || ours) {
-      return outboxError("The outbox entry \"" + id + "\" is being sent.");
+      return platform::kitError("The outbox entry \"" + id + "\" is being sent.");
     }
     auto removed = store_->remove(entry->id);
     if (auto error = errorOf(removed)) return error;

@@ -4,15 +4,12 @@
 #include <orbisgrove/platform/Error.hpp>
 
 #include <memory>
-#include <string>
 #include <variant>
 
 #include "platform/store/OutboxStore.hpp"
 
 namespace orbisgrove {
 
-/// An error of the kit's domain with `reason` as its failure reason.
-std::shared_ptr<const platform::Error> outboxError(std::string reason, platform::DeliveryFacts facts = {});
 /// What an entry left in flight by a process that ended shows.
 std::shared_ptr<const platform::Error> interruptedError();
 /// Every outbox call of a child made by fork() gives this.

@@ -5,6 +5,7 @@
 #include "platform/files/DataDirectory.hpp"
 
 #include "platform/core/ApplicationIdentity.hpp"
+#include "platform/core/KitError.hpp"
 #include "platform/files/PrivateDirectory.hpp"
 
 #include <sys/stat.h>
@@ -18,8 +19,7 @@ namespace orbisgrove::platform {
 namespace {
 
 std::shared_ptr<const Error> refused(const std::string& path, const std::string& why) {
-  return Error::make("OrbisgroveFeedbackErrorDomain", -1,
-                     {{std::string(NSLocalizedFailureReasonErrorKey), "The data directory " + path + " " + why}});
+  return kitError("The data directory " + path + " " + why);
 }
 
 std::string octal(mode_t mode) {

@@ -1,20 +1,12 @@
 // A host's transport, installed before the shared session is made.
 #include <orbisgrove/platform/HTTPTransport.hpp>
 
+#include "platform/core/KitError.hpp"
 #include "platform/http/SharedSessionSetup.hpp"
 
-#include <string>
 #include <utility>
 
 namespace orbisgrove::platform {
-namespace {
-
-std::shared_ptr<const Error> kitError(std::string reason) {
-  return Error::make("OrbisgroveFeedbackErrorDomain", -1,
-                     {{std::string(NSLocalizedFailureReasonErrorKey), std::move(reason)}});
-}
-
-}  // namespace
 
 std::shared_ptr<const Error> installHTTPTransport(HTTPTransport transport) {
   if (!transport.start) return kitError("The HTTPS transport has no start function.");

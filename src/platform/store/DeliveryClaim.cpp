@@ -16,6 +16,8 @@
 #include <cerrno>
 #include <mutex>
 
+#include "platform/core/KitError.hpp"
+
 namespace orbisgrove::platform {
 namespace {
 
@@ -52,10 +54,7 @@ bool sameFile(int file, const std::string& path) {
          open.st_ino == named.st_ino;
 }
 
-std::shared_ptr<const Error> claimError(const std::string& what) {
-  return Error::make("OrbisgroveFeedbackErrorDomain", -1,
-                     {{std::string(NSLocalizedFailureReasonErrorKey), "The outbox store " + what}});
-}
+std::shared_ptr<const Error> claimError(const std::string& what) { return kitError("The outbox store " + what); }
 
 }  // namespace
 

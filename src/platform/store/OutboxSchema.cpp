@@ -15,15 +15,15 @@
 #include <cerrno>
 #include <cmath>
 #include <string_view>
+#include <utility>
 #include <vector>
 
+#include "platform/core/KitError.hpp"
 #include "platform/store/OutboxStore.hpp"
 #include "platform/store/SQLiteStatement.hpp"
 
 namespace orbisgrove::platform {
 namespace {
-
-constexpr std::string_view kitDomain = "OrbisgroveFeedbackErrorDomain";
 
 bool exec(sqlite3* db, const std::string& sql) {
   return sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
@@ -104,7 +104,7 @@ bool looser(const struct stat& information) { return (information.st_mode & 0077
 std::shared_ptr<const Error> storeError(const std::string& what, sqlite3* db) {
   std::string reason = "The outbox store " + what;
   if (db != nullptr) reason += std::string(": ") + sqlite3_errmsg(db);
-  return Error::make(std::string(kitDomain), -1, {{std::string(NSLocalizedFailureReasonErrorKey), reason}});
+  return kitError(std::move(reason));
 }
 
 std::variant<StoreFile, std::shared_ptr<const Error>> prepareStoreFile(const std::string& path, bool create) {

@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "platform/core/Date.hpp"
+#include "platform/core/KitError.hpp"
 #include "platform/store/DeliveryClaim.hpp"
 #include "platform/store/ErrorArchive.hpp"
 #include "platform/store/OutboxSchema.hpp"
@@ -93,12 +94,11 @@ class SQLiteOutboxStore final : public OutboxStore {
       Statement count(db_, "SELECT count(*) FROM entries WHERE state IN ('queued','sending','unconfirmed')");
       if (count.step() != SQLITE_ROW) return storeError("cannot count its entries", db_);
       if (static_cast<std::size_t>(count.integer(0)) >= waitingLimit) {
-        return Error::make(
-            "OrbisgroveFeedbackErrorDomain", -1,
-            {{std::string(NSLocalizedFailureReasonErrorKey),
-              "The outbox is full: " + std::to_string(waitingLimit) + " reports already wait for delivery."},
-             {std::string(NSLocalizedRecoverySuggestionErrorKey),
-              "Deliver or discard waiting reports before adding more."}});
+        return kitError(
+            UserInfo{{std::string(NSLocalizedFailureReasonErrorKey),
+                      "The outbox is full: " + std::to_string(waitingLimit) + " reports already wait for delivery."},
+                     {std::string(NSLocalizedRecoverySuggestionErrorKey),
+                      "Deliver or discard waiting reports before adding more."}});
       }
       Statement add(db_, "INSERT INTO entries (body, state, created_at) VALUES (?1, 'queued', ?2)");
       add.bind(1, body).bind(2, std::optional<double>(createdAt));

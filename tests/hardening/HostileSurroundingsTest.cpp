@@ -15,7 +15,7 @@
 
 #include "../service/KitServiceFixture.hpp"
 #include "FaultyListener.hpp"
-#include "platform/http/NetworkTestSeams.hpp"
+#include "TestSeams.hpp"
 #include "service/ServiceEndpoint.hpp"
 
 namespace orbisgrove {
@@ -33,7 +33,7 @@ using namespace std::chrono_literals;
 class FaultInjectionTest : public testing::KitServiceFixture {
  protected:
   void TearDown() override {
-    platform::setTimeoutCapForTesting(platform::URLSession::shared(), std::nullopt);
+    testing::setRequestTimeoutCap(std::nullopt);
     KitServiceFixture::TearDown();
   }
 
@@ -129,7 +129,7 @@ TEST_F(FaultInjectionTest, SubmissionLostAfterItWentOutIsNotSentAgain) {
 }
 
 TEST_F(FaultInjectionTest, StalledServiceTimesOut) {
-  platform::setTimeoutCapForTesting(platform::URLSession::shared(), 1.0);
+  testing::setRequestTimeoutCap(1.0);
   service.setDefaultReply(Reply::stalled());
   const auto started = std::chrono::steady_clock::now();
   const auto categories = viaFacade();

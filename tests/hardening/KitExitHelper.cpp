@@ -31,6 +31,7 @@
 #include <unistd.h>
 
 #include "../support/Reports.hpp"
+#include "../support/TestSeams.hpp"
 #include "platform/core/ProcessLifecycle.hpp"
 #include "platform/http/URLSession.hpp"
 #include "service/OrbisgroveReportCategoriesAPIManager.hpp"
@@ -137,7 +138,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   std::atexit(checkQuietAfterExit);
-  platform::setExitObserverForTesting(onExitBegun);
+  orbisgrove::testing::setExitObserver(onExitBegun);
   const auto endpoint = platform::URL::fromComponents("https", argv[1]);
   const int count = std::atoi(argv[4]);
   const std::string mode = argv[5];

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "../support/Reports.hpp"
+#include "../support/TestSeams.hpp"
 #include "kit/outbox/OutboxSteps.hpp"
 
 namespace {
@@ -47,7 +48,7 @@ int main(int argc, char** argv) {
   auto& outbox = OrbisgroveFeedbackOutbox::shared();
   if (mode == "store") {
     killAt = std::atoi(argv[2]);
-    setOutboxStepHookForTesting(killHere);
+    testing::setOutboxStepHook(killHere);
     if (!outbox.enqueue(*testing::someReport("crash")).id) return 1;
     platform::MainQueue::shared().runUntil([] { return false; }, std::chrono::seconds(30));
     return 1;  // should have died

@@ -16,9 +16,10 @@
 #include "../support/Reports.hpp"
 #include "../support/ScratchFiles.hpp"
 #include "LocalHttpsService.hpp"
+#include "TestSeams.hpp"
 #include "platform/core/Date.hpp"
 #include "platform/http/DeliveryTimers.hpp"
-#include "platform/http/NetworkTestSeams.hpp"
+#include "platform/http/URLSession.hpp"
 
 namespace orbisgrove::testing {
 namespace {
@@ -86,9 +87,9 @@ class OutboxFaultScheduleTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     platform::setDataDirectory(freshDirectory());
-    platform::setTimeoutCapForTesting(platform::URLSession::shared(), 0.3);
+    setRequestTimeoutCap(0.3);
   }
-  static void TearDownTestSuite() { platform::setTimeoutCapForTesting(platform::URLSession::shared(), std::nullopt); }
+  static void TearDownTestSuite() { setRequestTimeoutCap(std::nullopt); }
 };
 
 TEST_F(OutboxFaultScheduleTest, EveryScheduleKeepsTheModel) {
@@ -194,7 +195,7 @@ TEST_F(OutboxFaultScheduleTest, EnqueueFromManyThreadsWhileDelivering) {
   setServiceHost(service.hostAndPort());
   auto& outbox = OrbisgroveFeedbackOutbox::shared();
   // No short time limit here: a slow run (ThreadSanitizer) must not turn replies into time-outs.
-  platform::setTimeoutCapForTesting(platform::URLSession::shared(), std::nullopt);
+  setRequestTimeoutCap(std::nullopt);
   outbox.setChangeHandler([](const OrbisgroveOutboxEntry&) {});  // each change wakes the wait below
   std::atomic<int> stored{0};
   std::vector<std::thread> threads;
@@ -218,7 +219,7 @@ TEST_F(OutboxFaultScheduleTest, EnqueueFromManyThreadsWhileDelivering) {
   EXPECT_EQ(service.requestCount(), 80U);
   for (const auto& entry : outbox.entries()) outbox.discard(entry.id);
   outbox.setChangeHandler(nullptr);
-  platform::setTimeoutCapForTesting(platform::URLSession::shared(), 0.3);
+  setRequestTimeoutCap(0.3);
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include "../support/ScratchFiles.hpp"
 #include "FaultyVfs.hpp"
 #include "LocalHttpsService.hpp"
+#include "TestSeams.hpp"
 #include "kit/outbox/OutboxSteps.hpp"
 #include "platform/core/Date.hpp"
 #include "platform/store/OutboxStore.hpp"
@@ -46,16 +47,16 @@ class OutboxFaultsTest : public ::testing::Test {
     platform::addTrustedCertificates(service.caFile());
     setServiceHost(service.hostAndPort());
     service.setDefaultReply(Reply::json(R"({"response":"201","data":{"id":"r-1"}})"));
-    setOutboxStepHookForTesting(reachStep);
+    setOutboxStepHook(reachStep);
     outbox.setChangeHandler([this](const OrbisgroveOutboxEntry& entry) { changes.push_back(entry); });
   }
   void TearDown() override {
     outbox.setChangeHandler(nullptr);
-    setOutboxStepHookForTesting(nullptr);
+    setOutboxStepHook(nullptr);
     onStep = nullptr;
     FaultyVfs::install().failWrites(0);
     FaultyVfs::install().failSyncs(0);
-    platform::setWallClockOffsetForTesting(0);
+    setWallClockOffset(0);
     platform::MainQueue::shared().drain();
   }
 
@@ -150,13 +151,13 @@ TEST_F(OutboxFaultsTest, AWallClockThatJumpsNeitherStretchesNorCutsAWait) {
     useFreshStore();
     const std::string id = enqueue();
     ASSERT_TRUE(announced(id, State::queued));
-    platform::setWallClockOffsetForTesting(jump);
+    setWallClockOffset(jump);
     const auto next = entry(id).nextAttemptAt;
     ASSERT_TRUE(next);
     const double wait = secondsSince1970(*next) - platform::Date::now().secondsSince1970;
     EXPECT_GE(wait, 20) << jump;
     EXPECT_LE(wait, 37.5) << jump;
-    platform::setWallClockOffsetForTesting(0);
+    setWallClockOffset(0);
   }
   const std::string planted = directory / "planted";
   ASSERT_EQ(::mkdir(planted.c_str(), 0700), 0);

@@ -14,6 +14,7 @@
 #include "../support/Reports.hpp"
 #include "../support/ScratchFiles.hpp"
 #include "LocalHttpsService.hpp"
+#include "TestSeams.hpp"
 #include "kit/outbox/OutboxSteps.hpp"
 #include "platform/store/DeliveryClaim.hpp"
 
@@ -65,7 +66,7 @@ TEST(OutboxForkTest, EveryCallOfAForkedChildFailsAtOnce) {
   };
   for (const auto& [what, call] : calls) {
     phase.store(0);
-    setOutboxStepHookForTesting(holdUnderTheLock);
+    setOutboxStepHook(holdUnderTheLock);
     ASSERT_TRUE(outbox.enqueue(*someReport(what)).id);
     phase.wait(0);
     const pid_t child = ::fork();
@@ -85,7 +86,7 @@ TEST(OutboxForkTest, EveryCallOfAForkedChildFailsAtOnce) {
     const pid_t waited = ::waitpid(child, &status, 0);
     phase.store(2);
     phase.notify_all();
-    setOutboxStepHookForTesting(nullptr);
+    setOutboxStepHook(nullptr);
     ASSERT_EQ(waited, child);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
         << what << (WIFSIGNALED(status) ? ": hung (killed by its alarm)" : ": no error value, or the claim was lost");

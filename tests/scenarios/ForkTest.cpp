@@ -1,7 +1,8 @@
-// A child made by fork() while the delivery thread holds the outbox's lock
-// (stopped there by the step seam): each outbox call returns at once with an
-// error value, bounded by an alarm, and the parent's claim to deliver stays
-// with the parent. Not for ThreadSanitizer, which kills such a child.
+// Children made by fork(): a session's requests fail at once on every
+// backend, and while the delivery thread holds the outbox's lock (stopped
+// there by the step seam) each outbox call returns at once with an error
+// value, bounded by an alarm, and the parent's claim to deliver stays with
+// the parent. Not for ThreadSanitizer, which kills such a child.
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
@@ -14,6 +15,7 @@
 #include "LocalHttpsService.hpp"
 #include "Reports.hpp"
 #include "ScratchFiles.hpp"
+#include "SessionTestSupport.hpp"
 #include "TestSeams.hpp"
 #include "kit/outbox/OutboxSteps.hpp"
 #include "platform/store/DeliveryClaim.hpp"
@@ -31,7 +33,31 @@ void holdUnderTheLock(OutboxStep step) {
   phase.wait(1);
 }
 
-TEST(OutboxForkTest, EveryCallOfAForkedChildFailsAtOnce) {
+TEST(ForkTest, SessionRequestsOfAForkedChildFailAtOnceOnEveryBackend) {
+  using namespace platform::testing;
+  for (const std::string_view backend : kBackends) {
+    SCOPED_TRACE(backend);
+    LocalHttpsService service;
+    const auto session = sessionOn(backend, service);
+    ASSERT_EQ(run(*session, requestFor(service.url("/")))->error(), nullptr);  // the delivery thread runs
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      auto done = Completion::make();
+      session->dataTask(requestFor(service.url("/child")), done->handler())->resume();
+      const bool failed = done->wait(std::chrono::seconds(5)) &&
+                          done->urlErrorCode() == code(platform::URLErrorCode::cannotLoadFromNetwork) &&
+                          done->error()->deliveryFacts().requestMayHaveReachedServer == false;
+      ::_exit(failed ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child's request did not fail at once";
+    EXPECT_EQ(service.requestCount(), 1U);
+  }
+}
+
+TEST(ForkTest, EveryOutboxCallOfAForkedChildFailsAtOnce) {
   LocalHttpsService service;
   service.setDefaultReply(Reply::json(R"({"response":"201"})"));
   const ScratchDirectory directory("outbox-test");

@@ -1,15 +1,8 @@
-// What survives across processes: one killed at each step of storing and
-// delivering a report, then the outbox reopened by another, neither loses the
-// report nor sends one that may have reached the service again on its own;
-// two processes deliver one at a time; several open one new store at once;
-// and short-lived processes of the tool, exiting normally, leave nothing
-// unconfirmed and override no other report's waiting time.
+// Several processes on one outbox: two deliver one at a time; several open
+// one new store at once; and short-lived processes of the tool, exiting
+// normally, leave nothing unconfirmed and override no other report's waiting
+// time.
 #include <gtest/gtest.h>
-
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <functional>
 #include <map>
@@ -18,111 +11,19 @@
 #include <thread>
 #include <vector>
 
+#include "ChildProcesses.hpp"
 #include "LocalHttpsService.hpp"
 #include "ScratchFiles.hpp"
-#include "kit/outbox/OutboxSteps.hpp"
 #include "platform/store/OutboxStore.hpp"
-
-extern char** environ;
 
 namespace orbisgrove::testing {
 namespace {
-
-// Starts `arguments` (the program first); its standard output goes to `output`.
-pid_t spawn(std::vector<std::string> arguments, const std::string& output = "/dev/null") {
-  std::vector<char*> argv;
-  for (auto& argument : arguments) argv.push_back(argument.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  pid_t pid = -1;
-  const int failed = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  return failed != 0 ? -1 : pid;
-}
 
 // Starts the crash child.
 pid_t spawnChild(std::vector<std::string> arguments, const std::string& output = "/dev/null") {
   std::vector<std::string> all{ORBISGROVE_OUTBOX_CRASH_CHILD};
   all.insert(all.end(), arguments.begin(), arguments.end());
   return spawn(std::move(all), output);
-}
-
-int statusOf(pid_t child) {
-  int status = -1;
-  if (child <= 0 || ::waitpid(child, &status, 0) != child) return -1;
-  return status;
-}
-
-struct CrashCase {
-  const char* name;
-  int step;                        // the OutboxStep to die at; -1: killed while the request is out
-  const char* stateAfterReopen;    // "<state> <attempts>\n" per entry
-  std::size_t requestsSeen;        // before the reopened outbox's pass
-  std::size_t requestsOfReopened;  // made by its pass
-};
-
-class OutboxCrashTest : public ::testing::TestWithParam<CrashCase> {};
-
-TEST_P(OutboxCrashTest, ReopenedOutboxNeitherLosesNorRepeats) {
-  const CrashCase& crash = GetParam();
-  LocalHttpsService service;
-  service.setDefaultReply(Reply::json(R"({"response":"201"})"));
-  if (crash.step < 0) service.enqueue(Reply::json(R"({"response":"201"})").stalledUntilReleased());
-  const ScratchDirectory directory("outbox-test");
-
-  const pid_t child =
-      spawnChild({"store", std::to_string(crash.step), directory.path(), service.hostAndPort(), service.caFile()});
-  ASSERT_GT(child, 0);
-  if (crash.step < 0) {
-    ASSERT_TRUE(service.waitForStalled(1));
-    ::kill(child, SIGKILL);
-  }
-  const int status = statusOf(child);
-  ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "the child was to die at " << crash.name;
-  service.releaseStalled();
-  EXPECT_EQ(service.requestCount(), crash.requestsSeen);
-
-  const std::string listing = directory / "listing";
-  EXPECT_EQ(statusOf(spawnChild({"resume", directory.path(), service.hostAndPort(), service.caFile()}, listing)), 0);
-  EXPECT_EQ(contentsOf(listing), crash.stateAfterReopen);
-  EXPECT_EQ(service.requestCount(), crash.requestsSeen + crash.requestsOfReopened);
-}
-
-// A report whose enqueue never returned was never the caller's to lose. Until
-// the mark that its request starts to go out is committed (while connecting,
-// say), it is still queued; from the mark on it may have reached the service.
-using enum OutboxStep;
-const CrashCase kCrashes[] = {
-    {"beforeCommit", int(beforeCommit), "", 0, 0},
-    {"afterCommit", int(afterCommit), "delivered 1\n", 0, 1},
-    {"connecting", int(beforeRequest), "delivered 1\n", 0, 1},
-    {"beforeStartMark", int(beforeStartMark), "delivered 1\n", 0, 1},
-    {"afterStartMark", int(afterStartMark), "unconfirmed 1\n", 0, 0},
-    {"wire", -1, "unconfirmed 1\n", 1, 0},
-    {"afterReply", int(afterReply), "unconfirmed 1\n", 1, 0},
-    {"afterOutcomeMark", int(afterOutcomeMark), "delivered 1\n", 1, 0},
-};
-INSTANTIATE_TEST_SUITE_P(EveryStep, OutboxCrashTest, ::testing::ValuesIn(kCrashes),
-                         [](const auto& param) { return std::string(param.param.name); });
-
-// Two processes of one app on one data directory, both told to deliver: each
-// report reaches the service once.
-TEST(OutboxTwoProcessTest, OneDeliversAtATimeAndNothingGoesTwice) {
-  LocalHttpsService service;
-  service.setDefaultReply(Reply::json(R"({"response":"201"})"));
-  const ScratchDirectory directory("outbox-test");
-  // Stored while the service is out of reach (nothing listens on port 9 here).
-  ASSERT_EQ(statusOf(spawnChild({"fill", "20", directory.path(), "127.0.0.1:9", service.caFile()})), 0);
-  ASSERT_EQ(service.requestCount(), 0U);
-  const pid_t first = spawnChild({"resume", directory.path(), service.hostAndPort(), service.caFile()});
-  const pid_t second = spawnChild({"resume", directory.path(), service.hostAndPort(), service.caFile()});
-  for (const pid_t child : {first, second}) EXPECT_EQ(statusOf(child), 0);
-  EXPECT_EQ(service.requestCount(), 20U);
-  std::set<std::string> bodies;
-  for (const auto& request : service.requests()) bodies.insert(request.body);
-  EXPECT_EQ(bodies.size(), 20U) << "a report went twice";
 }
 
 // What the store in `directory` holds, read as another process would.
@@ -134,10 +35,67 @@ std::vector<platform::StoredEntry> storedEntries(const std::string& directory) {
   return std::get<std::vector<platform::StoredEntry>>(std::move(all));
 }
 
+// A service that answers the categories at once and each submission as
+// `submission` says (201 unless a test says otherwise), and a directory of the test's own.
+class OutboxProcessesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    service.setHandler([this](const RecordedRequest& request) {
+      if (request.body.find("q=712") != std::string::npos) {
+        return Reply::json(R"({"response":"201","data":[{"reportId":"1","reportName":"Road","parentId":"0"},)"
+                           R"({"reportId":"101","reportName":"Closed","parentId":"1"}]})");
+      }
+      return submission();
+    });
+  }
+
+#ifdef ORBISGROVE_TOOL
+  // Starts the tool with `arguments`, its cache in the test's directory.
+  pid_t tool(std::vector<std::string> arguments) {
+    std::vector<std::string> all{"/usr/bin/env", "TMPDIR=" + scratch.path(), ORBISGROVE_TOOL};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    all.insert(all.end(), {"--json", "--data-dir", scratch / "data", "--host", service.hostAndPort(), "--cacert",
+                           service.caFile()});
+    return spawn(std::move(all));
+  }
+  pid_t submitQueued(int n) {
+    return tool({"submit", "--lat", "1", "--lon", "2", "--parent", "1", "--child", "101", "--description",
+                 "report " + std::to_string(n), "--queue"});
+  }
+#endif
+
+  std::map<std::string, int> submissionsSeen() {
+    std::map<std::string, int> seen;
+    for (const auto& request : service.requests()) {
+      if (request.body.find("q=705") != std::string::npos) ++seen[request.body];
+    }
+    return seen;
+  }
+
+  LocalHttpsService service;
+  std::function<Reply()> submission = [] { return Reply::json(R"({"response":"201"})"); };
+  const ScratchDirectory scratch{"outbox-test"};
+};
+
+// Two processes of one app on one data directory, both told to deliver: each
+// report reaches the service once.
+TEST_F(OutboxProcessesTest, TwoDeliverOneAtATimeAndNothingGoesTwice) {
+  const std::string directory = scratch.path();
+  // Stored while the service is out of reach (nothing listens on port 9 here).
+  ASSERT_EQ(statusOf(spawnChild({"fill", "20", directory, "127.0.0.1:9", service.caFile()})), 0);
+  ASSERT_EQ(service.requestCount(), 0U);
+  const pid_t first = spawnChild({"resume", directory, service.hostAndPort(), service.caFile()});
+  const pid_t second = spawnChild({"resume", directory, service.hostAndPort(), service.caFile()});
+  for (const pid_t child : {first, second}) EXPECT_EQ(statusOf(child), 0);
+  EXPECT_EQ(service.requestCount(), 20U);
+  std::set<std::string> bodies;
+  for (const auto& request : service.requests()) bodies.insert(request.body);
+  EXPECT_EQ(bodies.size(), 20U) << "a report went twice";
+}
+
 // Four processes enqueue into each of many brand-new data directories at the
 // same moment: every enqueue succeeds and every report is stored.
-TEST(OutboxFirstOpenTest, ProcessesOpeningANewStoreTogetherAllStore) {
-  const ScratchDirectory scratch("outbox-test");
+TEST_F(OutboxProcessesTest, SeveralOpeningANewStoreTogetherAllStore) {
   for (int round = 0; round < 8; ++round) {
     const std::string directory = scratch / std::to_string(round);
     std::vector<pid_t> children;
@@ -151,51 +109,11 @@ TEST(OutboxFirstOpenTest, ProcessesOpeningANewStoreTogetherAllStore) {
 }
 
 #ifdef ORBISGROVE_TOOL
-// The tool as many short-lived hosts run it, against a service that answers
-// the categories at once and each submission as `submission` says.
-class ToolOutboxTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    service.setHandler([this](const RecordedRequest& request) {
-      if (request.body.find("q=712") != std::string::npos) {
-        return Reply::json(R"({"response":"201","data":[{"reportId":"1","reportName":"Road","parentId":"0"},)"
-                           R"({"reportId":"101","reportName":"Closed","parentId":"1"}]})");
-      }
-      return submission();
-    });
-  }
-
-  // Starts the tool with `arguments`, its cache in the test's directory.
-  pid_t tool(std::vector<std::string> arguments) {
-    std::vector<std::string> all{"/usr/bin/env", "TMPDIR=" + scratch.path(), ORBISGROVE_TOOL};
-    all.insert(all.end(), arguments.begin(), arguments.end());
-    all.insert(all.end(), {"--json", "--data-dir", scratch / "data", "--host", service.hostAndPort(), "--cacert",
-                           service.caFile()});
-    return spawn(std::move(all));
-  }
-  pid_t submitQueued(int n) {
-    return tool({"submit", "--lat", "1", "--lon", "2", "--parent", "1", "--child", "101", "--description",
-                 "report " + std::to_string(n), "--queue"});
-  }
-
-  std::map<std::string, int> submissionsSeen() {
-    std::map<std::string, int> seen;
-    for (const auto& request : service.requests()) {
-      if (request.body.find("q=705") != std::string::npos) ++seen[request.body];
-    }
-    return seen;
-  }
-
-  LocalHttpsService service;
-  std::function<Reply()> submission;
-  const ScratchDirectory scratch{"outbox-tool-test"};
-};
-
 // Each process waits for its own report's attempt and exits normally; one
 // that happens to deliver other reports too starts none once its exit began,
 // and the one in flight gets its verdict: nothing ends unconfirmed, and every
 // report reaches the service once (the last ones by a later "outbox send").
-TEST_F(ToolOutboxTest, ExitingProcessesLeaveNothingUnconfirmed) {
+TEST_F(OutboxProcessesTest, ToolProcessesExitingLeaveNothingUnconfirmed) {
   submission = [] {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     return Reply::json(R"({"response":"201"})");
@@ -225,7 +143,7 @@ TEST_F(ToolOutboxTest, ExitingProcessesLeaveNothingUnconfirmed) {
 
 // Against a service that keeps refusing (503), four processes in turn each
 // make their own report's attempt only: the earlier reports keep their back-off.
-TEST_F(ToolOutboxTest, EachProcessAttemptsItsOwnReportOnly) {
+TEST_F(OutboxProcessesTest, EachToolProcessAttemptsItsOwnReportOnly) {
   submission = [] { return Reply::json(R"({"response":"503","data":[{"error":["Busy."]}]})", 503); };
   for (int n = 0; n < 4; ++n) EXPECT_EQ(statusOf(submitQueued(n)), 0);
   const auto seen = submissionsSeen();

@@ -11,7 +11,7 @@
 namespace orbisgrove::platform {
 namespace {
 
-TEST(EnvironmentTest, CurrentTextsAndCalendarFollowLocaleAndTimeZoneVariables) {
+TEST(ProcessEnvironmentTest, CurrentTextsAndCalendarFollowLocaleAndTimeZoneVariables) {
   ::setenv("LC_ALL", "de_DE.UTF-8", 1);
   ::setenv("TZ", "Europe/Berlin", 1);
 

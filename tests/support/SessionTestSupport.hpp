@@ -1,6 +1,8 @@
-// Collecting the completions of data tasks in the session's tests.
+// Collecting the completions of data tasks in the session's tests, and the
+// backends the session contract runs on.
 #pragma once
 
+#include "platform/http/Sessions.hpp"
 #include "platform/http/URLSession.hpp"
 
 #include <LocalHttpsService.hpp>
@@ -15,6 +17,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace orbisgrove::platform::testing {
 
@@ -97,6 +100,41 @@ inline std::shared_ptr<Completion> run(URLSession& session, URLRequest request) 
   session.dataTask(std::move(request), done->handler())->resume();
   EXPECT_TRUE(done->wait()) << "no completion";
   return done;
+}
+
+/// The backends by name: libcurl's, and a host's transport that hands each
+/// request to a libcurl session of its own, reporting when the request goes
+/// out ("reportingHost") or not ("silentHost").
+inline constexpr std::string_view kBackends[] = {"libcurl", "reportingHost", "silentHost"};
+
+/// A session of its own on `backend`, trusting `service`'s authority.
+inline std::unique_ptr<URLSession> sessionOn(std::string_view backend,
+                                             const orbisgrove::testing::LocalHttpsService& service,
+                                             URLSessionConfiguration configuration = {}) {
+  if (backend == "libcurl") return sessionTrusting(service, std::move(configuration));
+  const bool reports = backend == "reportingHost";
+  const std::shared_ptr<URLSession> carrier = sessionTrusting(service);
+  const auto start = [carrier, reports](HTTPTransportRequest request, HTTPTransportCompletion completion) {
+    auto carried = requestFor(request.url, request.method, request.body);
+    carried.allHTTPHeaderFields = request.headerFields;
+    carried.timeoutInterval = request.timeoutSeconds;
+    carried.allowsTransportResend = request.allowsResend;
+    const auto relay = [completion](auto body, auto response, const std::shared_ptr<const Error>& error) {
+      const auto* reply = dynamic_cast<const SessionHTTPURLResponse*>(response.get());
+      if (error) {
+        return completion(HTTPTransportOutcome::failure(
+            static_cast<URLErrorCode>(error->code()), error->deliveryFacts().requestMayHaveReachedServer.value_or(true),
+            error->localizedFailureReason().value_or("")));
+      }
+      const auto& fields = reply->allHeaderFields();
+      completion(HTTPTransportOutcome::reply(reply->statusCode(), {fields.begin(), fields.end()}, *body,
+                                             reply->httpMajorVersion()));
+    };
+    carrier->dataTask(carried, relay, reports ? request.sendStarting : nullptr)->resume();
+  };
+  return http::makeHostTransportSession(
+      std::make_shared<const HTTPTransport>(HTTPTransport{.start = start, .cancel = {}, .reportsSendStart = reports}),
+      std::move(configuration));
 }
 
 }  // namespace orbisgrove::platform::testing

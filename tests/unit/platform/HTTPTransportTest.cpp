@@ -46,7 +46,7 @@ struct FakeTransport {
   }
 };
 
-TEST(HostTransport, CarriesEveryRequestAndEachEndsOnceOnTheMainQueue) {
+TEST(HTTPTransportTest, CarriesEveryRequestAndEachEndsOnceOnTheMainQueue) {
   auto fake = std::make_shared<FakeTransport>();
   const auto transport = FakeTransport::make(fake);
   ASSERT_EQ(platform::installHTTPTransport(transport), nullptr);
@@ -102,7 +102,7 @@ TEST(HostTransport, CarriesEveryRequestAndEachEndsOnceOnTheMainQueue) {
 // then, on its own thread, and not before its start function; a report after
 // the kit ended the request finds it ended. (The session contract covers the
 // hook's verdicts over transports that report and that do not.)
-TEST(HostTransport, RunsTheStartHookWhenTheTransportReportsTheSend) {
+TEST(HTTPTransportTest, RunsTheStartHookWhenTheTransportReportsTheSend) {
   enum class Report { live, afterCancel, afterTimeout };
   const struct {
     Report report;

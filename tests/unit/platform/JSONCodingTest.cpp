@@ -100,7 +100,7 @@ std::int64_t decodeCreated(const std::string& literal) {
   return createdOf(*page.data->at(0));
 }
 
-TEST(JSONDecoding, ReadsRecordsIgnoringUnknownKeysAndKeyOrder) {
+TEST(JSONCodingTest, DecodingReadsRecordsIgnoringUnknownKeysAndKeyOrder) {
   const Page page = decodePage(R"({
     "extra": {"deep": [1, 2, {"x": null}]},
     "data": [
@@ -126,7 +126,7 @@ TEST(JSONDecoding, ReadsRecordsIgnoringUnknownKeysAndKeyOrder) {
   EXPECT_EQ(page.data->at(2)->created, nullptr);
 }
 
-TEST(JSONDecoding, MissingAndNullAreBothAbsent) {
+TEST(JSONCodingTest, DecodingTakesMissingAndNullBothForAbsent) {
   for (const char* json :
        {R"({"data":[{}]})", R"({"response":null,"data":[{"title":null,"created":null,"tags":null}]})"}) {
     const Page page = decodePage(json);
@@ -146,7 +146,7 @@ TEST(JSONDecoding, MissingAndNullAreBothAbsent) {
   EXPECT_EQ(container.decoderIfPresent("b")->codingPath(), "b");
 }
 
-TEST(JSONDecoding, IntegersAreJudgedByTheirExactValue) {
+TEST(JSONCodingTest, DecodingJudgesIntegersByTheirExactValue) {
   const std::vector<std::pair<std::string, std::int64_t>> accepted = {
       {"7", 7},
       {"-7", -7},
@@ -177,7 +177,7 @@ TEST(JSONDecoding, IntegersAreJudgedByTheirExactValue) {
   }
 }
 
-TEST(JSONDecoding, OtherJSONTypesFailWithTheirOwnCodes) {
+TEST(JSONCodingTest, DecodingOtherJSONTypesFailsWithTheirOwnCodes) {
   struct Case {
     const char* json;
     JSONCodingErrorCode code;
@@ -218,7 +218,7 @@ TEST(JSONDecoding, OtherJSONTypesFailWithTheirOwnCodes) {
   }
 }
 
-TEST(JSONDecoding, DecoderReportsItsPathAndBounds) {
+TEST(JSONCodingTest, DecoderReportsItsPathAndBounds) {
   const JSONDocument document(R"([{"a":{"b":[10,"x"]}}])");
   const UnkeyedDecodingContainer top = document.root().unkeyedContainer();
   ASSERT_EQ(top.count(), 1U);
@@ -238,7 +238,7 @@ TEST(JSONDecoding, DecoderReportsItsPathAndBounds) {
   EXPECT_EQ(reasonOf(error), "Expected an integer in the signed 64-bit range at the top level but found -0.5.");
 }
 
-TEST(JSONDecoding, BoundsNestingAndValuesPerByte) {
+TEST(JSONCodingTest, DecodingBoundsNestingAndValuesPerByte) {
   const auto nested = [](std::size_t depth) { return std::string(depth, '[') + std::string(depth, ']'); };
   EXPECT_EQ(JSONDocument(nested(512)).root().unkeyedContainer().count(), 1U);
   std::string objects;
@@ -277,7 +277,7 @@ std::shared_ptr<Entry> makeEntry(std::optional<std::string> title, std::shared_p
   return entry;
 }
 
-TEST(JSONEncoding, WritesCompactJSONWithKeysInEncodingOrderAndAbsentAsNull) {
+TEST(JSONCodingTest, EncodingWritesCompactJSONWithKeysInEncodingOrderAndAbsentAsNull) {
   Page page;
   page.response = "201";
   page.data = std::vector<std::shared_ptr<Entry>>{
@@ -303,7 +303,7 @@ TEST(JSONEncoding, WritesCompactJSONWithKeysInEncodingOrderAndAbsentAsNull) {
   EXPECT_EQ(document.serialized(), R"({"zeta":1,"alpha":1,"mu":1})");
 }
 
-TEST(JSONEncoding, RoundTripsTheExtremesAndEscapesOnlyWhatJSONRequires) {
+TEST(JSONCodingTest, EncodingRoundTripsTheExtremesAndEscapesOnlyWhatJSONRequires) {
   static constexpr char raw[] = "q\" b\\ / \b\f\n\r\t \x01\x1f\x7f \0 caf\xC3\xA9 \xF0\x9F\x97\xBA";
   const std::string text(raw, sizeof raw - 1);
   const std::string json = JSONEncoder().encode(*makeEntry(text, nullptr));
@@ -322,7 +322,7 @@ TEST(JSONEncoding, RoundTripsTheExtremesAndEscapesOnlyWhatJSONRequires) {
   EXPECT_EQ(createdOf(*back.data->at(2)), 7);
 }
 
-TEST(JSONEncoding, InvalidUTF8FailsAtEncodeTimeAndStopsWriting) {
+TEST(JSONCodingTest, EncodingInvalidUTF8FailsAtEncodeTimeAndStopsWriting) {
   Page page;
   page.data = std::vector<std::shared_ptr<Entry>>{makeEntry("fine", Number::withInt64(1)),
                                                   makeEntry("bad \xC3(", Number::withInt64(2))};
@@ -351,7 +351,7 @@ TEST(JSONEncoding, InvalidUTF8FailsAtEncodeTimeAndStopsWriting) {
   EXPECT_EQ(keyed.serialized(), "{}");
 }
 
-TEST(JSONEncoding, EncodersStayValidWhileSiblingsAreAdded) {
+TEST(JSONCodingTest, EncodersStayValidWhileSiblingsAreAdded) {
   JSONEncodingDocument document;
   Encoder root = document.root();
   UnkeyedEncodingContainer list = root.unkeyedContainer();
@@ -374,7 +374,7 @@ TEST(JSONEncoding, EncodersStayValidWhileSiblingsAreAdded) {
   EXPECT_EQ(document.serialized(), expected);
 }
 
-TEST(JSONEncoding, RewritingAKeyReplacesItsValueInPlace) {
+TEST(JSONCodingTest, EncodingRewritingAKeyReplacesItsValueInPlace) {
   for (const int extraKeys : {0, 40}) {  // small objects are scanned, large ones indexed
     JSONEncodingDocument document;
     Encoder root = document.root();

@@ -115,7 +115,7 @@ const std::vector<std::string>& seeds() {
   return cases;
 }
 
-TEST(JSONReaderAgreement, EdgeCases) {
+TEST(JSONDocumentTest, AgreesWithAnotherParserOnEdgeCases) {
   for (const char* blank : {"", " \n"}) expectAgreement(blank);
   // Top-level scalars with space after them, past any buffer for their kind.
   for (const char* scalar : {"false", "true", "null", "-12", "1.5", "\"a\"", "1e-99999999999999999999"}) {
@@ -135,7 +135,7 @@ TEST(JSONReaderAgreement, EdgeCases) {
   }
 }
 
-TEST(JSONReaderAgreement, MutatedDocuments) {
+TEST(JSONDocumentTest, AgreesWithAnotherParserOnMutatedDocuments) {
   static constexpr char kInteresting[] = "\"\\{}[],:0-.e+uDd8tnf1 \n\x80\xC3\xA9\xFF\x00\x1F";
   const std::string interesting(kInteresting, sizeof kInteresting - 1);  // with the NUL inside
   std::mt19937 random(20261206);

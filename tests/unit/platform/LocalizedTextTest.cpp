@@ -1,8 +1,7 @@
-// Texts and day counts as the kit writes them. The decimal text of a
+// Texts as the kit writes them. The decimal text of a
 // coordinate is plain with a point between 0.0001 and 2^53, the exponent form
 // with two exponent digits at least outside; fuzz/fuzz_decimal_text checks on
 // every double that it reads back exactly and has that form.
-#include "platform/text/Calendar.hpp"
 #include "platform/text/LocalizedText.hpp"
 
 #include <gtest/gtest.h>
@@ -70,7 +69,7 @@ TEST(LocalizedTextTest, FullDurationNamesEveryNeededUnitToTheMillisecond) {
 }
 
 // A moment no calendar shows is written as its number. (German winter time
-// is in EnvironmentTest.)
+// is in ProcessEnvironmentTest.)
 TEST(LocalizedTextTest, LongDateTimeFollowsLocaleAndTimeZone) {
   const std::vector<std::tuple<const char*, const char*, double, const char*>> cases = {
       {"en_US", "UTC", kNewYear2027, "January 1, 2027 at 12:00:00" NNBSP "AM UTC"},
@@ -111,7 +110,7 @@ TEST(LocalizedTextTest, ThreadsFormattingAtOnceGetTheirOwnLocalesRight) {
   for (const int count : failures) EXPECT_EQ(count, 0);
 }
 
-TEST(StatusPhraseTest, LowerCaseReasonPhraseElseTheClassPhraseElseAFixedOne) {
+TEST(LocalizedTextTest, StatusPhraseIsTheLowerCaseReasonPhraseElseTheClassPhraseElseAFixedOne) {
   const std::vector<std::pair<std::int64_t, const char*>> cases = {
       {201, "created"},       {404, "not found"},    {429, "too many requests"},
       {199, "informational"}, {299, "success"},      {399, "redirected"},
@@ -125,52 +124,7 @@ TEST(StatusPhraseTest, LowerCaseReasonPhraseElseTheClassPhraseElseAFixedOne) {
   }
 }
 
-constexpr double kHour = 3600;
-constexpr double kDay = 24 * kHour;
-// 2027-01-10 12:00:00 UTC, far from any daylight-saving change.
-constexpr double kJanuary10 = 1799582400;
-// 2027-03-25 12:00 CET: Berlin moves to summer time on 2027-03-28, a day of 23 hours.
-constexpr double kMarch25 = 1805972400;
-// 2027-11-04 12:00 EDT: New York leaves summer time on 2027-11-07, a day of 25 hours.
-constexpr double kNovember4 = 1825344000;
-
-TEST(CalendarTest, CountsWholeDaysByTheWallClockInBothDirections) {
-  const std::tuple<double, double, const char*, std::optional<std::int64_t>> cases[] = {
-      {kJanuary10, kJanuary10, "UTC", 0},
-      {kJanuary10, kJanuary10 + 7 * kDay + 23 * kHour, "UTC", 7},
-      {kJanuary10, kJanuary10 + 8 * kDay, "UTC", 8},
-      {kJanuary10, kJanuary10 + 8 * kDay - 0.001, "UTC", 7},
-      {kJanuary10 + 30 * kHour, kJanuary10, "UTC", -1},
-      {kJanuary10, kJanuary10 + 30 * kHour, "UTC", 1},
-      {kJanuary10 + 36 * kHour, kJanuary10, "UTC", -1},
-      {kJanuary10 + 11 * kHour, kJanuary10 + 13 * kHour, "UTC", 0},  // crossing midnight is not a day
-      // 190 hours end at 11:00 the 8th day after, 191 hours at 12:00.
-      {kMarch25, kMarch25 + 190 * kHour, "Europe/Berlin", 7},
-      {kMarch25, kMarch25 + 191 * kHour, "Europe/Berlin", 8},
-      {kMarch25 + 191 * kHour, kMarch25, "Europe/Berlin", -8},
-      {kMarch25, kMarch25 + 191 * kHour, "UTC", 7},
-      // 192 hours end at 11:00 the 8th day after.
-      {kNovember4, kNovember4 + 192 * kHour, "America/New_York", 7},
-      {kNovember4, kNovember4 + 193 * kHour, "America/New_York", 8},
-      // Far but countable moments still count exactly.
-      {0, 1e12, "UTC", 11574074},
-      {1e12, 0, "UTC", -11574074},
-      // The calendar cannot count these.
-      {kNaN, kJanuary10, "UTC", std::nullopt},
-      {kJanuary10, kNaN, "UTC", std::nullopt},
-      {kJanuary10, kInfinity, "UTC", std::nullopt},
-      {-kInfinity, kJanuary10, "", std::nullopt},
-      {kJanuary10, 1e300, "UTC", std::nullopt},
-      {kJanuary10, -1e16, "UTC", std::nullopt},
-      {kJanuary10, kJanuary10, "Nowhere/Atlantis", std::nullopt},
-  };
-  for (const auto& [from, to, zone, days] : cases) {
-    EXPECT_EQ(wholeDaysBetween(Date::fromSecondsSince1970(from), Date::fromSecondsSince1970(to), zone), days)
-        << from << " to " << to << " in " << zone;
-  }
-}
-
-TEST(DecimalTextTest, WritesTheFormsTheServiceExpects) {
+TEST(LocalizedTextTest, ShortestDecimalTextWritesTheFormsTheServiceExpects) {
   using Limits = std::numeric_limits<double>;
   const std::vector<std::pair<double, std::string>> cases = {{28, "28.0"},
                                                              {-122.4194155, "-122.4194155"},

@@ -2,24 +2,18 @@
 // transport that carries every request to the same local HTTPS service (on a
 // libcurl session of its own), reporting when requests go out or not. What
 // goes on the wire, what a completion receives, and that every task completes
-// exactly once.
+// exactly once. (What only libcurl's backend does: CurlBackendTest; a forked
+// child's requests: ForkTest.)
 #include "SessionTestSupport.hpp"
-
-#include "platform/http/Sessions.hpp"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <orbisgrove/platform/Settings.hpp>
 
-#include <loopback_tls/LoopbackCertificates.hpp>
-
 #include <atomic>
 #include <stdexcept>
 #include <thread>
-
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace orbisgrove::platform::testing {
 namespace {
@@ -32,50 +26,19 @@ using ::testing::HasSubstr;
 using ::testing::UnorderedElementsAreArray;
 using namespace std::chrono_literals;
 
-// A host's transport that hands each request to a libcurl session of its
-// own; a reporting one tells the kit when the request goes out.
-HTTPTransport relayTo(const LocalHttpsService& service, bool reports) {
-  const std::shared_ptr<URLSession> carrier = sessionTrusting(service);
-  const auto start = [carrier, reports](HTTPTransportRequest request, HTTPTransportCompletion completion) {
-    auto carried = requestFor(request.url, request.method, request.body);
-    carried.allHTTPHeaderFields = request.headerFields;
-    carried.timeoutInterval = request.timeoutSeconds;
-    carried.allowsTransportResend = request.allowsResend;
-    const auto relay = [completion](auto body, auto response, const std::shared_ptr<const Error>& error) {
-      const auto* reply = dynamic_cast<const SessionHTTPURLResponse*>(response.get());
-      if (error) {
-        return completion(HTTPTransportOutcome::failure(
-            static_cast<URLErrorCode>(error->code()), error->deliveryFacts().requestMayHaveReachedServer.value_or(true),
-            error->localizedFailureReason().value_or("")));
-      }
-      const auto& fields = reply->allHeaderFields();
-      completion(HTTPTransportOutcome::reply(reply->statusCode(), {fields.begin(), fields.end()}, *body,
-                                             reply->httpMajorVersion()));
-    };
-    carrier->dataTask(carried, relay, reports ? request.sendStarting : nullptr)->resume();
-  };
-  return {.start = start, .cancel = {}, .reportsSendStart = reports};
-}
-
-// The backend by name: "libcurl", or a host's transport ("reportingHost",
-// "silentHost") that relays to the same service.
-class URLSessionContract : public ::testing::TestWithParam<std::string_view> {
+// The backend by name (kBackends).
+class URLSessionTest : public ::testing::TestWithParam<std::string_view> {
  protected:
-  /// A session of its own on the backend under test, trusting `service`'s authority.
   std::unique_ptr<URLSession> sessionFor(const LocalHttpsService& service, URLSessionConfiguration configuration = {}) {
-    if (GetParam() == "libcurl") return sessionTrusting(service, std::move(configuration));
-    return http::makeHostTransportSession(
-        std::make_shared<const HTTPTransport>(relayTo(service, GetParam() == "reportingHost")),
-        std::move(configuration));
+    return sessionOn(GetParam(), service, std::move(configuration));
   }
 };
 
 std::string nameOf(const ::testing::TestParamInfo<std::string_view>& tested) { return std::string(tested.param); }
-INSTANTIATE_TEST_SUITE_P(Backends, URLSessionContract, ::testing::Values("libcurl", "reportingHost", "silentHost"),
-                         nameOf);
+INSTANTIATE_TEST_SUITE_P(Backends, URLSessionTest, ::testing::ValuesIn(kBackends), nameOf);
 
 // Once their start hook lets them go out.
-TEST_P(URLSessionContract, RequestsCarryExactlyTheGivenHeadersAndBodyBytesWithoutExpectContinue) {
+TEST_P(URLSessionTest, RequestsCarryExactlyTheGivenHeadersAndBodyBytesWithoutExpectContinue) {
   LocalHttpsService service;
   auto session = sessionFor(service);
   // Large enough that libcurl would otherwise ask for 100-continue first.
@@ -174,7 +137,7 @@ TEST_P(URLSessionContract, RequestsCarryExactlyTheGivenHeadersAndBodyBytesWithou
   EXPECT_FALSE(session->isDeliveryThread());
 }
 
-TEST_P(URLSessionContract, ReplyFieldNamesStayAsSentOverHTTP1AndAreCapitalisedOverHTTP2) {
+TEST_P(URLSessionTest, ReplyFieldNamesStayAsSentOverHTTP1AndAreCapitalisedOverHTTP2) {
   for (const bool http2 : {false, true}) {
     SCOPED_TRACE(http2 ? "HTTP/2" : "HTTP/1.1");
     LocalHttpsService service(LocalHttpsServiceOptions{.http2 = http2});
@@ -208,7 +171,7 @@ TEST_P(URLSessionContract, ReplyFieldNamesStayAsSentOverHTTP1AndAreCapitalisedOv
   }
 }
 
-TEST_P(URLSessionContract, HundredsOfConcurrentTasksShareFewConnectionsAndEachCompletesOnceWithItsOwnReply) {
+TEST_P(URLSessionTest, HundredsOfConcurrentTasksShareFewConnectionsAndEachCompletesOnceWithItsOwnReply) {
   LocalHttpsService service;
   service.setHandler([](const RecordedRequest& request) { return Reply::text("reply to " + request.target); });
   auto session = sessionFor(service);
@@ -239,7 +202,7 @@ TEST_P(URLSessionContract, HundredsOfConcurrentTasksShareFewConnectionsAndEachCo
   EXPECT_LE(service.connectionCount(), 6U);
 }
 
-TEST_P(URLSessionContract, ACompletionThatThrowsIsToldOnTheConsoleAndTheSessionGoesOn) {
+TEST_P(URLSessionTest, ACompletionThatThrowsIsToldOnTheConsoleAndTheSessionGoesOn) {
   LocalHttpsService service;
   auto session = sessionFor(service);
   std::mutex mutex;
@@ -263,27 +226,8 @@ TEST_P(URLSessionContract, ACompletionThatThrowsIsToldOnTheConsoleAndTheSessionG
   EXPECT_THAT(lines[0], HasSubstr("handler broke"));
 }
 
-TEST_P(URLSessionContract, RequestsOfAForkedChildFailAtOnce) {
-  LocalHttpsService service;
-  const auto session = sessionFor(service);
-  ASSERT_EQ(run(*session, requestFor(service.url("/")))->error(), nullptr);  // the delivery thread runs
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    auto done = Completion::make();
-    session->dataTask(requestFor(service.url("/child")), done->handler())->resume();
-    const bool failed = done->wait(5s) && done->urlErrorCode() == code(URLErrorCode::cannotLoadFromNetwork) &&
-                        done->error()->deliveryFacts().requestMayHaveReachedServer == false;
-    ::_exit(failed ? 0 : 1);
-  }
-  int status = -1;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child's request did not fail at once";
-  EXPECT_EQ(service.requestCount(), 1U);
-}
-
 // Also for replies larger than the session takes, announced or streamed.
-TEST_P(URLSessionContract, FailuresTellTheirCauseAndWhetherTheRequestMayHaveReachedTheServer) {
+TEST_P(URLSessionTest, FailuresTellTheirCauseAndWhetherTheRequestMayHaveReachedTheServer) {
   // A port that was just listened on and has no listener now.
   const std::string refused = LocalHttpsService().url("/explore-api/v1.2/");
   LocalHttpsService service;
@@ -326,151 +270,6 @@ TEST_P(URLSessionContract, FailuresTellTheirCauseAndWhetherTheRequestMayHaveReac
     EXPECT_EQ(c.status < 0 ? -1 : status, GetParam() == "libcurl" ? c.status : std::min<std::int64_t>(c.status, 0));
     EXPECT_TRUE(status != 503 || response->valueForHeaderField("X-Rate-Limit-Reset") == "9");
   }
-}
-
-// What only libcurl's backend does itself: its waiting line, redirects, trust, proxies and pins.
-TEST(URLSessionConnections, RequestsWaitingForAConnectionKeepTheirTimeoutsAndCanBeCancelled) {
-  LocalHttpsService service;
-  service.setDefaultReply(Reply::stalled());
-  auto session = sessionTrusting(service);
-  // More than libcurl is handed at once, so that the last ones wait in line.
-  constexpr std::size_t held = 40;
-  std::vector<std::shared_ptr<Completion>> done;
-  std::vector<std::shared_ptr<DataTask>> tasks;
-  for (std::size_t i = 0; i < held; ++i) {
-    done.push_back(Completion::make());
-    tasks.push_back(session->dataTask(requestFor(service.url("/held"), "POST", "n"), done[i]->handler()));
-    tasks[i]->resume();
-  }
-  ASSERT_TRUE(service.waitForStalled(6));
-  auto hurried = requestFor(service.url("/hurried"), "POST", "n");
-  hurried.timeoutInterval = 0.5;
-  const auto start = std::chrono::steady_clock::now();
-  const auto late = run(*session, std::move(hurried));
-  EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
-  EXPECT_EQ(late->urlErrorCode(), code(URLErrorCode::timedOut));
-  EXPECT_EQ(late->error()->deliveryFacts().requestMayHaveReachedServer, false);
-  tasks.back()->cancel();
-  ASSERT_TRUE(done.back()->wait());
-  EXPECT_EQ(done.back()->urlErrorCode(), code(URLErrorCode::cancelled));
-
-  service.setDefaultReply(Reply::text("ok"));
-  service.releaseStalled();
-  for (std::size_t i = 0; i + 1 < held; ++i) {
-    ASSERT_TRUE(done[i]->wait()) << "task " << i;
-    EXPECT_EQ(done[i]->error(), nullptr) << "task " << i;
-  }
-  std::this_thread::sleep_for(50ms);
-  for (const auto& completion : done) EXPECT_EQ(completion->calls(), 1);
-  EXPECT_EQ(late->calls(), 1);
-  EXPECT_EQ(service.requestCount(), held - 1) << "the timed-out or the cancelled request went out";
-}
-
-TEST(URLSessionRedirects, FollowsHttpsRedirectsUpToFiveAndA307Or308TakesTheBodyAlongOnce) {
-  LocalHttpsService service;
-  service.setHandler([&service](const RecordedRequest& request) {
-    if (request.target == "/start") return Reply::redirect(service.url("/final"), 303);
-    if (request.target == "/temporary") return Reply::redirect(service.url("/final"), 307);
-    if (request.target == "/permanent") return Reply::redirect("/final", 308);
-    if (request.target == "/final") return Reply::text("arrived");
-    if (request.target == "/loop") return Reply::redirect("/loop");
-    if (request.target == "/downgrade")
-      return Reply::redirect("http://127.0.0.1:" + std::to_string(service.port()) + "/", 307);
-    return Reply::withStatus(404);
-  });
-  auto session = sessionTrusting(service);
-  const std::string plain = "http://127.0.0.1:" + std::to_string(service.port()) + "/";
-  const struct {
-    std::string url;
-    URLErrorCode code;  // unknown: none
-    std::size_t requests;
-    const char* finalMethod;  // of the request that arrived last
-  } cases[] = {
-      // 303 turns the POST into a GET of /final; 307 and 308 keep both.
-      {service.url("/start"), URLErrorCode::unknown, 2, "GET"},
-      {service.url("/temporary"), URLErrorCode::unknown, 2, "POST"},
-      {service.url("/permanent"), URLErrorCode::unknown, 2, "POST"},
-      {service.url("/loop"), URLErrorCode::httpTooManyRedirects, 6, "GET"},
-      {service.url("/downgrade"), URLErrorCode::unsupportedURL, 1, "POST"},
-      {plain, URLErrorCode::unsupportedURL, 0, ""},
-  };
-  for (const bool resend : {false, true}) {
-    for (const auto& c : cases) {
-      SCOPED_TRACE(c.url + (resend ? " (may be resent)" : ""));
-      const std::size_t before = service.requestCount();
-      auto request = requestFor(c.url, "POST", "x=1");
-      request.allowsTransportResend = resend;
-      const auto done = run(*session, request);
-      EXPECT_EQ(done->urlErrorCode(), c.code == URLErrorCode::unknown ? 0 : code(c.code))
-          << (done->error() ? done->error()->description() : "");
-      ASSERT_EQ(service.requestCount() - before, c.requests);
-      if (c.requests > 0) {
-        const auto last = service.requests().back();
-        EXPECT_EQ(last.method, c.finalMethod);
-        EXPECT_EQ(last.body, last.method == "POST" ? "x=1" : "");
-      }
-      if (!done->error()) {
-        EXPECT_EQ(done->body(), "arrived");
-        EXPECT_EQ(done->response()->url().absoluteString(), service.url("/final"));
-      }
-    }
-  }
-}
-
-TEST(URLSessionTrust, ServerCertificatesAreVerifiedAgainstTheAuthoritiesAddedSoFar) {
-  LocalHttpsService service;
-  auto session = URLSession::make({});
-  const auto before = run(*session, requestFor(service.url("/"), "POST", "x"));
-  EXPECT_EQ(before->urlErrorCode(), code(URLErrorCode::serverCertificateUntrusted));
-  EXPECT_THAT(before->error()->localizedFailureReason().value_or(""), HasSubstr("libcurl"));
-  EXPECT_EQ(before->response(), nullptr);
-  EXPECT_EQ(service.requestCount(), 0U);
-
-  session->addTrustedCertificates(service.caFile());
-  const auto after = run(*session, requestFor(service.url("/")));
-  EXPECT_EQ(after->error(), nullptr);
-  EXPECT_EQ(service.requestCount(), 1U);
-
-  // An authority file that cannot be read is reported, not ignored.
-  URLSessionConfiguration configuration;
-  configuration.additionalTrustedCertificateFiles = {service.caFile(), "/nonexistent/authority.pem"};
-  auto misconfigured = URLSession::make(configuration);
-  const auto unreadable = run(*misconfigured, requestFor(service.url("/")));
-  ASSERT_EQ(unreadable->urlErrorCode(), code(URLErrorCode::secureConnectionFailed));
-  EXPECT_THAT(unreadable->error()->localizedFailureReason().value_or(""), HasSubstr("/nonexistent/authority.pem"));
-  EXPECT_EQ(service.requestCount(), 1U);
-}
-
-TEST(URLSessionTransportSettings, PinsAndProxiesDecideWhetherAndHowARequestGoesOut) {
-  LocalHttpsService service;
-  const std::string closedProxy = "http://" + LocalHttpsService().hostAndPort();
-  const std::string wrongPin = "sha256//" + std::string(43, 'A') + "=";
-  ::setenv("https_proxy", closedProxy.c_str(), 1);
-  const struct {
-    std::optional<std::string> proxy;
-    const char* noProxy;  // the environment's
-    std::vector<std::string> pins;
-    URLErrorCode code;  // unknown: none
-  } cases[] = {
-      {std::nullopt, "", {}, URLErrorCode::cannotConnectToHost},
-      {std::nullopt, "127.0.0.1", {}, URLErrorCode::unknown},
-      {closedProxy, "127.0.0.1", {}, URLErrorCode::cannotConnectToHost},
-      {"", "", {}, URLErrorCode::unknown},
-      {"", "", {wrongPin}, URLErrorCode::serverCertificateUntrusted},
-      {"", "", {wrongPin, tools::publicKeyPin(service.certificateFile())}, URLErrorCode::unknown},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.proxy.value_or("(environment)") + " " + c.noProxy + " " + std::to_string(c.pins.size()));
-    ::setenv("no_proxy", c.noProxy, 1);
-    URLSessionConfiguration configuration;
-    configuration.proxy = c.proxy;
-    configuration.pinnedPublicKeys = c.pins;
-    auto session = sessionTrusting(service, configuration);
-    const auto done = run(*session, requestFor(service.url("/")));
-    EXPECT_EQ(done->urlErrorCode(), c.code == URLErrorCode::unknown ? 0 : code(c.code));
-  }
-  ::unsetenv("https_proxy");
-  ::unsetenv("no_proxy");
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 namespace orbisgrove::platform {
 namespace {
 
-TEST(URLFromComponents, FormsSchemeAndAuthorityAndResolvesTheServicePath) {
+TEST(URLTest, FromComponentsFormsSchemeAndAuthorityAndResolvesTheServicePath) {
   struct Case {
     const char* text;
     const char* host;
@@ -34,7 +34,7 @@ TEST(URLFromComponents, FormsSchemeAndAuthorityAndResolvesTheServicePath) {
   }
 }
 
-TEST(URLFromComponents, RefusesAnythingButHostAndPort) {
+TEST(URLTest, FromComponentsRefusesAnythingButHostAndPort) {
   for (const char* text :
        {"", " ", "example.com ", "exa mple.com", "https://example.com", "example.com/", "example.com?q=712",
         "example.com#top", "user@example.com", "example.com:", "example.com:0", "example.com:65536", "example.com:-1",
@@ -47,7 +47,7 @@ TEST(URLFromComponents, RefusesAnythingButHostAndPort) {
   }
 }
 
-TEST(URLFromString, NormalisesResolvesAndRefusesWhatIsNotAnAbsoluteURL) {
+TEST(URLTest, FromStringNormalisesResolvesAndRefusesWhatIsNotAnAbsoluteURL) {
   const auto url = URL::fromString("HTTPS://example.com:8443/a/../b?q=1#f");
   ASSERT_TRUE(url.has_value());
   EXPECT_EQ(url->absoluteString(), "https://example.com:8443/b?q=1#f");

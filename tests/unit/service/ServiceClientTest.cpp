@@ -1,7 +1,6 @@
-// The categories and save clients against a local HTTPS service, and the
-// submission's form body byte for byte: the service reads it raw.
+// The categories and save clients, on their one client core, against a
+// local HTTPS service.
 #include "KitServiceFixture.hpp"
-#include "service/SaveUserDataForm.hpp"
 
 namespace orbisgrove {
 namespace {
@@ -13,7 +12,7 @@ std::shared_ptr<OrbisgroveReportCategories> category(std::string_view json) {
   return platform::JSONDecoder().decode<std::shared_ptr<OrbisgroveReportCategories>>(json);
 }
 
-class ServiceClientsTest : public testing::KitServiceFixture {
+class ServiceClientTest : public testing::KitServiceFixture {
  protected:
   // Both wait for the main queue, and answer once.
   std::shared_ptr<Answer> fetch() {
@@ -36,7 +35,7 @@ class ServiceClientsTest : public testing::KitServiceFixture {
 };
 
 // The save posts the report as it was when saveUserData was called.
-TEST_F(ServiceClientsTest, EachSendsItsFormWithOneHeader) {
+TEST_F(ServiceClientTest, EachSendsItsFormWithOneHeader) {
   service.setDefaultReply(Reply::json(R"({"response":"201","data":[]})"));
   auto first = Answer::make();
   const auto task = OrbisgroveReportCategoriesAPIManager::shared().getReportCategories(first->categoriesHandler());
@@ -76,8 +75,8 @@ TEST_F(ServiceClientsTest, EachSendsItsFormWithOneHeader) {
   }
 }
 
-// That the rate-limit fields are found over HTTP/2 too: URLSessionReplies.
-TEST_F(ServiceClientsTest, CategoryRepliesAreJudgedByTheirEnvelope) {
+// That the rate-limit fields are found over HTTP/2 too: URLSessionTest.
+TEST_F(ServiceClientTest, CategoryRepliesAreJudgedByTheirEnvelope) {
   service.enqueue(
       Reply::json(R"({"response":"201","data":[{"reportId":"1","reportName":"Road"},{"reportId":"2"}]})", 500));
   const auto listed = fetch();
@@ -107,7 +106,7 @@ TEST_F(ServiceClientsTest, CategoryRepliesAreJudgedByTheirEnvelope) {
             "Wait until January 1, 2027 at 12:00:00\u202fAM UTC before retrying.");
 }
 
-TEST_F(ServiceClientsTest, SaveHandsOverTheServicesRecordOrNone) {
+TEST_F(ServiceClientTest, SaveHandsOverTheServicesRecordOrNone) {
   const OrbisgroveSaveUserDataOptions options(platform::Coordinate{1, 2}, parent, child, "x");
   service.enqueue(
       Reply::json(R"({"response":"201","data":{"dataCount":12,"name":"Construction","exist":1,"id":"r-12","listId":1,)"
@@ -127,67 +126,6 @@ TEST_F(ServiceClientsTest, SaveHandsOverTheServicesRecordOrNone) {
   // The record must be an object; how other envelopes are judged: ReplyErrorTest.
   service.enqueue(Reply::json(R"({"response":"201","data":[{"id":"1"}]})"));
   EXPECT_EQ(save(options)->error()->domain(), platform::JSONCodingErrorDomain);
-}
-
-TEST(ServiceEndpoint, HostTextsThatFormAnHttpsURL) {
-  const OrbisgroveReportCategoriesAPIManager byDefault(std::nullopt);
-  EXPECT_EQ(byDefault.apiEndpoint().absoluteString(), "https://" + std::string(defaultServiceHost()));
-  EXPECT_EQ(OrbisgroveReportCategoriesAPIManager(std::string("[::1]:9")).urlForReportCategories().absoluteString(),
-            "https://[::1]:9/explore-api/v1.2/");
-  EXPECT_EQ(OrbisgroveSaveUserDataAPIManager(std::string("maps.example.org")).urlForReportCategories().absoluteString(),
-            "https://maps.example.org/explore-api/v1.2/");
-  for (const char* bad : {"", "https://maps.example.org", "maps.example.org/path", "maps.example.org:99999"}) {
-    try {
-      OrbisgroveSaveUserDataAPIManager client{std::string(bad)};
-      ADD_FAILURE() << "accepted \"" << bad << '"';
-    } catch (const std::invalid_argument& failure) {
-      EXPECT_NE(std::string(failure.what()).find('"' + std::string(bad) + '"'), std::string::npos) << failure.what();
-    }
-  }
-}
-
-constexpr std::string_view kPrefix =
-    "q=705&layer=explore&client=104&key=tV3nQe8LpZk2RwXa0MfYc7HsJd9=&apptype=native&val=";
-
-// Between the fixed pieces: coordinate, description, application id; the categories.
-TEST(SaveUserDataForm, WritesTheFifteenFieldsRawFillingGapsWith401AndDashes) {
-  struct Case {
-    platform::Coordinate coordinate;
-    const char* parent;
-    const char* child;
-    std::string description;
-    std::optional<std::string> moduleId;
-    std::optional<std::string> bundle;
-    std::string expected;
-  };
-  const char* p = R"({"reportId":"1","reportName":"P"})";
-  const char* c = R"({"reportId":"2","reportName":"C"})";
-  const std::string raw = " Tree & branch = blocked * road \xC3\xBC\t";
-  const auto val = [](const std::string& where, const std::string& categories, const std::string& bundle) {
-    return "Point on Map*401*401*" + where + "*401*" + bundle + "*native*11*1*1*" + categories + "*" + bundle;
-  };
-  const std::vector<Case> cases = {
-      {{28.5, 77.25}, p, c, "x", std::nullopt, "A", val("28.5*77.25*x", "P-1*C-2", "A")},
-      // No bundle identifier and no description: "401"; a category without name and id: "-".
-      {{28, -0.00001}, "{}", c, "", std::nullopt, std::nullopt, val("28.0*-1e-05*401", "-*C-2", "401")},
-      {{0.0001, -122.4194},
-       R"({"reportName":"only name"})",
-       R"({"reportId":"only id"})",
-       "d",
-       std::nullopt,
-       "B",
-       val("0.0001*-122.4194*d", "only name-*-only id", "B")},
-      // The module id piece comes whenever there is one, even an empty one.
-      {{1, 2}, p, c, "t", "", "A", val("1.0*2.0*t", "P-1*C-2", "A") + "&module_id="},
-      {{-33, 0.00001}, p, c, "t", "nav-7", "A", val("-33.0*1e-05*t", "P-1*C-2", "A") + "&module_id=nav-7"},
-      // Nothing is escaped or trimmed.
-      {{1, 2}, p, c, raw, std::nullopt, "A&B=C", val("1.0*2.0*" + raw, "P-1*C-2", "A&B=C")},
-  };
-  for (const Case& test : cases) {
-    const OrbisgroveSaveUserDataOptions options(test.coordinate, category(test.parent), category(test.child),
-                                                test.description, test.moduleId);
-    EXPECT_EQ(saveUserDataFormBody(options, test.bundle), std::string(kPrefix) + test.expected);
-  }
 }
 
 }  // namespace

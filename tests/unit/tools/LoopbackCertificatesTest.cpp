@@ -30,7 +30,7 @@ CertificatePointer readCertificate(const std::string& path) {
   return certificate;
 }
 
-TEST(LoopbackCertificates, ServerCertificateVerifiesForItsNamesOnlyAndItsKeyIsPrivate) {
+TEST(LoopbackCertificatesTest, ServerCertificateVerifiesForItsNamesOnlyAndItsKeyIsPrivate) {
   const orbisgrove::testing::ScratchDirectory directory("orbisgrove-certs");
   const auto files = generateLoopbackCertificates(directory.path());
 

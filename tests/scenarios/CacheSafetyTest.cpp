@@ -11,12 +11,10 @@
 
 #include "KitServiceFixture.hpp"
 
-namespace orbisgrove {
+namespace orbisgrove::testing {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::contentsOf;
-using testing::Reply;
 
 std::vector<std::string> namesIn(const fs::path& directory) {
   std::vector<std::string> names;
@@ -137,4 +135,4 @@ TEST_F(CacheSafetyTest, AWriteThatFailsPartWayLeavesThePreviousFileWholeAndTheAn
 }
 
 }  // namespace
-}  // namespace orbisgrove
+}  // namespace orbisgrove::testing

@@ -4,16 +4,13 @@
 // once, with its own answer, on the thread its kind of answer belongs to.
 // Also a host's own facade destroyed under its reply, and reports enqueued
 // into the outbox while it delivers. Runs under ThreadSanitizer in CI.
-#include <functional>
 #include <regex>
 
 #include "KitServiceFixture.hpp"
 
-namespace orbisgrove {
+namespace orbisgrove::testing {
 namespace {
 
-using testing::Answer;
-using testing::Reply;
 using namespace std::chrono_literals;
 
 using ConcurrencyTest = testing::KitServiceFixture;
@@ -188,4 +185,4 @@ TEST_F(ConcurrencyTest, ThreadsEnqueueIntoTheOutboxWhileItDelivers) {
 }
 
 }  // namespace
-}  // namespace orbisgrove
+}  // namespace orbisgrove::testing

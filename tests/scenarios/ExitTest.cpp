@@ -8,19 +8,14 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <functional>
-#include <string_view>
 
 #include "KitServiceFixture.hpp"
 #include "platform/core/ProcessLifecycle.hpp"
 
-namespace orbisgrove {
+namespace orbisgrove::testing {
 namespace {
 
-using testing::Reply;
 using namespace std::chrono_literals;
-
-using testing::LocalHttpsService;
 
 // The next line the helper wrote, or none once it ended or 20 seconds passed.
 std::optional<std::string> readLine(int fd) {
@@ -48,9 +43,8 @@ void expectPromptCleanExit(
   const testing::ScratchDirectory cache("orbisgrove-exit");
   const std::string host = service.hostAndPort();
   const std::string number = std::to_string(count);
-  const char* argv[] = {
-      ORBISGROVE_KIT_CHILD, host.c_str(), service.caFile().c_str(), cache.path().c_str(), number.c_str(),
-      mode.c_str(),         nullptr};
+  const char* argv[] = {ORBISGROVE_KIT_CHILD,     mode.c_str(), number.c_str(), cache.path().c_str(), host.c_str(),
+                        service.caFile().c_str(), nullptr};
   int toChild[2];
   int fromChild[2];
   ASSERT_EQ(::pipe2(toChild, O_CLOEXEC), 0);
@@ -170,4 +164,4 @@ TEST(ExitTest, AnAttemptUnderWayGetsItsVerdictWithinTheBudget) {
 }
 
 }  // namespace
-}  // namespace orbisgrove
+}  // namespace orbisgrove::testing

@@ -8,14 +8,10 @@
 #include "TestSeams.hpp"
 #include "service/ServiceEndpoint.hpp"
 
-namespace orbisgrove {
+namespace orbisgrove::testing {
 namespace {
 
 using platform::URLErrorCode;
-using testing::Answer;
-using testing::FaultyListener;
-using testing::Reply;
-using testing::urlCode;
 using namespace std::chrono_literals;
 
 class FaultInjectionTest : public testing::KitServiceFixture {
@@ -235,4 +231,4 @@ TEST_F(FaultInjectionTest, CancellingInEveryStateAnswersOnce) {
 }
 
 }  // namespace
-}  // namespace orbisgrove
+}  // namespace orbisgrove::testing

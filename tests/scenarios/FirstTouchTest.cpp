@@ -6,13 +6,10 @@
 #include "KitServiceFixture.hpp"
 #include "platform/http/URLSession.hpp"
 
-namespace orbisgrove {
+namespace orbisgrove::testing {
 namespace {
 
-using testing::Answer;
-using testing::Reply;
-
-TEST(SharedInstances, FirstTouchedFromManyThreadsAtOnceAreMadeOnceAndWork) {
+TEST(FirstTouchTest, SharedInstancesTouchedFromManyThreadsAtOnceAreMadeOnceAndWork) {
   testing::LocalHttpsService service;
   service.setHandler([](const testing::RecordedRequest& request) {
     if (request.body.starts_with("q=712")) return Reply::json(R"({"response":"201","data":[{"reportId":"1"}]})");
@@ -79,4 +76,4 @@ TEST(SharedInstances, FirstTouchedFromManyThreadsAtOnceAreMadeOnceAndWork) {
 }
 
 }  // namespace
-}  // namespace orbisgrove
+}  // namespace orbisgrove::testing

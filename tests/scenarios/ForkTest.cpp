@@ -3,14 +3,9 @@
 // there by the step seam) each outbox call returns at once with an error
 // value, bounded by an alarm, and the parent's claim to deliver stays with
 // the parent. Not for ThreadSanitizer, which kills such a child.
-#include <gtest/gtest.h>
 
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <atomic>
-#include <functional>
-#include <string>
 
 #include "LocalHttpsService.hpp"
 #include "Reports.hpp"
@@ -38,7 +33,7 @@ TEST(ForkTest, SessionRequestsOfAForkedChildFailAtOnceOnEveryBackend) {
   for (const std::string_view backend : kBackends) {
     SCOPED_TRACE(backend);
     LocalHttpsService service;
-    const auto session = sessionOn(backend, service);
+    const auto session = sessionOn(backend, service.caFile());
     ASSERT_EQ(run(*session, requestFor(service.url("/")))->error(), nullptr);  // the delivery thread runs
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);

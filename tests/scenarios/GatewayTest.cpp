@@ -7,27 +7,17 @@
 
 #include <NginxGateway.hpp>
 
-#include <gmock/gmock.h>
-
-#include <fstream>
 #include <future>
 #include <iostream>
-#include <map>
 
 #include "FaultyListener.hpp"
 #include "KitServiceFixture.hpp"
 #include "platform/http/URLSession.hpp"
 
-namespace orbisgrove {
+namespace orbisgrove::testing {
 namespace {
 
 using platform::URLErrorCode;
-using testing::Answer;
-using testing::FaultyListener;
-using testing::NginxGateway;
-using testing::NginxGatewayOptions;
-using testing::RecordedRequest;
-using testing::Reply;
 using enum OrbisgroveSubmissionFailure;
 using namespace std::chrono_literals;
 
@@ -266,4 +256,4 @@ TEST_F(GatewayTest, ARequestWhoseConnectionBrokeBeforeItsWholeBodyWasTakenWasNev
 }
 
 }  // namespace
-}  // namespace orbisgrove
+}  // namespace orbisgrove::testing

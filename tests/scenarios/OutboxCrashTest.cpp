@@ -1,12 +1,10 @@
 // A process killed at each step of storing and delivering a report, then the
 // outbox reopened by another: neither loses the report nor sends one that
 // may have reached the service again on its own.
-#include <gtest/gtest.h>
+
+#include "TestPrelude.hpp"
 
 #include <signal.h>
-
-#include <string>
-#include <vector>
 
 #include "ChildProcesses.hpp"
 #include "LocalHttpsService.hpp"
@@ -15,13 +13,6 @@
 
 namespace orbisgrove::testing {
 namespace {
-
-// Starts the crash child.
-pid_t spawnChild(std::vector<std::string> arguments, const std::string& output = "/dev/null") {
-  std::vector<std::string> all{ORBISGROVE_OUTBOX_CRASH_CHILD};
-  all.insert(all.end(), arguments.begin(), arguments.end());
-  return spawn(std::move(all), output);
-}
 
 struct CrashCase {
   const char* name;
@@ -53,7 +44,8 @@ TEST_P(OutboxCrashTest, ReopenedOutboxNeitherLosesNorRepeats) {
   EXPECT_EQ(service.requestCount(), crash.requestsSeen);
 
   const std::string listing = directory / "listing";
-  EXPECT_EQ(statusOf(spawnChild({"resume", directory.path(), service.hostAndPort(), service.caFile()}, listing)), 0);
+  EXPECT_EQ(statusOf(spawnChild({"resume", "0", directory.path(), service.hostAndPort(), service.caFile()}, listing)),
+            0);
   EXPECT_EQ(contentsOf(listing), crash.stateAfterReopen);
   EXPECT_EQ(service.requestCount(), crash.requestsSeen + crash.requestsOfReopened);
 }

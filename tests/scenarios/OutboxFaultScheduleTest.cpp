@@ -2,18 +2,12 @@
 // requests, each checked against a model of the states: every stored report
 // is still there, none was stored twice, and the service holds exactly the
 // delivered ones plus at most the unconfirmed ones.
-#include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdlib>
-#include <map>
-#include <mutex>
 #include <random>
-#include <string>
-#include <thread>
 
 #include "FaultyListener.hpp"
 #include "LocalHttpsService.hpp"
+#include "OutboxStores.hpp"
 #include "Reports.hpp"
 #include "ScratchFiles.hpp"
 #include "TestSeams.hpp"
@@ -76,12 +70,6 @@ struct ScriptedService {
     return Reply::json(R"({"response":"201"})");
   }
 };
-
-void deliverAndWait() {
-  bool done = false;
-  OrbisgroveFeedbackOutbox::shared().deliverNow([&] { done = true; });
-  ASSERT_TRUE(platform::MainQueue::shared().runUntil([&] { return done; }, std::chrono::seconds(30)));
-}
 
 class OutboxFaultScheduleTest : public ::testing::Test {
  protected:

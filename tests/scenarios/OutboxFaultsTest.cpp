@@ -2,24 +2,18 @@
 // may do: hostile rate-limit resets, a wall clock that jumps, writes and syncs
 // that fail, a store file removed or replaced while open, and replies far
 // larger than what is worth keeping.
-#include <gtest/gtest.h>
 #include <sqlite3.h>
 
 #include <sys/stat.h>
 
-#include <filesystem>
-#include <functional>
-#include <string>
-#include <vector>
-
 #include "FaultyVfs.hpp"
 #include "LocalHttpsService.hpp"
+#include "OutboxStores.hpp"
 #include "Reports.hpp"
 #include "ScratchFiles.hpp"
 #include "TestSeams.hpp"
 #include "kit/outbox/OutboxSteps.hpp"
 #include "platform/core/Date.hpp"
-#include "platform/store/OutboxStore.hpp"
 
 namespace orbisgrove::testing {
 namespace {
@@ -69,11 +63,6 @@ class OutboxFaultsTest : public ::testing::Test {
     auto stored = outbox.enqueue(*someReport(words));
     EXPECT_TRUE(stored.id) << (stored.error ? stored.error->description() : "");
     return stored.id.value_or("");
-  }
-  void deliverAndWait() {
-    bool done = false;
-    outbox.deliverNow([&] { done = true; });
-    ASSERT_TRUE(platform::MainQueue::shared().runUntil([&] { return done; }, std::chrono::seconds(20)));
   }
   bool announced(const std::string& id, State state, std::chrono::seconds patience = std::chrono::seconds(20)) {
     return platform::MainQueue::shared().runUntil(
@@ -162,8 +151,7 @@ TEST_F(OutboxFaultsTest, AWallClockThatJumpsNeitherStretchesNorCutsAWait) {
   const std::string planted = directory / "planted";
   ASSERT_EQ(::mkdir(planted.c_str(), 0700), 0);
   {
-    auto opened = platform::OutboxStore::open(planted + "/outbox.sqlite", platform::StoreOpening::createIfMissing);
-    auto& store = std::get<std::unique_ptr<platform::OutboxStore>>(opened);
+    const auto store = openStore(planted + "/outbox.sqlite");
     platform::StoredEntry stored;
     stored.id = std::get<std::int64_t>(store->insert("r", 1, 10));
     stored.wait = platform::StoredWait{platform::Date::now().secondsSince1970 + 3600, 30};
@@ -241,18 +229,12 @@ TEST_F(OutboxFaultsTest, AStoreRemovedOrReplacedIsOpenedAnew) {
     ASSERT_TRUE(announced(first, State::delivered));
     for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(path + suffix);
     if (replace) {
-      auto other = platform::OutboxStore::open(directory / "other", platform::StoreOpening::createIfMissing);
-      std::get<std::unique_ptr<platform::OutboxStore>>(other)->insert("planted", 1, 10);
-      std::get<std::unique_ptr<platform::OutboxStore>>(other).reset();  // closed: its log folded into the file
+      openStore(directory / "other")->insert("planted", 1, 10);  // closed at once: its log folded into the file
       std::filesystem::rename(directory / "other", path);
     }
     const std::string second = enqueue("second");
     std::vector<std::string> atPath;
-    auto opened = platform::OutboxStore::open(path, platform::StoreOpening::existingOnly);
-    if (auto* store = std::get_if<std::unique_ptr<platform::OutboxStore>>(&opened); store && *store) {
-      const auto all = std::get<std::vector<platform::StoredEntry>>((*store)->all());
-      for (const auto& stored : all) atPath.push_back(std::to_string(stored.id));
-    }
+    for (const auto& stored : storedEntries(path)) atPath.push_back(std::to_string(stored.id));
     std::vector<std::string> listed;
     for (const auto& shown : outbox.entries()) listed.push_back(shown.id);
     EXPECT_EQ(listed, atPath) << "replaced: " << replace;
@@ -278,9 +260,7 @@ TEST_F(OutboxFaultsTest, LargeRepliesLeaveOnlyTheirRecords) {
     ASSERT_TRUE(listed.record);
     EXPECT_EQ(listed.record->id(), "r-1");
   }
-  auto opened = platform::OutboxStore::open(directory / "outbox.sqlite", platform::StoreOpening::existingOnly);
-  const auto all = std::get<std::unique_ptr<platform::OutboxStore>>(opened)->all();
-  for (const auto& stored : std::get<std::vector<platform::StoredEntry>>(all)) {
+  for (const auto& stored : storedEntries(directory / "outbox.sqlite")) {
     EXPECT_EQ(stored.body, "") << "a delivered report's words leave the device with it";
   }
 }

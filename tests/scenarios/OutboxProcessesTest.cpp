@@ -2,38 +2,14 @@
 // one new store at once; and short-lived processes of the tool, exiting
 // normally, leave nothing unconfirmed and override no other report's waiting
 // time.
-#include <gtest/gtest.h>
-
-#include <functional>
-#include <map>
-#include <set>
-#include <string>
-#include <thread>
-#include <vector>
 
 #include "ChildProcesses.hpp"
 #include "LocalHttpsService.hpp"
+#include "OutboxStores.hpp"
 #include "ScratchFiles.hpp"
-#include "platform/store/OutboxStore.hpp"
 
 namespace orbisgrove::testing {
 namespace {
-
-// Starts the crash child.
-pid_t spawnChild(std::vector<std::string> arguments, const std::string& output = "/dev/null") {
-  std::vector<std::string> all{ORBISGROVE_OUTBOX_CRASH_CHILD};
-  all.insert(all.end(), arguments.begin(), arguments.end());
-  return spawn(std::move(all), output);
-}
-
-// What the store in `directory` holds, read as another process would.
-std::vector<platform::StoredEntry> storedEntries(const std::string& directory) {
-  auto store = platform::OutboxStore::open(directory + "/outbox.sqlite", platform::StoreOpening::existingOnly);
-  auto* opened = std::get_if<std::unique_ptr<platform::OutboxStore>>(&store);
-  if (opened == nullptr || !*opened) return {};
-  auto all = (*opened)->all();
-  return std::get<std::vector<platform::StoredEntry>>(std::move(all));
-}
 
 // A service that answers the categories at once and each submission as
 // `submission` says (201 unless a test says otherwise), and a directory of the test's own.
@@ -84,8 +60,8 @@ TEST_F(OutboxProcessesTest, TwoDeliverOneAtATimeAndNothingGoesTwice) {
   // Stored while the service is out of reach (nothing listens on port 9 here).
   ASSERT_EQ(statusOf(spawnChild({"fill", "20", directory, "127.0.0.1:9", service.caFile()})), 0);
   ASSERT_EQ(service.requestCount(), 0U);
-  const pid_t first = spawnChild({"resume", directory, service.hostAndPort(), service.caFile()});
-  const pid_t second = spawnChild({"resume", directory, service.hostAndPort(), service.caFile()});
+  const pid_t first = spawnChild({"resume", "0", directory, service.hostAndPort(), service.caFile()});
+  const pid_t second = spawnChild({"resume", "0", directory, service.hostAndPort(), service.caFile()});
   for (const pid_t child : {first, second}) EXPECT_EQ(statusOf(child), 0);
   EXPECT_EQ(service.requestCount(), 20U);
   std::set<std::string> bodies;
@@ -104,7 +80,7 @@ TEST_F(OutboxProcessesTest, SeveralOpeningANewStoreTogetherAllStore) {
       children.push_back(spawnChild({"add", "3", directory, "127.0.0.1:9", "/dev/null"}));
     }
     for (const pid_t child : children) EXPECT_EQ(statusOf(child), 0) << "round " << round;
-    EXPECT_EQ(storedEntries(directory).size(), 12U) << "round " << round;
+    EXPECT_EQ(storedEntries(directory + "/outbox.sqlite").size(), 12U) << "round " << round;
   }
 }
 
@@ -121,7 +97,7 @@ TEST_F(OutboxProcessesTest, ToolProcessesExitingLeaveNothingUnconfirmed) {
   std::vector<pid_t> children;
   for (int n = 0; n < 10; ++n) children.push_back(submitQueued(n));
   for (const pid_t child : children) EXPECT_EQ(statusOf(child), 0);
-  auto entries = storedEntries(scratch / "data");
+  auto entries = storedEntries(scratch / "data/outbox.sqlite");
   ASSERT_EQ(entries.size(), 10U);
   // One left marked "sending" by a process that is gone turns unconfirmed at the next claim.
   std::size_t unconfirmed = 0;

@@ -1,12 +1,10 @@
 // In a program of its own: ICU reads the locale and time zone from the
 // environment once, at first use, so they must be set before anything else
 // in the process formats a text.
+#include "TestPrelude.hpp"
+
 #include "platform/text/Calendar.hpp"
 #include "platform/text/LocalizedText.hpp"
-
-#include <gtest/gtest.h>
-
-#include <cstdlib>
 
 namespace orbisgrove::platform {
 namespace {

@@ -1,12 +1,11 @@
 // Programs the scenarios start as children, and what their ends were.
 #pragma once
 
+#include "TestPrelude.hpp"
+
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
-
-#include <string>
-#include <vector>
 
 extern char** environ;
 
@@ -32,5 +31,14 @@ inline int statusOf(pid_t child) {
   if (child <= 0 || ::waitpid(child, &status, 0) != child) return -1;
   return status;
 }
+
+#ifdef ORBISGROVE_KIT_CHILD
+/// Starts the kit's child program (support/KitChild.cpp) with `arguments`.
+inline pid_t spawnChild(const std::vector<std::string>& arguments, const std::string& output = "/dev/null") {
+  std::vector<std::string> all{ORBISGROVE_KIT_CHILD};
+  all.insert(all.end(), arguments.begin(), arguments.end());
+  return spawn(std::move(all), output);
+}
+#endif
 
 }  // namespace orbisgrove::testing

@@ -4,22 +4,11 @@
 // cache directory and a quiet console.
 #pragma once
 
-#include <gtest/gtest.h>
+#include "TestPrelude.hpp"
 
-#include <orbisgrove/OrbisgroveFeedbackKit.hpp>
 #include <orbisgrove/platform/URLError.hpp>
 
 #include <LocalHttpsService.hpp>
-
-#include <atomic>
-#include <chrono>
-#include <filesystem>
-#include <memory>
-#include <mutex>
-#include <optional>
-#include <string>
-#include <thread>
-#include <vector>
 
 #include "LocaleScope.hpp"
 #include "Reports.hpp"
@@ -133,10 +122,7 @@ inline std::int64_t urlCode(platform::URLErrorCode code) { return static_cast<st
 /// Points both shared clients at `hostAndPort` and trusts `caFile`.
 inline void pointSharedClientsAt(const std::string& hostAndPort, const std::string& caFile) {
   platform::addTrustedCertificates(caFile);
-  const auto endpoint = platform::URL::fromComponents("https", hostAndPort);
-  ASSERT_TRUE(endpoint);
-  OrbisgroveReportCategoriesAPIManager::shared().setApiEndpoint(*endpoint);
-  OrbisgroveSaveUserDataAPIManager::shared().setApiEndpoint(*endpoint);
+  setServiceHost(hostAndPort);
 }
 
 inline constexpr std::string_view kTwoCategories =
@@ -196,8 +182,6 @@ class KitFilesFixture : public ::testing::Test {
 /// The above with a local HTTPS service that the shared clients point at.
 class KitServiceFixture : public KitFilesFixture {
  protected:
-  explicit KitServiceFixture(LocalHttpsServiceOptions options = {}) : service(std::move(options)) {}
-
   void SetUp() override {
     KitFilesFixture::SetUp();
     pointSharedClientsAt(service.hostAndPort(), service.caFile());

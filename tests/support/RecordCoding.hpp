@@ -2,14 +2,7 @@
 // coder's error of a decoding that must fail.
 #pragma once
 
-#include <gtest/gtest.h>
-
-#include <orbisgrove/OrbisgroveFeedbackKit.hpp>
-
-#include <cstdint>
-#include <memory>
-#include <optional>
-#include <string_view>
+#include "TestPrelude.hpp"
 
 namespace orbisgrove::testing {
 

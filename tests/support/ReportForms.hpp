@@ -2,9 +2,9 @@
 // the tests of the reference service.
 #pragma once
 
+#include "TestPrelude.hpp"
+
 #include <array>
-#include <optional>
-#include <string>
 
 namespace orbisgrove::testing {
 

@@ -1,11 +1,9 @@
 // Replies and errors as the service clients see them, for their unit tests.
 #pragma once
 
-#include <orbisgrove/OrbisgroveFeedbackKit.hpp>
-#include <orbisgrove/platform/URLError.hpp>
+#include "TestPrelude.hpp"
 
-#include <memory>
-#include <string>
+#include <orbisgrove/platform/URLError.hpp>
 
 #include "service/OrbisgroveReportCategoriesAPIManager.hpp"
 #include "service/ReplyRoutine.hpp"

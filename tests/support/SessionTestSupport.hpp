@@ -2,22 +2,16 @@
 // backends the session contract runs on.
 #pragma once
 
+#include "TestPrelude.hpp"
+
 #include "platform/http/Sessions.hpp"
 #include "platform/http/URLSession.hpp"
 
 #include <LocalHttpsService.hpp>
 
-#include <gtest/gtest.h>
-
 #include <orbisgrove/platform/URLError.hpp>
 
-#include <chrono>
 #include <condition_variable>
-#include <memory>
-#include <mutex>
-#include <optional>
-#include <string>
-#include <string_view>
 
 namespace orbisgrove::platform::testing {
 
@@ -78,10 +72,10 @@ class Completion : public std::enable_shared_from_this<Completion> {
 
 inline std::int64_t code(URLErrorCode value) { return static_cast<std::int64_t>(value); }
 
-/// A session of its own that trusts `service`'s authority.
-inline std::unique_ptr<URLSession> sessionTrusting(const orbisgrove::testing::LocalHttpsService& service,
+/// A session of its own that trusts the authority in `caFile`.
+inline std::unique_ptr<URLSession> sessionTrusting(const std::string& caFile,
                                                    URLSessionConfiguration configuration = {}) {
-  configuration.additionalTrustedCertificateFiles.push_back(service.caFile());
+  configuration.additionalTrustedCertificateFiles.push_back(caFile);
   return URLSession::make(std::move(configuration));
 }
 
@@ -107,13 +101,12 @@ inline std::shared_ptr<Completion> run(URLSession& session, URLRequest request) 
 /// out ("reportingHost") or not ("silentHost").
 inline constexpr std::string_view kBackends[] = {"libcurl", "reportingHost", "silentHost"};
 
-/// A session of its own on `backend`, trusting `service`'s authority.
-inline std::unique_ptr<URLSession> sessionOn(std::string_view backend,
-                                             const orbisgrove::testing::LocalHttpsService& service,
+/// A session of its own on `backend`, trusting the authority in `caFile`.
+inline std::unique_ptr<URLSession> sessionOn(std::string_view backend, const std::string& caFile,
                                              URLSessionConfiguration configuration = {}) {
-  if (backend == "libcurl") return sessionTrusting(service, std::move(configuration));
+  if (backend == "libcurl") return sessionTrusting(caFile, std::move(configuration));
   const bool reports = backend == "reportingHost";
-  const std::shared_ptr<URLSession> carrier = sessionTrusting(service);
+  const std::shared_ptr<URLSession> carrier = sessionTrusting(caFile);
   const auto start = [carrier, reports](HTTPTransportRequest request, HTTPTransportCompletion completion) {
     auto carried = requestFor(request.url, request.method, request.body);
     carried.allHTTPHeaderFields = request.headerFields;

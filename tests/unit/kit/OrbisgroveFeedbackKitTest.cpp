@@ -2,10 +2,8 @@
 // while it is fresh, then from the service, whose list it stores.
 #include "KitServiceFixture.hpp"
 
-namespace orbisgrove {
+namespace orbisgrove::testing {
 namespace {
-
-using testing::Reply;
 
 class OrbisgroveFeedbackKitTest : public testing::KitServiceFixture {
  protected:
@@ -84,4 +82,4 @@ TEST_F(OrbisgroveFeedbackKitTest, CallersThatWantNoAnswerMayPassAnEmptyHandler) 
 }
 
 }  // namespace
-}  // namespace orbisgrove
+}  // namespace orbisgrove::testing

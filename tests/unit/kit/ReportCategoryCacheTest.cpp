@@ -3,12 +3,9 @@
 // makes it, and hand out new records each time.
 #include <nlohmann/json.hpp>
 
-#include <functional>
-#include <limits>
-
 #include "KitServiceFixture.hpp"
 
-namespace orbisgrove {
+namespace orbisgrove::testing {
 namespace {
 
 namespace fs = std::filesystem;
@@ -27,8 +24,6 @@ std::optional<std::string> firstId(const std::optional<ReportCategoryCacheEntry>
 }
 
 using ReportCategoryCacheTest = testing::KitFilesFixture;
-using testing::cacheEntries;
-using testing::Reply;
 
 TEST_F(ReportCategoryCacheTest, FirstReadingCreatesAnEmptyDictionaryAndLogsThePath) {
   EXPECT_EQ(reportCategoryCachePath(), cacheDirectory.string() + "/orbisgroveReportCategories.plist");
@@ -221,4 +216,4 @@ TEST_F(ReportCategoryCacheTest, ConcurrentSavesNeverShowAHalfFileToReadersOfAnyK
 }
 
 }  // namespace
-}  // namespace orbisgrove
+}  // namespace orbisgrove::testing

@@ -1,12 +1,7 @@
 // Whole days between two moments, by the wall clock of a time zone.
+#include "TestPrelude.hpp"
+
 #include "platform/text/Calendar.hpp"
-
-#include <gtest/gtest.h>
-
-#include <cstdint>
-#include <limits>
-#include <optional>
-#include <tuple>
 
 namespace orbisgrove::platform {
 namespace {

@@ -2,13 +2,7 @@
 // trust, proxies and pins. (What every backend does: URLSessionTest.)
 #include "SessionTestSupport.hpp"
 
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
 #include <loopback_tls/LoopbackCertificates.hpp>
-
-#include <cstdlib>
-#include <thread>
 
 namespace orbisgrove::platform::testing {
 namespace {
@@ -22,7 +16,7 @@ using namespace std::chrono_literals;
 TEST(CurlBackendTest, RequestsWaitingForAConnectionKeepTheirTimeoutsAndCanBeCancelled) {
   LocalHttpsService service;
   service.setDefaultReply(Reply::stalled());
-  auto session = sessionTrusting(service);
+  auto session = sessionTrusting(service.caFile());
   // More than libcurl is handed at once, so that the last ones wait in line.
   constexpr std::size_t held = 40;
   std::vector<std::shared_ptr<Completion>> done;
@@ -68,7 +62,7 @@ TEST(CurlBackendTest, FollowsHttpsRedirectsUpToFiveAndA307Or308TakesTheBodyAlong
       return Reply::redirect("http://127.0.0.1:" + std::to_string(service.port()) + "/", 307);
     return Reply::withStatus(404);
   });
-  auto session = sessionTrusting(service);
+  auto session = sessionTrusting(service.caFile());
   const std::string plain = "http://127.0.0.1:" + std::to_string(service.port()) + "/";
   const struct {
     std::string url;
@@ -155,7 +149,7 @@ TEST(CurlBackendTest, PinsAndProxiesDecideWhetherAndHowARequestGoesOut) {
     URLSessionConfiguration configuration;
     configuration.proxy = c.proxy;
     configuration.pinnedPublicKeys = c.pins;
-    auto session = sessionTrusting(service, configuration);
+    auto session = sessionTrusting(service.caFile(), configuration);
     const auto done = run(*session, requestFor(service.url("/")));
     EXPECT_EQ(done->urlErrorCode(), c.code == URLErrorCode::unknown ? 0 : code(c.code));
   }

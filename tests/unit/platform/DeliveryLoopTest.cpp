@@ -1,12 +1,8 @@
 // The delivery loop's timers, on which the outbox waits for due times: they
 // run on the shared session's delivery thread, in deadline order, and not
 // before their time.
-#include <gtest/gtest.h>
 
-#include <chrono>
-#include <mutex>
-#include <thread>
-#include <vector>
+#include "TestPrelude.hpp"
 
 #include "platform/http/DeliveryTimers.hpp"
 #include "platform/http/URLSession.hpp"

@@ -6,7 +6,7 @@
 #include "SessionTestSupport.hpp"
 #include "platform/http/Sessions.hpp"
 
-namespace orbisgrove {
+namespace orbisgrove::testing {
 namespace {
 
 using platform::HTTPTransportOutcome;
@@ -147,4 +147,4 @@ TEST(HTTPTransportTest, RunsTheStartHookWhenTheTransportReportsTheSend) {
 }
 
 }  // namespace
-}  // namespace orbisgrove
+}  // namespace orbisgrove::testing

@@ -1,15 +1,8 @@
 // The JSON coder, through small record types shaped like the kit's records:
 // what decoding reads and refuses, and what encoding writes.
+#include "TestPrelude.hpp"
+
 #include <orbisgrove/platform/JSONCoding.hpp>
-
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
-#include <cstdint>
-#include <memory>
-#include <optional>
-#include <string>
-#include <vector>
 
 namespace orbisgrove::platform {
 namespace {

@@ -2,19 +2,15 @@
 // rules on top) must agree with an independent parser, nlohmann's, on what
 // is JSON and on what it holds: checked against that parser's DOM, over edge
 // cases and many mutations of them. fuzz/fuzz_json_document.cpp goes on.
+#include "TestPrelude.hpp"
+
 #include <orbisgrove/platform/JSONCoding.hpp>
 
 #include "platform/json/JSONText.hpp"
 
 #include <nlohmann/json.hpp>
 
-#include <gtest/gtest.h>
-
-#include <cstdint>
-#include <optional>
 #include <random>
-#include <string>
-#include <vector>
 
 namespace orbisgrove::platform {
 namespace {

@@ -2,18 +2,11 @@
 // coordinate is plain with a point between 0.0001 and 2^53, the exponent form
 // with two exponent digits at least outside; fuzz/fuzz_decimal_text checks on
 // every double that it reads back exactly and has that form.
+#include "TestPrelude.hpp"
+
 #include "platform/text/LocalizedText.hpp"
 
-#include <gtest/gtest.h>
-
 #include <cctype>
-#include <cstdint>
-#include <limits>
-#include <optional>
-#include <string>
-#include <thread>
-#include <tuple>
-#include <vector>
 
 namespace orbisgrove::platform {
 namespace {

@@ -1,18 +1,10 @@
 // The main queue handed to a host's dispatcher and taken back, from C++ and
 // from C, while other threads post. Runs under ThreadSanitizer in CI.
+#include "TestPrelude.hpp"
+
 #include <orbisgrove/feedback.h>
 #include <orbisgrove/platform/MainQueue.hpp>
 #include <orbisgrove/platform/Settings.hpp>
-
-#include <gtest/gtest.h>
-
-#include <atomic>
-#include <chrono>
-#include <mutex>
-#include <stdexcept>
-#include <string>
-#include <thread>
-#include <vector>
 
 namespace orbisgrove::platform {
 namespace {

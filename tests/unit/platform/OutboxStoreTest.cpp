@@ -2,38 +2,21 @@
 // schemas, bounds what it keeps, syncs its log at every commit, and lets one
 // holder of the delivery claim deliver at a time, whatever happens to the
 // lock file.
-#include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 
 #include <cmath>
-#include <filesystem>
-#include <fstream>
-#include <string>
-#include <vector>
 
 #include "FaultyVfs.hpp"
+#include "OutboxStores.hpp"
 #include "ScratchFiles.hpp"
 #include "platform/core/Date.hpp"
-#include "platform/store/OutboxStore.hpp"
 
 namespace orbisgrove::testing {
 namespace {
 
 using platform::OutboxStore;
 using platform::StoredState;
-
-std::unique_ptr<OutboxStore> openStore(const std::string& path) {
-  auto opened = OutboxStore::open(path, platform::StoreOpening::createIfMissing);
-  auto* store = std::get_if<std::unique_ptr<OutboxStore>>(&opened);
-  return store != nullptr ? std::move(*store) : nullptr;
-}
-
-std::vector<platform::StoredEntry> entriesOf(OutboxStore& store) {
-  auto all = store.all();
-  auto* entries = std::get_if<std::vector<platform::StoredEntry>>(&all);
-  return entries != nullptr ? std::move(*entries) : std::vector<platform::StoredEntry>{};
-}
 
 void runSQL(const std::string& path, const std::string& sql) {
   sqlite3* db = nullptr;

@@ -1,7 +1,8 @@
 // Property lists in memory and as files.
+#include "TestPrelude.hpp"
+
 #include "platform/files/PropertyList.hpp"
 
-#include <gtest/gtest.h>
 #include <plist/plist.h>
 
 #include <fcntl.h>
@@ -9,16 +10,6 @@
 #include <unistd.h>
 
 #include <cmath>
-#include <cstdint>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <functional>
-#include <limits>
-#include <optional>
-#include <set>
-#include <string>
-#include <vector>
 
 #include "ScratchFiles.hpp"
 

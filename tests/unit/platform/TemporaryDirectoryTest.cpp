@@ -1,20 +1,14 @@
 // The private directory the kit's files go in: the host's, else one of its
 // own under TMPDIR or /tmp, never one that is not private.
+#include "TestPrelude.hpp"
+
 #include "platform/files/TemporaryDirectory.hpp"
 
 #include <orbisgrove/platform/Settings.hpp>
 
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <cstdlib>
-#include <filesystem>
-#include <functional>
-#include <optional>
-#include <string>
 
 #include "ScratchFiles.hpp"
 

@@ -1,9 +1,6 @@
+#include "TestPrelude.hpp"
+
 #include <orbisgrove/platform/URL.hpp>
-
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
 
 namespace orbisgrove::platform {
 namespace {

@@ -1,6 +1,5 @@
 // What a failed reply reaches the host as: the reply (its rate-limit fields
 // too) and the transport error make the error value, worded for the locale.
-#include <gtest/gtest.h>
 
 #include <orbisgrove/service/OrbisgroveFeedbackErrorDomain.hpp>
 

@@ -1,10 +1,7 @@
 // The rate-limit fields of a reply: their names and the syntax of their values.
-#include <gtest/gtest.h>
 
 #include <clocale>
 #include <cmath>
-#include <utility>
-#include <vector>
 
 #include "ServiceReplies.hpp"
 #include "service/RateLimit.hpp"

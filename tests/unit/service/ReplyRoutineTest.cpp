@@ -1,13 +1,9 @@
 // The reply routine's verdict: the envelope decides success, whatever the
 // status; an error envelope gives the kit's error, any other body the coder's.
-#include <gtest/gtest.h>
 
 #include <orbisgrove/service/OrbisgroveFeedbackErrorDomain.hpp>
 
 #include "ServiceReplies.hpp"
-
-#include <utility>
-#include <vector>
 
 namespace orbisgrove::testing {
 namespace {

@@ -1,15 +1,10 @@
 // The submission's form body byte for byte: the service reads it raw.
-#include <gtest/gtest.h>
 
-#include <orbisgrove/OrbisgroveFeedbackKit.hpp>
-
-#include <optional>
-#include <string>
-#include <vector>
+#include "TestPrelude.hpp"
 
 #include "service/SaveUserDataForm.hpp"
 
-namespace orbisgrove {
+namespace orbisgrove::testing {
 namespace {
 
 std::shared_ptr<OrbisgroveReportCategories> category(std::string_view json) {
@@ -61,4 +56,4 @@ TEST(SaveUserDataFormTest, WritesTheFifteenFieldsRawFillingGapsWith401AndDashes)
 }
 
 }  // namespace
-}  // namespace orbisgrove
+}  // namespace orbisgrove::testing

@@ -2,11 +2,8 @@
 // local HTTPS service.
 #include "KitServiceFixture.hpp"
 
-namespace orbisgrove {
+namespace orbisgrove::testing {
 namespace {
-
-using testing::Answer;
-using testing::Reply;
 
 std::shared_ptr<OrbisgroveReportCategories> category(std::string_view json) {
   return platform::JSONDecoder().decode<std::shared_ptr<OrbisgroveReportCategories>>(json);
@@ -75,37 +72,6 @@ TEST_F(ServiceClientTest, EachSendsItsFormWithOneHeader) {
   }
 }
 
-// That the rate-limit fields are found over HTTP/2 too: URLSessionTest.
-TEST_F(ServiceClientTest, CategoryRepliesAreJudgedByTheirEnvelope) {
-  service.enqueue(
-      Reply::json(R"({"response":"201","data":[{"reportId":"1","reportName":"Road"},{"reportId":"2"}]})", 500));
-  const auto listed = fetch();
-  EXPECT_FALSE(listed->error());
-  ASSERT_EQ(listed->delivered(), 2u);
-  EXPECT_EQ((*listed->categories())[0]->reportName(), "Road");
-
-  service.enqueue(Reply::json(R"({"response":"201"})"));
-  const auto none = fetch();
-  EXPECT_FALSE(none->error());
-  EXPECT_FALSE(none->categories());
-
-  service.enqueue(Reply::json(R"({"response":"201","data":[{"reportId":"1"},{"created":"soon"}]})"));
-  const auto badList = fetch();
-  EXPECT_EQ(badList->error()->domain(), platform::JSONCodingErrorDomain);
-  EXPECT_EQ(badList->error()->textForKey(platform::JSONCodingPathErrorKey), "data[1].created");
-
-  // The rate-limit header fields reach the wording.
-  service.enqueue(Reply::json(R"({"response":"429","data":[{"error":["Too many requests."]}]})", 429)
-                      .withHeader("X-Rate-Limit-Limit", "1000")
-                      .withHeader("X-Rate-Limit-Interval", "3600")
-                      .withHeader("X-Rate-Limit-Reset", "1798761600"));
-  const auto limited = fetch();
-  EXPECT_EQ(limited->error()->localizedFailureReason(),
-            "More than 1,000 requests have been made with this access token within a period of 1 hour.");
-  EXPECT_EQ(limited->error()->localizedRecoverySuggestion(),
-            "Wait until January 1, 2027 at 12:00:00\u202fAM UTC before retrying.");
-}
-
 TEST_F(ServiceClientTest, SaveHandsOverTheServicesRecordOrNone) {
   const OrbisgroveSaveUserDataOptions options(platform::Coordinate{1, 2}, parent, child, "x");
   service.enqueue(
@@ -123,10 +89,11 @@ TEST_F(ServiceClientTest, SaveHandsOverTheServicesRecordOrNone) {
   EXPECT_FALSE(none->error());
   EXPECT_FALSE(none->userData());
 
-  // The record must be an object; how other envelopes are judged: ReplyErrorTest.
+  // The record must be an object; how envelopes are judged, whatever the
+  // status: ReplyRoutineTest.
   service.enqueue(Reply::json(R"({"response":"201","data":[{"id":"1"}]})"));
   EXPECT_EQ(save(options)->error()->domain(), platform::JSONCodingErrorDomain);
 }
 
 }  // namespace
-}  // namespace orbisgrove
+}  // namespace orbisgrove::testing

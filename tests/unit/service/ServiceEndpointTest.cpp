@@ -1,15 +1,13 @@
 // The service's endpoint from a host text: https, the host and the port only.
-#include <gtest/gtest.h>
 
-#include <stdexcept>
-#include <string>
+#include "TestPrelude.hpp"
 
 #include <orbisgrove/service/OrbisgroveSaveUserDataAPIManager.hpp>
 
 #include "service/OrbisgroveReportCategoriesAPIManager.hpp"
 #include "service/ServiceEndpoint.hpp"
 
-namespace orbisgrove {
+namespace orbisgrove::testing {
 namespace {
 
 TEST(ServiceEndpointTest, HostTextsThatFormAnHttpsURL) {
@@ -30,4 +28,4 @@ TEST(ServiceEndpointTest, HostTextsThatFormAnHttpsURL) {
 }
 
 }  // namespace
-}  // namespace orbisgrove
+}  // namespace orbisgrove::testing

@@ -1,6 +1,5 @@
 // What became of a submission, told by its error: never sent, rate-limited,
 // refused, the service unavailable, or sent without a verdict; in C++ and C.
-#include <gtest/gtest.h>
 
 #include <orbisgrove/feedback.h>
 #include <orbisgrove/service/OrbisgroveFeedbackErrorDomain.hpp>

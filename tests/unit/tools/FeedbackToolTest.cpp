@@ -1,14 +1,9 @@
 // orbisgrove-feedback as a person or a script drives it: a child process
 // against the reference service, judged by its output and exit status.
-#include <gtest/gtest.h>
+#include "TestPrelude.hpp"
+
 #include <sys/stat.h>
 #include <sys/wait.h>
-
-#include <cstdlib>
-#include <filesystem>
-#include <memory>
-#include <string>
-#include <vector>
 
 #include <nlohmann/json.hpp>
 #include <reference_service/ReferenceService.hpp>

@@ -1,16 +1,15 @@
 // The loopback certificates that the tool's service and the tests' use.
+#include "TestPrelude.hpp"
+
 #include <loopback_tls/LoopbackCertificates.hpp>
 
 #include "ScratchFiles.hpp"
-
-#include <gtest/gtest.h>
 
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
 #include <cstdio>
-#include <memory>
 
 #include <sys/stat.h>
 

@@ -1,8 +1,6 @@
 // The reference service's rate limit: fixed windows, per client.
-#include <gtest/gtest.h>
 
-#include <chrono>
-#include <stdexcept>
+#include "TestPrelude.hpp"
 
 #include <reference_service/RateLimiter.hpp>
 

@@ -1,16 +1,9 @@
 // The reference service itself, over verified HTTPS: the categories, saved
 // reports, refusals in the error envelope, the rate limit, and its life.
 // (Real runs of `orbisgrove-feedback serve`: examples/ and the consumers.)
-#include <gtest/gtest.h>
-#include <httplib.h>
+#include "TestPrelude.hpp"
 
-#include <atomic>
-#include <chrono>
-#include <filesystem>
-#include <fstream>
-#include <memory>
-#include <set>
-#include <string>
+#include <httplib.h>
 
 #include <nlohmann/json.hpp>
 #include <reference_service/ReferenceService.hpp>

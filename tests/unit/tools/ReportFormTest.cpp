@@ -1,12 +1,7 @@
 // The reference service's reading of a form: its fields, the report text's
 // fifteen pieces, and every problem named in the order of the form.
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
-#include <string>
-#include <tuple>
-#include <utility>
-#include <vector>
+#include "TestPrelude.hpp"
 
 #include <reference_service/ReportForm.hpp>
 

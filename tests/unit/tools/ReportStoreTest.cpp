@@ -1,9 +1,6 @@
 // The reference service's store file: one JSON line a report.
-#include <gtest/gtest.h>
 
-#include <fstream>
-#include <stdexcept>
-#include <string>
+#include "TestPrelude.hpp"
 
 #include <reference_service/ReportForm.hpp>
 #include <reference_service/ReportStore.hpp>

@@ -1,11 +1,8 @@
 // The arguments of `orbisgrove-feedback serve`.
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
+
+#include "TestPrelude.hpp"
 
 #include <sstream>
-#include <string>
-#include <tuple>
-#include <vector>
 
 #include <reference_service/ServeCommand.hpp>
 

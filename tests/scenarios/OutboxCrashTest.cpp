@@ -1,7 +1,6 @@
 // A process killed at each step of storing and delivering a report, then the
 // outbox reopened by another: neither loses the report nor sends one that
 // may have reached the service again on its own.
-
 #include "TestPrelude.hpp"
 
 #include <signal.h>

@@ -11,14 +11,18 @@ extern char** environ;
 
 namespace orbisgrove::testing {
 
-/// Starts `arguments` (the program first); its standard output goes to `output`.
-inline pid_t spawn(std::vector<std::string> arguments, const std::string& output = "/dev/null") {
+/// Starts `arguments` (the program first); its standard output goes to
+/// `output`, and its standard error to `errors` when one is named.
+inline pid_t spawn(std::vector<std::string> arguments, const std::string& output = "/dev/null",
+                   const std::string& errors = "") {
   std::vector<char*> argv;
   for (auto& argument : arguments) argv.push_back(argument.data());
   argv.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  if (!errors.empty())
+    posix_spawn_file_actions_addopen(&actions, 2, errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   pid_t pid = -1;
   const int failed = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);

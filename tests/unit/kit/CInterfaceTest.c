@@ -13,23 +13,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "CChecks.h"
 #include "ServiceHarness.h"
-
-static int checks = 0;
-static int failedChecks = 0;
-
-/* Nothing after a failed requirement (fatal) would mean anything. */
-static void check(int passed, const char* condition, int line, int fatal) {
-  ++checks;
-  if (!passed) {
-    fprintf(stderr, "%s:%d: %s failed: %s\n", __FILE__, line, fatal ? "requirement" : "check", condition);
-    ++failedChecks;
-    if (fatal) exit(1);
-  }
-}
-
-#define CHECK(condition) check((condition) != 0, #condition, __LINE__, 0)
-#define REQUIRE(condition) check((condition) != 0, #condition, __LINE__, 1)
 
 static int textIs(const char* actual, const char* expected) { return actual != NULL && strcmp(actual, expected) == 0; }
 
@@ -83,12 +68,6 @@ static int drainUntilAnswered(Answer* answer) {
     if (answer->calls == 0) nanosleep(&pause, NULL);
   }
   return answer->calls > 0 && ran == 1;
-}
-
-static orbisgrove_category* decodeCategory(const char* json) {
-  orbisgrove_category* category = NULL;
-  REQUIRE(orbisgrove_category_decode(json, strlen(json), &category, NULL) == ORBISGROVE_OK);
-  return category;
 }
 
 /* ------------------------------------------------------------- records */

@@ -13,17 +13,7 @@
 #include <string.h>
 #include <time.h>
 
-static int failedChecks = 0;
-
-static void check(int passed, const char* condition, int line, int fatal) {
-  if (passed) return;
-  fprintf(stderr, "%s:%d: %s failed: %s\n", __FILE__, line, fatal ? "requirement" : "check", condition);
-  ++failedChecks;
-  if (fatal) exit(1);
-}
-
-#define CHECK(condition) check((condition) != 0, #condition, __LINE__, 0)
-#define REQUIRE(condition) check((condition) != 0, #condition, __LINE__, 1)
+#include "CChecks.h"
 
 /* The host's side: the request it was handed last. */
 static pthread_mutex_t mutex = PTHREAD_MUTEX_INITIALIZER;
@@ -65,12 +55,6 @@ static void onSaved(void* context, orbisgrove_user_data* record, orbisgrove_erro
 }
 
 static int answered(void* context) { return ((Answer*)context)->calls > 0; }
-
-static orbisgrove_category* decodeCategory(const char* json) {
-  orbisgrove_category* category = NULL;
-  REQUIRE(orbisgrove_category_decode(json, strlen(json), &category, NULL) == ORBISGROVE_OK);
-  return category;
-}
 
 int main(void) {
   enum { LIVE, AFTER_CANCEL, AFTER_ANSWER };

@@ -1,7 +1,6 @@
 // The delivery loop's timers, on which the outbox waits for due times: they
 // run on the shared session's delivery thread, in deadline order, and not
 // before their time.
-
 #include "TestPrelude.hpp"
 
 #include "platform/http/DeliveryTimers.hpp"

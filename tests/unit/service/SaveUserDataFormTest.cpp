@@ -1,15 +1,11 @@
 // The submission's form body byte for byte: the service reads it raw.
-
 #include "TestPrelude.hpp"
 
+#include "Reports.hpp"
 #include "service/SaveUserDataForm.hpp"
 
 namespace orbisgrove::testing {
 namespace {
-
-std::shared_ptr<OrbisgroveReportCategories> category(std::string_view json) {
-  return platform::JSONDecoder().decode<std::shared_ptr<OrbisgroveReportCategories>>(json);
-}
 
 constexpr std::string_view kPrefix =
     "q=705&layer=explore&client=104&key=tV3nQe8LpZk2RwXa0MfYc7HsJd9=&apptype=native&val=";

@@ -5,10 +5,6 @@
 namespace orbisgrove::testing {
 namespace {
 
-std::shared_ptr<OrbisgroveReportCategories> category(std::string_view json) {
-  return platform::JSONDecoder().decode<std::shared_ptr<OrbisgroveReportCategories>>(json);
-}
-
 class ServiceClientTest : public testing::KitServiceFixture {
  protected:
   // Both wait for the main queue, and answer once.

@@ -1,5 +1,4 @@
 // The service's endpoint from a host text: https, the host and the port only.
-
 #include "TestPrelude.hpp"
 
 #include <orbisgrove/service/OrbisgroveSaveUserDataAPIManager.hpp>

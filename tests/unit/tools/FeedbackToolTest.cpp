@@ -3,11 +3,11 @@
 #include "TestPrelude.hpp"
 
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 #include <nlohmann/json.hpp>
 #include <reference_service/ReferenceService.hpp>
 
+#include "ChildProcesses.hpp"
 #include "ScratchFiles.hpp"
 
 namespace orbisgrove::tools {
@@ -30,12 +30,6 @@ struct ToolRun {
   }
 };
 
-std::string quoted(const std::string& text) {
-  std::string result = "'";
-  for (const char c : text) result += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return result + "'";
-}
-
 std::unique_ptr<ReferenceService> startService(std::size_t submissionsPerInterval = 30,
                                                AfterStore afterStore = AfterStore::reply) {
   ReferenceServiceOptions options;
@@ -55,14 +49,13 @@ class FeedbackToolTest : public ::testing::Test {
  protected:
   // Runs the tool with TMPDIR in this test's scratch directory (so the device
   // cache is the test's own); `extra` goes after the arguments.
-  ToolRun run(std::vector<std::string> arguments, const std::vector<std::string>& extra = {}) const {
-    arguments.insert(arguments.end(), extra.begin(), extra.end());
-    std::string command = "env TMPDIR=" + quoted(scratch_.path()) + " LC_ALL=C TZ=UTC " + quoted(ORBISGROVE_TOOL);
-    for (const std::string& argument : arguments) command += " " + quoted(argument);
-    command += " >" + quoted(scratch_ / "out") + " 2>" + quoted(scratch_ / "err");
-    const int status = std::system(command.c_str());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, orbisgrove::testing::contentsOf(scratch_ / "out"),
-            orbisgrove::testing::contentsOf(scratch_ / "err")};
+  ToolRun run(const std::vector<std::string>& arguments, const std::vector<std::string>& extra = {}) const {
+    std::vector<std::string> all{"/usr/bin/env", "TMPDIR=" + scratch_.path(), "LC_ALL=C", "TZ=UTC", ORBISGROVE_TOOL};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    all.insert(all.end(), extra.begin(), extra.end());
+    const int status = testing::statusOf(testing::spawn(all, scratch_ / "out", scratch_ / "err"));
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, testing::contentsOf(scratch_ / "out"),
+            testing::contentsOf(scratch_ / "err")};
   }
 
   ToolRun submit(const std::string& parent, const std::string& child) const {

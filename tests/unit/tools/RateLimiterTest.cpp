@@ -1,5 +1,4 @@
 // The reference service's rate limit: fixed windows, per client.
-
 #include "TestPrelude.hpp"
 
 #include <reference_service/RateLimiter.hpp>

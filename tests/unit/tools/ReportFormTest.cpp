@@ -1,6 +1,5 @@
 // The reference service's reading of a form: its fields, the report text's
 // fifteen pieces, and every problem named in the order of the form.
-
 #include "TestPrelude.hpp"
 
 #include <reference_service/ReportForm.hpp>

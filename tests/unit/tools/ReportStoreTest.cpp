@@ -1,5 +1,4 @@
 // The reference service's store file: one JSON line a report.
-
 #include "TestPrelude.hpp"
 
 #include <reference_service/ReportForm.hpp>

@@ -1,5 +1,4 @@
 // The arguments of `orbisgrove-feedback serve`.
-
 #include "TestPrelude.hpp"
 
 #include <sstream>

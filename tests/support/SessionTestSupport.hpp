@@ -15,6 +15,12 @@
 
 namespace orbisgrove::platform::testing {
 
+using orbisgrove::testing::LocalHttpsService;
+using orbisgrove::testing::RecordedRequest;
+using orbisgrove::testing::Reply;
+using ::testing::HasSubstr;
+using namespace std::chrono_literals;
+
 /// What one task's completion received, and how often it ran.
 class Completion : public std::enable_shared_from_this<Completion> {
  public:

@@ -7,12 +7,6 @@
 namespace orbisgrove::platform::testing {
 namespace {
 
-using orbisgrove::testing::LocalHttpsService;
-using orbisgrove::testing::RecordedRequest;
-using orbisgrove::testing::Reply;
-using ::testing::HasSubstr;
-using namespace std::chrono_literals;
-
 TEST(CurlBackendTest, RequestsWaitingForAConnectionKeepTheirTimeoutsAndCanBeCancelled) {
   LocalHttpsService service;
   service.setDefaultReply(Reply::stalled());

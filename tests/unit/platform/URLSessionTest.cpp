@@ -12,12 +12,7 @@
 namespace orbisgrove::platform::testing {
 namespace {
 
-using orbisgrove::testing::LocalHttpsService;
-using orbisgrove::testing::RecordedRequest;
-using orbisgrove::testing::Reply;
-using ::testing::HasSubstr;
 using ::testing::UnorderedElementsAreArray;
-using namespace std::chrono_literals;
 
 // The backend by name (kBackends).
 class URLSessionTest : public ::testing::TestWithParam<std::string_view> {

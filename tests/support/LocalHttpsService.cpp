@@ -19,15 +19,10 @@
 #include <thread>
 #include <unordered_set>
 
-#include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace orbisgrove::testing {
 namespace {
@@ -79,53 +74,6 @@ class ThreadPerConnection final : public httplib::TaskQueue {
 bool isPseudoHeader(const std::string& name) {
   return name == "REMOTE_ADDR" || name == "REMOTE_PORT" || name == "LOCAL_ADDR" || name == "LOCAL_PORT";
 }
-
-// The HTTP/2 front (http2_front.py) in front of the service on `backend`.
-struct Http2Front {
-  pid_t pid = -1;
-  int input = -1;  // the front ends when this closes
-  int port = -1;
-
-  void start(const tools::LoopbackCertificates& certificates, int backend) {
-    int in[2];
-    int out[2];
-    if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("HTTP/2 front: no pipe");
-    const std::string backendPort = std::to_string(backend);
-    const char* argv[] = {ORBISGROVE_HTTP2_PYTHON,
-                          ORBISGROVE_HTTP2_FRONT,
-                          certificates.serverCertificateFile.c_str(),
-                          certificates.serverPrivateKeyFile.c_str(),
-                          certificates.caCertificateFile.c_str(),
-                          backendPort.c_str(),
-                          nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    const int spawned = ::posix_spawn(&pid, argv[0], &actions, nullptr, const_cast<char* const*>(argv), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(in[0]);
-    ::close(out[1]);
-    input = in[1];
-    std::string line;
-    char c = 0;
-    while (spawned == 0 && ::read(out[0], &c, 1) == 1 && c != '\n') line += c;
-    ::close(out[0]);
-    port = line.empty() ? -1 : std::atoi(line.c_str());
-    if (port <= 0) {
-      stop();
-      throw std::runtime_error("HTTP/2 front did not start (needs python3-h2; scripts/bootstrap.sh installs it)");
-    }
-  }
-
-  void stop() {
-    if (input >= 0) ::close(std::exchange(input, -1));
-    if (pid > 0) {
-      ::kill(pid, SIGKILL);
-      ::waitpid(std::exchange(pid, -1), nullptr, 0);
-    }
-  }
-};
 
 }  // namespace
 
@@ -205,7 +153,6 @@ struct LocalHttpsService::State {
   std::unique_ptr<httplib::SSLServer> server;
   std::thread listener;
   int port = -1;
-  Http2Front front;
 
   static int connectionIndex() {
     static const int index = SSL_get_ex_new_index(0, nullptr, nullptr, nullptr, &State::freeConnection);
@@ -378,7 +325,6 @@ struct LocalHttpsService::State {
       // the client closed them.
       for (const int socket : openSockets) ::shutdown(socket, SHUT_RDWR);
     }
-    front.stop();
     changed.notify_all();
     if (server) server->stop();
     if (listener.joinable()) listener.join();
@@ -434,7 +380,6 @@ LocalHttpsService::LocalHttpsService(LocalHttpsServiceOptions options) : state_(
       if (std::chrono::steady_clock::now() > deadline) throw std::runtime_error("LocalHttpsService: did not start");
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    if (options.http2) state.front.start(state.certificates, state.port);
   } catch (...) {
     state.stop();
     throw;
@@ -443,7 +388,7 @@ LocalHttpsService::LocalHttpsService(LocalHttpsServiceOptions options) : state_(
 
 LocalHttpsService::~LocalHttpsService() { state_->stop(); }
 
-int LocalHttpsService::port() const { return state_->front.port > 0 ? state_->front.port : state_->port; }
+int LocalHttpsService::port() const { return state_->port; }
 
 std::string LocalHttpsService::hostAndPort() const { return "127.0.0.1:" + std::to_string(port()); }
 
@@ -475,9 +420,6 @@ std::size_t LocalHttpsService::connectionCount() const {
     for (const auto& request : state_->requests) connections.insert(request.connection);
     return connections.size();
   });
-}
-std::size_t LocalHttpsService::handshakeCount() const {
-  return state_->locked([&] { return static_cast<std::size_t>(state_->lastConnection); });
 }
 
 bool LocalHttpsService::waitForRequests(std::size_t count, std::chrono::milliseconds timeout) const {

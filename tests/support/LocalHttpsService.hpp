@@ -89,10 +89,6 @@ struct Reply {
 struct LocalHttpsServiceOptions {
   /// Names the server certificate is made for; any other name fails host verification.
   std::vector<std::string> certificateNames{"localhost", "127.0.0.1", "::1"};
-  /// Clients talk only HTTP/2, to a front process (python3-h2) that hands each
-  /// request to the service and sends its reply back with lower-case field
-  /// names; a misbehaving reply resets its stream. Connection numbers are the front's.
-  bool http2 = false;
 };
 
 class LocalHttpsService {
@@ -128,9 +124,6 @@ class LocalHttpsService {
   [[nodiscard]] std::size_t requestCount() const;
   /// Number of different connections that requests came on.
   [[nodiscard]] std::size_t connectionCount() const;
-  /// Number of TLS handshakes begun so far (one per connection accepted;
-  /// includes connections that never carried a request).
-  [[nodiscard]] std::size_t handshakeCount() const;
   /// Waits until `count` requests have arrived; false on time-out.
   bool waitForRequests(std::size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
 

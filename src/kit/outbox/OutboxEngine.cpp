@@ -31,8 +31,6 @@ std::optional<std::int64_t> parseId(const std::string& id) {
   return value;
 }
 
-std::atomic<void (*)(OutboxStep)> stepHook{nullptr};
-
 std::shared_ptr<const platform::Error> unknownEntry(const std::string& id) {
   return platform::kitError("The outbox has no entry \"" + id + "\".");
 }
@@ -51,9 +49,10 @@ std::shared_ptr<const platform::Error> forkedChildError() {
       "parent, or from a program the child starts with exec().");
 }
 
-void setOutboxStepHookForTesting(void (*hook)(OutboxStep step)) { stepHook.store(hook); }
+std::atomic<void (*)(OutboxStep)> outboxStepHookForTests{nullptr};
+
 void reachOutboxStep(OutboxStep step) {
-  if (auto* hook = stepHook.load()) hook(step);
+  if (auto* hook = outboxStepHookForTests.load()) hook(step);
 }
 
 OrbisgroveOutboxEntry publicEntry(const StoredEntry& stored, std::optional<double> nextAttemptAt) {

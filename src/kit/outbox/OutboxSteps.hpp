@@ -2,6 +2,8 @@
 // a crash there leaves behind. Internal: not part of the public API.
 #pragma once
 
+#include <atomic>
+
 namespace orbisgrove {
 
 enum class OutboxStep {
@@ -20,8 +22,9 @@ enum class OutboxStep {
   afterOutcomeMark,
 };
 
-/// Called at each step (on the thread doing it); null for none.
-void setOutboxStepHookForTesting(void (*hook)(OutboxStep step));
+/// A test seam: called at each step (on the thread doing it). Null unless a
+/// test sets it (tests/support/TestSeams.hpp).
+extern std::atomic<void (*)(OutboxStep)> outboxStepHookForTests;
 void reachOutboxStep(OutboxStep step);
 
 }  // namespace orbisgrove

@@ -5,19 +5,13 @@
 #include <cmath>
 
 namespace orbisgrove::platform {
-namespace {
 
-std::atomic<double> wallClockOffset{0};
-
-}  // namespace
+std::atomic<double> wallClockOffsetForTests{0};
 
 Date Date::now() noexcept {
   const auto sinceEpoch = std::chrono::system_clock::now().time_since_epoch();
-  return Date{std::chrono::duration<double>(sinceEpoch).count() + wallClockOffset.load(std::memory_order_relaxed)};
-}
-
-void setWallClockOffsetForTesting(double seconds) noexcept {
-  wallClockOffset.store(seconds, std::memory_order_relaxed);
+  return Date{std::chrono::duration<double>(sinceEpoch).count() +
+              wallClockOffsetForTests.load(std::memory_order_relaxed)};
 }
 
 std::chrono::steady_clock::duration saturatedWait(double seconds) noexcept {

@@ -3,6 +3,7 @@
 // which saturate where a plain cast would overflow.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 
 namespace orbisgrove::platform {
@@ -10,15 +11,15 @@ namespace orbisgrove::platform {
 struct Date {
   double secondsSince1970 = 0;
 
-  /// The wall clock (moved by the test offset, when one is set).
+  /// The wall clock (moved by wallClockOffsetForTests).
   static Date now() noexcept;
   static Date fromSecondsSince1970(double seconds) noexcept { return Date{seconds}; }
   friend bool operator==(const Date&, const Date&) = default;
 };
 
-/// For tests of a wall clock that jumps: Date::now() reads the system clock
-/// plus `seconds` from now on (0 restores it). Thread-safe.
-void setWallClockOffsetForTesting(double seconds) noexcept;
+/// A test seam: seconds that Date::now() adds to the system clock. Zero
+/// unless a test makes the wall clock jump (tests/support/TestSeams.hpp).
+extern std::atomic<double> wallClockOffsetForTests;
 
 /// The longest wait a conversion gives: a hundred years.
 inline constexpr double kLongestRepresentableWait = 100.0 * 365 * 24 * 60 * 60;

@@ -20,7 +20,6 @@ constexpr std::chrono::milliseconds kLeaveMargin{200};
 
 std::atomic<bool> exiting{false};
 std::atomic<bool> hookRan{false};
-std::atomic<void (*)()> exitObserver{nullptr};
 
 struct Participants {
   struct Entry {
@@ -59,11 +58,13 @@ void stopParticipantsAtExit() {
   }
   // Every thread is told first, so that they wind down side by side.
   for (const auto& participant : alive) participant->beginExitStop(begun + kExitBudget - kLeaveMargin);
-  if (auto* observer = exitObserver.load()) observer();
+  if (auto* observer = exitObserverForTests.load()) observer();
   for (const auto& participant : alive) participant->finishExitStop(begun + kExitBudget);
 }
 
 }  // namespace
+
+std::atomic<void (*)()> exitObserverForTests{nullptr};
 
 bool processExiting() noexcept { return exiting.load(); }
 void markProcessExiting() noexcept { exiting.store(true); }
@@ -109,7 +110,5 @@ void awaitThreadAtExit(std::thread thread, std::unique_lock<std::mutex>& lock, s
     thread.detach();
   }
 }
-
-void setExitObserverForTesting(void (*observer)()) { exitObserver.store(observer); }
 
 }  // namespace orbisgrove::platform

@@ -4,6 +4,7 @@
 // cleanup pulls the ground from under them.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -76,8 +77,9 @@ void awaitThreadAtExit(std::thread thread, std::unique_lock<std::mutex>& lock, s
                        std::chrono::steady_clock::time_point drainUntil,
                        std::chrono::steady_clock::time_point deadline);
 
-/// For tests: `observer` runs in the exit hook once every participant has
-/// been told that the process exits, before the hook waits for them.
-void setExitObserverForTesting(void (*observer)());
+/// A test seam: run by the exit hook once every participant has been told
+/// that the process exits, before the hook waits for them. Null unless a
+/// test sets it (tests/support/TestSeams.hpp).
+extern std::atomic<void (*)()> exitObserverForTests;
 
 }  // namespace orbisgrove::platform

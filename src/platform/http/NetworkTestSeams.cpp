@@ -1,12 +1,7 @@
 #include "platform/http/NetworkTestSeams.hpp"
 
-#include "platform/http/SessionCore.hpp"
-#include "platform/http/Sessions.hpp"
+namespace orbisgrove::platform::http {
 
-namespace orbisgrove::platform {
+std::atomic<double> requestTimeoutCapForTests{0};
 
-void setTimeoutCapForTesting(URLSession& session, std::optional<double> seconds) {
-  http::coreOf(session).setTestTimeoutCap(seconds);
-}
-
-}  // namespace orbisgrove::platform
+}  // namespace orbisgrove::platform::http

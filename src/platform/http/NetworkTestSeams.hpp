@@ -1,15 +1,14 @@
-// Test seams of the network layer: only tests call these.
+// The network layer's test seam, read by the session core's timeout policy.
 #pragma once
 
-#include "platform/http/URLSession.hpp"
+#include <atomic>
 
-#include <optional>
+namespace orbisgrove::platform::http {
 
-namespace orbisgrove::platform {
+/// A cap in seconds on the time-out of every request resumed from now on,
+/// for tests of sessions whose configuration is fixed (the shared one), as
+/// URLSessionConfiguration::timeoutCap. Zero unless a test sets it
+/// (tests/support/TestSeams.hpp).
+extern std::atomic<double> requestTimeoutCapForTests;
 
-/// For tests of a session whose configuration is fixed (the shared one): no
-/// request resumed from now on waits longer than `seconds`, like
-/// URLSessionConfiguration::timeoutCap; std::nullopt removes the cap.
-void setTimeoutCapForTesting(URLSession& session, std::optional<double> seconds);
-
-}  // namespace orbisgrove::platform
+}  // namespace orbisgrove::platform::http

@@ -1,6 +1,7 @@
 #include "platform/http/SessionCore.hpp"
 
 #include "platform/core/ProcessLifecycle.hpp"
+#include "platform/http/NetworkTestSeams.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -91,7 +92,7 @@ double SessionCore::timeoutSeconds(const URLRequest& request) const {
   if (configuration_.timeoutCap && *configuration_.timeoutCap > 0) {
     seconds = std::min(seconds, *configuration_.timeoutCap);
   }
-  if (const double cap = testTimeoutCap_.load(); cap > 0) seconds = std::min(seconds, cap);
+  if (const double cap = requestTimeoutCapForTests.load(); cap > 0) seconds = std::min(seconds, cap);
   return std::min(seconds, longestTimeoutSeconds);
 }
 

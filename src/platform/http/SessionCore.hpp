@@ -10,7 +10,6 @@
 #include "platform/http/SessionDataTask.hpp"
 #include "platform/http/URLSession.hpp"
 
-#include <atomic>
 #include <deque>
 #include <map>
 #include <memory>
@@ -39,11 +38,9 @@ class SessionCore final : public DeliveryLoop {
 
   [[nodiscard]] const URLSessionConfiguration& configuration() const { return configuration_; }
   /// Seconds a request may take: its own timeout (60 when it has none),
-  /// within the session's caps, and a day at the most.
+  /// within the configuration's cap and requestTimeoutCapForTests, and a
+  /// day at the most.
   [[nodiscard]] double timeoutSeconds(const URLRequest& request) const;
-  /// A cap over the configuration's, for tests of a session whose
-  /// configuration is fixed; std::nullopt removes it.
-  void setTestTimeoutCap(std::optional<double> seconds) { testTimeoutCap_.store(seconds.value_or(0)); }
   std::shared_ptr<SessionCore> self() { return std::static_pointer_cast<SessionCore>(shared_from_this()); }
 
   // On the delivery thread, for the backend.
@@ -79,8 +76,6 @@ class SessionCore final : public DeliveryLoop {
 
   const std::unique_ptr<SessionBackend> backend_;
   const URLSessionConfiguration configuration_;
-  // Seconds; 0 for none.
-  std::atomic<double> testTimeoutCap_{0};
 
   // Delivery thread only: the tasks the backend has, kept alive until they
   // end; the transfers of each origin ("https://host:port"); the tasks

@@ -30,11 +30,11 @@ fi
 #   and the kernel refuses to execute the ones it starts ("Exec format
 #   error") unless binfmt_misc has an enabled aarch64 entry (qemu-user-binfmt
 #   on a developer's machine); with one, these run too.
-#     ToolTest.                  the built tool, through /bin/sh
-#     ExitWithRequestsInFlight.  its helper, with execv
-#     EveryStep/OutboxCrashTest., OutboxTwoProcessTest.
-#                                the test program itself, with posix_spawn
-#     OutboxToolTest.            the built tool
+#     FeedbackToolTest.          the built tool, through /bin/sh
+#     ExitTest.                  its helper, with execv
+#     EveryStep/OutboxCrashTest., OutboxProcessesTest.
+#                                the test program itself or the built tool,
+#                                with posix_spawn
 #     orbisgrove_example_*       Python starts the tool's reference service
 #                                and the example's host program
 # - orbisgrove_example_python_host: the x86-64 Python would load the aarch64
@@ -44,12 +44,12 @@ fi
 #   find the host's x86-64 libraries; packaging is checked natively by the
 #   plain stage and by 40-install-consumers.sh.
 never='^(orbisgrove_example_python_host|orbisgrove_consumer)'
-child_processes='^(ToolTest\.|ExitWithRequestsInFlight\.|(EveryStep/OutboxCrashTest|Outbox(TwoProcess|Tool)Test)\.|orbisgrove_example_)'
+child_processes='^(FeedbackToolTest\.|ExitTest\.|(EveryStep/OutboxCrashTest|OutboxProcessesTest)\.|orbisgrove_example_)'
 if grep -qx enabled /proc/sys/fs/binfmt_misc/qemu-aarch64 2>/dev/null; then child_processes='^$'; fi
 # Three hundred concurrent TLS connections against the local service: under
 # emulation, with other tests beside it, a few of them fail to get through;
 # alone it passes in a few seconds. It runs alone after the rest.
-alone='^URLSessionConnections\.HundredsOfConcurrentTasks'
+alone='^Backends/URLSessionTest\.HundredsOfConcurrentTasks'
 
 start=$SECONDS
 ctest --test-dir "$dir" --output-on-failure -j2 --timeout 300 -LE packaging -E "$never|$child_processes|$alone"

@@ -29,7 +29,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 # What a static link or a pkg-config build needs besides this package.
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "libcurl4-openssl-dev, libssl-dev, libicu-dev, libplist-dev, libsimdjson-dev, pkg-config")
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS
+    "libcurl4-openssl-dev, libssl-dev, libicu-dev, libplist-dev, libsimdjson-dev, libsqlite3-dev, pkg-config")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 include(CPack)

@@ -19,8 +19,10 @@ constexpr std::string_view kUsage =
     "  orbisgrove-feedback submit --lat DEG --lon DEG --parent ID --child ID --description TEXT\n"
     "                             [--module-id ID] [--bundle-id ID] [--host HOST[:PORT]] [--cacert PEM] [--json]\n"
     "                             [--queue [--data-dir DIR]]\n"
-    "  orbisgrove-feedback outbox list|send|resend ID|discard ID [--data-dir DIR] [--host HOST[:PORT]]\n"
-    "                             [--cacert PEM] [--json]\n"
+    "  orbisgrove-feedback outbox list [--data-dir DIR] [--json]\n"
+    "  orbisgrove-feedback outbox send [--data-dir DIR] [--host HOST[:PORT]] [--cacert PEM] [--json]\n"
+    "  orbisgrove-feedback outbox resend ID [--data-dir DIR] [--json]\n"
+    "  orbisgrove-feedback outbox discard ID [--data-dir DIR] [--json]\n"
     "  orbisgrove-feedback serve [--port N] [--bind ADDR] [--store FILE] [--rate-limit N] [--rate-interval SECONDS]\n"
     "                            [--fail-after-store | --stall-after-store]\n"
     "  orbisgrove-feedback demo\n";

@@ -5,19 +5,24 @@
 set(ORBISGROVE_CURL_MINIMUM 7.87)
 set(ORBISGROVE_OPENSSL_MINIMUM 3)
 set(ORBISGROVE_ICU_MINIMUM 70)
+# uriparser 0.9 is the oldest with length-delimited parsing (uriParseSingleUriExA).
+set(ORBISGROVE_URIPARSER_MINIMUM 0.9)
 
 find_package(PkgConfig REQUIRED)
 find_package(Threads REQUIRED)
 # libcurl and OpenSSL serve the kit's own session only: a build without it
-# (ORBISGROVE_WITH_CURL=OFF) neither links nor requires them.
-set(ORBISGROVE_PC_CURL_REQUIRES "")
+# (ORBISGROVE_WITH_CURL=OFF) neither links nor requires them, and reads URLs
+# with liburiparser instead of libcurl's URL interface.
 if(ORBISGROVE_WITH_CURL)
-  set(ORBISGROVE_PC_CURL_REQUIRES "libcurl >= ${ORBISGROVE_CURL_MINIMUM}, openssl >= ${ORBISGROVE_OPENSSL_MINIMUM}, ")
+  set(ORBISGROVE_PC_HTTP_REQUIRES "libcurl >= ${ORBISGROVE_CURL_MINIMUM}, openssl >= ${ORBISGROVE_OPENSSL_MINIMUM}, ")
   find_package(CURL ${ORBISGROVE_CURL_MINIMUM} REQUIRED)
   # The session adds trusted authorities to OpenSSL's store of each
   # connection: libcurl must be built on OpenSSL (the session checks again at
   # run time).
   find_package(OpenSSL ${ORBISGROVE_OPENSSL_MINIMUM} REQUIRED)
+else()
+  set(ORBISGROVE_PC_HTTP_REQUIRES "liburiparser >= ${ORBISGROVE_URIPARSER_MINIMUM}, ")
+  pkg_check_modules(URIPARSER REQUIRED IMPORTED_TARGET liburiparser>=${ORBISGROVE_URIPARSER_MINIMUM})
 endif()
 if(ORBISGROVE_WITH_CURL
    AND NOT CMAKE_CROSSCOMPILING

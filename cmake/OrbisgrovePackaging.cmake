@@ -29,8 +29,11 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 # What a static link or a pkg-config build needs besides this package.
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS
-    "libcurl4-openssl-dev, libssl-dev, libicu-dev, libplist-dev, libsimdjson-dev, libsqlite3-dev, pkg-config")
+set(_orbisgrove_http_dev "libcurl4-openssl-dev, libssl-dev")
+if(NOT ORBISGROVE_WITH_CURL)
+  set(_orbisgrove_http_dev liburiparser-dev)
+endif()
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "${_orbisgrove_http_dev}, libicu-dev, libplist-dev, libsimdjson-dev, libsqlite3-dev, pkg-config")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 include(CPack)

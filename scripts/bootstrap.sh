@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(
   cmake make g++ pkg-config ca-certificates openssl python3
-  libcurl4-openssl-dev nlohmann-json3-dev libsimdjson-dev libplist-dev libicu-dev libcpp-httplib-dev libssl-dev libsqlite3-dev
+  libcurl4-openssl-dev liburiparser-dev nlohmann-json3-dev libsimdjson-dev libplist-dev libicu-dev libcpp-httplib-dev libssl-dev libsqlite3-dev
   libgtest-dev libgmock-dev libbenchmark-dev nginx
   clang libclang-rt-14-dev llvm
   clang-format clang-tidy doxygen dpkg-dev file locales

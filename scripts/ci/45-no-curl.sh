@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The kit built without libcurl (ORBISGROVE_WITH_CURL=OFF): the libraries
 # and the C example that brings its own transport build, and neither the
-# library nor its installed package needs libcurl or OpenSSL. (With tests
+# library nor its installed package needs libcurl or OpenSSL (the package
+# asks for liburiparser, which reads URLs in their place). (With tests
 # on, the same configuration also runs the URL and host-transport tests and
 # the example against the reference service.)
 set -euo pipefail
@@ -20,8 +21,8 @@ fi
 rm -rf "$dir/installed"
 cmake --install "$dir" --prefix "$dir/installed" >/dev/null
 pc=$(find "$dir/installed" -name orbisgrove-feedback-kit.pc)
-if [ -z "$pc" ] || grep -iE 'libcurl|openssl' "$pc"; then
-  echo "45-no-curl: no pkg-config file, or it requires libcurl or OpenSSL" >&2
+if [ -z "$pc" ] || grep -iE 'libcurl|openssl' "$pc" || ! grep -q 'liburiparser' "$pc"; then
+  echo "45-no-curl: no pkg-config file, or it requires libcurl or OpenSSL, or not liburiparser" >&2
   exit 1
 fi
 echo "-- 45-no-curl: library and transport example built without libcurl"

@@ -132,7 +132,9 @@ std::atomic<bool> commitGoes{false};
 void holdFirstCommit(OutboxStep step) {
   if (step != OutboxStep::beforeQueuedCommit || commitHeld.exchange(true)) return;
   for (int waited = 0; !commitGoes.load() && waited < 20000; ++waited) std::this_thread::sleep_for(1ms);
-  while (asyncStuck) std::this_thread::sleep_for(1s);  // a disk that never answers
+  // A slow disk, well within the exit budget; or one that never answers.
+  std::this_thread::sleep_for(300ms);
+  while (asyncStuck) std::this_thread::sleep_for(1s);
 }
 
 // Made before the exit: the main thread's JSON reader is gone by then.

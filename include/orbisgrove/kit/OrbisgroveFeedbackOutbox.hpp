@@ -73,11 +73,12 @@ struct OrbisgroveOutboxEnqueueResult {
 /// platform session's delivery thread; the kit's store-writes thread only
 /// commits asynchronous enqueues); none starts once the process has begun to
 /// exit. Of several processes on one data directory, one delivers at a time.
-/// Every member is thread-safe and none throws. The data directory is read at each call: the first call
-/// after platform::setDataDirectory() names one that other users can enter
-/// (or that cannot be made) returns that error value. In a child made by
-/// fork() every call fails at once with an error value (deliverNow() just
-/// runs `done`); the child never touches the parent's store or claim.
+/// Every member is thread-safe and none throws. The data directory is read
+/// at each call: the first call after platform::setDataDirectory() names one
+/// that other users can enter (or that cannot be made) returns that error
+/// value. In a child made by fork() every call fails at once with an error
+/// value (deliverNow() just runs `done`); the child never touches the
+/// parent's store or claim.
 class ORBISGROVE_EXPORT OrbisgroveFeedbackOutbox {
  public:
   /// Receives an entry that changed, on the main queue.

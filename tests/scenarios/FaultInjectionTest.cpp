@@ -74,7 +74,7 @@ TEST_F(FaultInjectionTest, ConnectionAndTLSFaultsAnswerOnceWithTheirTransportErr
       listener.emplace(*fault.fault);
       testing::pointSharedClientsAt(listener->hostAndPort(), listener->caFile());
     } else if (fault.code == URLErrorCode::serverCertificateUntrusted) {
-      elsewhere.emplace(testing::LocalHttpsServiceOptions{{"elsewhere.example"}});
+      elsewhere.emplace(std::vector<std::string>{"elsewhere.example"});
       elsewhere->setDefaultReply(Reply::json(std::string(testing::kTwoCategories)));
       testing::pointSharedClientsAt(elsewhere->hostAndPort(), elsewhere->caFile());
     } else {

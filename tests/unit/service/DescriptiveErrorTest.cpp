@@ -5,7 +5,7 @@
 
 #include "LocaleScope.hpp"
 #include "ServiceReplies.hpp"
-#include "platform/text/LocalizedText.hpp"
+#include "platform/text/StatusPhrases.hpp"
 
 namespace orbisgrove::testing {
 namespace {

@@ -83,22 +83,22 @@ CivilDate julianDate(std::int64_t days) {
 // ("CST" in China).
 struct AmericanName {
   std::string_view abbreviation;
-  long offsetSeconds;
+  long offsetHours;
 };
-constexpr std::array<AmericanName, 14> kAmericanNames = {{{"EST", -5 * 3600},
-                                                          {"EDT", -4 * 3600},
-                                                          {"CST", -6 * 3600},
-                                                          {"CDT", -5 * 3600},
-                                                          {"MST", -7 * 3600},
-                                                          {"MDT", -6 * 3600},
-                                                          {"PST", -8 * 3600},
-                                                          {"PDT", -7 * 3600},
-                                                          {"AKST", -9 * 3600},
-                                                          {"AKDT", -8 * 3600},
-                                                          {"HST", -10 * 3600},
-                                                          {"HDT", -9 * 3600},
-                                                          {"AST", -4 * 3600},
-                                                          {"ADT", -3 * 3600}}};
+constexpr std::array<AmericanName, 14> kAmericanNames = {{{"EST", -5},
+                                                          {"EDT", -4},
+                                                          {"CST", -6},
+                                                          {"CDT", -5},
+                                                          {"MST", -7},
+                                                          {"MDT", -6},
+                                                          {"PST", -8},
+                                                          {"PDT", -7},
+                                                          {"AKST", -9},
+                                                          {"AKDT", -8},
+                                                          {"HST", -10},
+                                                          {"HDT", -9},
+                                                          {"AST", -4},
+                                                          {"ADT", -3}}};
 
 // The Aleutian Islands share Hawaii's abbreviations in the time-zone data but
 // not in en_US, which names them "HAST" and "HADT".
@@ -118,7 +118,7 @@ void appendTwoDigits(std::string& text, long value) {
 std::string zoneName(const LocalZone& zone) {
   if (zone.offsetSeconds == 0) return zone.abbreviation == "UTC" ? "UTC" : "GMT";
   for (const auto& american : kAmericanNames) {
-    if (american.abbreviation == zone.abbreviation && american.offsetSeconds == zone.offsetSeconds) {
+    if (american.abbreviation == zone.abbreviation && american.offsetHours * 3600 == zone.offsetSeconds) {
       if ((zone.abbreviation == "HST" || zone.abbreviation == "HDT") && isAleutian()) {
         return zone.abbreviation == "HST" ? "HAST" : "HADT";
       }

@@ -16,7 +16,7 @@ constexpr double kLargestMilliseconds = 9007199254740992.0;
 
 std::string groupedDigits(std::uint64_t value) {
   char digits[24];
-  const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+  auto* const end = std::to_chars(digits, digits + sizeof digits, value).ptr;
   const auto count = static_cast<std::size_t>(end - digits);
   std::string text;
   text.reserve(count + count / 3);

@@ -44,7 +44,7 @@ cmake_minimum_required(VERSION 3.25)
 project(lean_consumer CXX)
 find_package(OrbisgroveFeedbackKit 1 CONFIG REQUIRED COMPONENTS shared static)
 CMAKE
-cmake -S "$consumer" -B "$consumer/build" -DCMAKE_PREFIX_PATH="$PWD/$dir/installed" -DCMAKE_DISABLE_FIND_PACKAGE_ICU=ON \
+cmake --no-warn-unused-cli -S "$consumer" -B "$consumer/build" -DCMAKE_PREFIX_PATH="$PWD/$dir/installed" -DCMAKE_DISABLE_FIND_PACKAGE_ICU=ON \
   -DCMAKE_DISABLE_FIND_PACKAGE_CURL=ON -DCMAKE_DISABLE_FIND_PACKAGE_OpenSSL=ON >/dev/null ||
   fail "the installed CMake package needs ICU, libcurl or OpenSSL"
 echo "-- 47-lean: lean library, its tests and its package checked in ${SECONDS} s"

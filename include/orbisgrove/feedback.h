@@ -952,8 +952,7 @@ typedef struct orbisgrove_text_formatter {
    * Sets @p days to the whole days from one moment to the other by the
    * current calendar and returns 1, or returns 0 when it cannot count them.
    */
-  int (*whole_days_between)(void* context, double from_seconds_since_1970, double to_seconds_since_1970,
-                            int64_t* days);
+  int (*whole_days_between)(void* context, double from_seconds_since_1970, double to_seconds_since_1970, int64_t* days);
   /** Passed to every function; must stay valid for the life of the process. */
   void* context;
 } orbisgrove_text_formatter;

@@ -17,7 +17,7 @@ namespace {
 template <class Integer>
 void appendInteger(std::string& out, Integer value) {
   std::array<char, 24> digits{};
-  const auto end = std::to_chars(digits.data(), digits.data() + digits.size(), value).ptr;
+  auto* const end = std::to_chars(digits.data(), digits.data() + digits.size(), value).ptr;
   out.append(digits.data(), end);
 }
 
@@ -37,7 +37,7 @@ void appendStoredDouble(std::string& out, double value) {
   // The shortest digits that read back as the value, and where the point goes:
   // the value is 0.digits times ten to the power `point`.
   std::array<char, 32> scientific{};
-  const auto end =
+  auto* const end =
       std::to_chars(scientific.data(), scientific.data() + scientific.size(), value, std::chars_format::scientific).ptr;
   const std::string_view text(scientific.data(), static_cast<std::size_t>(end - scientific.data()));
   const std::size_t e = text.find('e');

@@ -45,9 +45,14 @@ if(ORBISGROVE_WITH_CURL
   message(FATAL_ERROR "libcurl uses the TLS library \"${ORBISGROVE_CURL_TLS}\"; the kit needs libcurl built on "
                       "OpenSSL (Debian: libcurl4-openssl-dev)")
 endif()
-# nlohmann/json (header-only): the outbox store's error archive and its migration of stored replies, the tests'
-# reference reader, the tools and the benchmarks.
-find_package(nlohmann_json 3.10 REQUIRED)
+# nlohmann/json (header-only): the tests' reference reader, the tools, the
+# benchmarks and a fuzz target; the library itself does not use it.
+if(ORBISGROVE_BUILD_TESTS
+   OR ORBISGROVE_BUILD_TOOLS
+   OR ORBISGROVE_BUILD_BENCHMARKS
+   OR ORBISGROVE_FUZZ)
+  find_package(nlohmann_json 3.10 REQUIRED)
+endif()
 # ICU formats the kit's texts for the current locale; without it
 # (ORBISGROVE_WITH_ICU=OFF) the built-in English formatter does, and neither
 # the library nor its package needs ICU.

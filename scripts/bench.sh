@@ -2,7 +2,12 @@
 # Builds the kit in Release with its benchmarks, runs them and prints one
 # summary table of the figures against their targets.
 #
-#   scripts/bench.sh [--repetitions N] [--asan]
+#   scripts/bench.sh [--repetitions N] [--asan] [--size-only]
+#
+# The size rows compare the default build with the lean one (no libcurl, no
+# ICU): the stripped library, and what it loads besides the C and C++ runtime
+# (scripts/library-size.py). --size-only builds the two libraries and prints
+# those rows alone.
 #
 # The timed benchmarks run N times (default 9) in random interleaved order and
 # the table shows medians; the memory runs (each in a fresh process) run three
@@ -14,11 +19,13 @@ cd "$(dirname "$0")/.."
 
 repetitions=9
 asan=0
+size_only=0
 while [ $# -gt 0 ]; do
   case $1 in
     --repetitions) repetitions=$2; shift 2 ;;
     --asan) asan=1; shift ;;
-    *) echo "usage: $0 [--repetitions N] [--asan]" >&2; exit 2 ;;
+    --size-only) size_only=1; shift ;;
+    *) echo "usage: $0 [--repetitions N] [--asan] [--size-only]" >&2; exit 2 ;;
   esac
 done
 
@@ -35,67 +42,124 @@ configure() {
 }
 
 configure $build -DCMAKE_BUILD_TYPE=Release
-cmake --build $build -j"$jobs" --target orbisgrove_bench OrbisgroveFeedbackKit orbisgrove-feedback
-
-# Cold start: a fresh process making its first categories request against the
-# reference service (nothing cached), against curl making the same POST.
-tool=$build/tools/cli/orbisgrove-feedback
-cold=$(mktemp -d)
-"$tool" serve --port 0 >"$cold/serve.out" 2>&1 &
-serve=$!
-trap 'kill $serve 2>/dev/null || true; rm -rf "$cold"' EXIT
-for _ in $(seq 50); do grep -q '^trust this CA' "$cold/serve.out" 2>/dev/null && break; sleep 0.1; done
-host=$(sed -n 's|^listening on https://\([^/]*\)/.*|\1|p' "$cold/serve.out")
-ca=$(sed -n 's|^trust this CA: ||p' "$cold/serve.out")
-form='q=712&layer=explore&client=104&key=tV3nQe8LpZk2RwXa0MfYc7HsJd9=&apptype=native&val=401*401*401'
-hyperfine -N --warmup 5 --runs 60 --export-json "$results/cold-start.json" \
-  --prepare "sh -c 'rm -rf $cold/tmp; mkdir $cold/tmp'" \
-  "env TMPDIR=$cold/tmp $tool categories --host $host --cacert $ca --json" \
-  "curl -s --cacert $ca -H 'Content-Type: application/x-www-form-urlencoded' -d $form https://$host/explore-api/v1.2/" \
-  >/dev/null 2>>"$results/bench.log"
-
-bench=$build/bench/orbisgrove_bench
-"$bench" --benchmark_filter='^(CacheHit|Request|Concurrent500|Decode)/' --benchmark_repetitions="$repetitions" \
-  --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true \
-  --benchmark_out="$results/timed.json" --benchmark_out_format=json >/dev/null 2>>"$results/bench.log"
-"$bench" --benchmark_filter='^Paired/' --benchmark_repetitions=3 --benchmark_out="$results/paired.json" \
-  --benchmark_out_format=json >/dev/null 2>>"$results/bench.log"
-# The same requests with the process and the service it forks on one core:
-# each request's time is then the CPU work that serves it.
-taskset -c 0 "$bench" --benchmark_filter='^OneCore/' --benchmark_repetitions=5 \
-  --benchmark_enable_random_interleaving=true --benchmark_out="$results/one-core.json" --benchmark_out_format=json \
-  >/dev/null 2>>"$results/bench.log"
-"$bench" --benchmark_filter='^Outbox/' --benchmark_out="$results/outbox.json" --benchmark_out_format=json \
-  >/dev/null 2>>"$results/bench.log"
-for round in 1 2 3; do
-  for side in kit raw_curl_multi; do
-    "$bench" --benchmark_filter="^Memory/$side/" --benchmark_out="$results/memory-$side-$round.json" \
-      --benchmark_out_format=json >/dev/null 2>>"$results/bench.log"
-  done
-done
-
-library=$(readlink -f $build/src/libOrbisgroveFeedbackKit.so)
-cp "$library" "$results/libOrbisgroveFeedbackKit.stripped.so"
-strip "$results/libOrbisgroveFeedbackKit.stripped.so"
-readelf -d "$library" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' >"$results/needed.txt"
+# The lean profile a phone app links: the host's transport, the built-in formatter.
+cmake -S . -B $build-lean -DCMAKE_BUILD_TYPE=Release -DORBISGROVE_WITH_CURL=OFF -DORBISGROVE_WITH_ICU=OFF \
+  -DORBISGROVE_BUILD_TESTS=OFF -DORBISGROVE_BUILD_TOOLS=OFF -DORBISGROVE_BUILD_EXAMPLES=OFF >"$build-lean.configure.log" 2>&1
+if [ $size_only -eq 1 ]; then
+  cmake --build $build -j"$jobs" --target OrbisgroveFeedbackKit
+else
+  cmake --build $build -j"$jobs" --target orbisgrove_bench OrbisgroveFeedbackKit orbisgrove-feedback
+fi
+cmake --build $build-lean -j"$jobs" --target OrbisgroveFeedbackKit
+python3 scripts/library-size.py $build/src/libOrbisgroveFeedbackKit.so >"$results/size-default.json"
+python3 scripts/library-size.py $build-lean/src/libOrbisgroveFeedbackKit.so >"$results/size-lean.json"
 
 leaks="not run (scripts/bench.sh --asan)"
-if [ $asan -eq 1 ]; then
-  CC=clang CXX=clang++ configure build/bench-asan -DCMAKE_BUILD_TYPE=Debug -DORBISGROVE_SANITIZE=address,undefined
-  cmake --build build/bench-asan -j"$jobs" --target orbisgrove_bench
-  if ASAN_OPTIONS=detect_leaks=1:halt_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-    build/bench-asan/bench/orbisgrove_bench --benchmark_filter='^Memory/kit/' >"$results/asan.log" 2>&1; then
-    leaks="clean (ASan+UBSan+LSan, 20,000 submissions)"
-  else
-    leaks="FINDINGS, see $results/asan.log"
+if [ $size_only -eq 0 ]; then
+  # Cold start: a fresh process making its first categories request against the
+  # reference service (nothing cached), against curl making the same POST.
+  tool=$build/tools/cli/orbisgrove-feedback
+  cold=$(mktemp -d)
+  "$tool" serve --port 0 >"$cold/serve.out" 2>&1 &
+  serve=$!
+  trap 'kill $serve 2>/dev/null || true; rm -rf "$cold"' EXIT
+  for _ in $(seq 50); do grep -q '^trust this CA' "$cold/serve.out" 2>/dev/null && break; sleep 0.1; done
+  host=$(sed -n 's|^listening on https://\([^/]*\)/.*|\1|p' "$cold/serve.out")
+  ca=$(sed -n 's|^trust this CA: ||p' "$cold/serve.out")
+  form='q=712&layer=explore&client=104&key=tV3nQe8LpZk2RwXa0MfYc7HsJd9=&apptype=native&val=401*401*401'
+  hyperfine -N --warmup 5 --runs 60 --export-json "$results/cold-start.json" \
+    --prepare "sh -c 'rm -rf $cold/tmp; mkdir $cold/tmp'" \
+    "env TMPDIR=$cold/tmp $tool categories --host $host --cacert $ca --json" \
+    "curl -s --cacert $ca -H 'Content-Type: application/x-www-form-urlencoded' -d $form https://$host/explore-api/v1.2/" \
+    >/dev/null 2>>"$results/bench.log"
+
+  bench=$build/bench/orbisgrove_bench
+  "$bench" --benchmark_filter='^(CacheHit|Request|Concurrent500|Decode)/' --benchmark_repetitions="$repetitions" \
+    --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true \
+    --benchmark_out="$results/timed.json" --benchmark_out_format=json >/dev/null 2>>"$results/bench.log"
+  "$bench" --benchmark_filter='^Paired/' --benchmark_repetitions=3 --benchmark_out="$results/paired.json" \
+    --benchmark_out_format=json >/dev/null 2>>"$results/bench.log"
+  # The same requests with the process and the service it forks on one core:
+  # each request's time is then the CPU work that serves it.
+  taskset -c 0 "$bench" --benchmark_filter='^OneCore/' --benchmark_repetitions=5 \
+    --benchmark_enable_random_interleaving=true --benchmark_out="$results/one-core.json" --benchmark_out_format=json \
+    >/dev/null 2>>"$results/bench.log"
+  "$bench" --benchmark_filter='^Outbox/' --benchmark_out="$results/outbox.json" --benchmark_out_format=json \
+    >/dev/null 2>>"$results/bench.log"
+  for round in 1 2 3; do
+    for side in kit raw_curl_multi; do
+      "$bench" --benchmark_filter="^Memory/$side/" --benchmark_out="$results/memory-$side-$round.json" \
+        --benchmark_out_format=json >/dev/null 2>>"$results/bench.log"
+    done
+  done
+
+  if [ $asan -eq 1 ]; then
+    CC=clang CXX=clang++ configure build/bench-asan -DCMAKE_BUILD_TYPE=Debug -DORBISGROVE_SANITIZE=address,undefined
+    cmake --build build/bench-asan -j"$jobs" --target orbisgrove_bench
+    if ASAN_OPTIONS=detect_leaks=1:halt_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+      build/bench-asan/bench/orbisgrove_bench --benchmark_filter='^Memory/kit/' >"$results/asan.log" 2>&1; then
+      leaks="clean (ASan+UBSan+LSan, 20,000 submissions)"
+    else
+      leaks="FINDINGS, see $results/asan.log"
+    fi
   fi
 fi
 
-python3 - "$results" "$leaks" <<'EOF'
+python3 - "$results" "$leaks" "$size_only" <<'EOF'
 import glob, json, os, statistics, sys
 
-results, leaks = sys.argv[1], sys.argv[2]
+results, leaks, size_only = sys.argv[1], sys.argv[2], sys.argv[3] == "1"
 scale = {"ns": 1e-3, "us": 1.0, "ms": 1e3, "s": 1e6}
+
+rows = []
+def row(figure, measured, target="", met=None):
+    rows.append((figure, measured, target, "" if met is None else ("yes" if met else "NO")))
+
+def kib(value):
+    return f"{value / 1024:.1f} KiB"
+
+def mib(value):
+    return f"{value / 1048576:.1f} MiB"
+
+def show():
+    widths = [max(len(r[i]) for r in rows + [("Figure", "Measured", "Target", "Met")]) for i in range(4)]
+    line = "  ".join("-" * w for w in widths)
+    print(line)
+    print("  ".join(h.ljust(w) for h, w in zip(("Figure", "Measured", "Target", "Met"), widths)))
+    print(line)
+    for r in rows:
+        print("  ".join(c.ljust(w) for c, w in zip(r, widths)).rstrip())
+    print(line)
+
+# What an application ships: the stripped library and the libraries it loads,
+# recursively, besides the C and C++ runtime.
+default, lean = (json.load(open(os.path.join(results, f"size-{build}.json"))) for build in ("default", "lean"))
+
+runtime = ("libstdc++", "libm.", "libgcc_s", "libc.", "ld-linux")
+
+def bytes_(value):
+    return mib(value) if value >= 1048576 else kib(value)
+
+def loads(size):
+    return (f"{bytes_(size['closure_bytes'])} in {len(size['closure'])}; largest "
+            + ", ".join(f"{c['name']} {bytes_(c['size'])}" for c in size["closure"][:3]))
+
+def needed(size):
+    return ", ".join(n for n in size["needed"] if not n.startswith(runtime)) + "; C and C++ runtime"
+
+row("Stripped libOrbisgroveFeedbackKit.so, default build", kib(default["stripped"]), "<= 800 KiB",
+    default["stripped"] <= 800 * 1024)
+row("  libraries it loads (without the C and C++ runtime)", loads(default))
+row("  NEEDED", needed(default))
+leanTotal = lean["stripped"] + lean["closure_bytes"]
+row("Lean build (no libcurl, no ICU): library and what it loads", mib(leanTotal), "<= 3 MiB",
+    leanTotal <= 3 * 1048576)
+row("  stripped library", kib(lean["stripped"]))
+row("  libraries it loads (without the C and C++ runtime)", loads(lean))
+row("  NEEDED", needed(lean))
+if size_only:
+    show()
+    sys.exit(0)
 
 timed = {}
 for b in json.load(open(os.path.join(results, "timed.json")))["benchmarks"]:
@@ -115,16 +179,6 @@ def memory(side, counter):
                 sys.exit(f"{path}: {b.get('error_message')}")
             values.append(b[counter])
     return statistics.median(values)
-
-rows = []
-def row(figure, measured, target="", met=None):
-    rows.append((figure, measured, target, "" if met is None else ("yes" if met else "NO")))
-
-def kib(value):
-    return f"{value / 1024:.1f} KiB"
-
-def mib(value):
-    return f"{value / 1048576:.1f} MiB"
 
 for count in (20, 200, 2000):
     kit, a, b = (micros(f"CacheHit/{n}/{count}") for n in ("kit", "floorA_read", "floorB_read_parse"))
@@ -215,19 +269,5 @@ cold = [r["median"] * 1e3 for r in json.load(open(os.path.join(results, "cold-st
 row("Cold start, first categories request (kit tool / curl)", f"{cold[0]:.1f} / {cold[1]:.1f} ms; {cold[0] / cold[1]:.2f}x",
     "<= 1.3x", cold[0] / cold[1] <= 1.3)
 
-size = os.path.getsize(os.path.join(results, "libOrbisgroveFeedbackKit.stripped.so"))
-row("Stripped libOrbisgroveFeedbackKit.so", kib(size), "< 1 MiB", size < 1048576)
-needed = open(os.path.join(results, "needed.txt")).read().split()
-runtime = ("libstdc++", "libm.", "libgcc_s", "libc.", "ld-linux")
-row("  NEEDED, libraries", ", ".join(n for n in needed if not n.startswith(runtime)))
-row("  NEEDED, C and C++ runtime", ", ".join(n for n in needed if n.startswith(runtime)))
-
-widths = [max(len(r[i]) for r in rows + [("Figure", "Measured", "Target", "Met")]) for i in range(4)]
-line = "  ".join("-" * w for w in widths)
-print(line)
-print("  ".join(h.ljust(w) for h, w in zip(("Figure", "Measured", "Target", "Met"), widths)))
-print(line)
-for r in rows:
-    print("  ".join(c.ljust(w) for c, w in zip(r, widths)).rstrip())
-print(line)
+show()
 EOF

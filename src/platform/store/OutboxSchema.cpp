@@ -4,8 +4,6 @@
 // lock (busy_timeout), then find it made.
 #include "platform/store/OutboxSchema.hpp"
 
-#include <nlohmann/json.hpp>
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -21,6 +19,7 @@
 #include "platform/core/KitError.hpp"
 #include "platform/store/OutboxStore.hpp"
 #include "platform/store/SQLiteStatement.hpp"
+#include "platform/store/StoredJSON.hpp"
 
 namespace orbisgrove::platform {
 namespace {
@@ -47,15 +46,19 @@ constexpr std::string_view version3Migration =
 
 // The "data" object of a stored "201" reply, when it is short enough to keep.
 std::optional<std::string> recordOfReply(const std::string& reply) {
-  try {
-    const auto document = nlohmann::json::parse(reply);
-    if (!document.is_object() || !document.contains("data") || !document.at("data").is_object()) return std::nullopt;
-    std::string record = document.at("data").dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-    if (record.size() > OutboxStore::kLongestRecordBytes) return std::nullopt;
-    return record;
-  } catch (const nlohmann::json::exception&) {
+  simdjson::dom::parser parser;
+  simdjson::dom::element document;
+  simdjson::dom::object object;
+  simdjson::dom::element data;
+  if (parser.parse(reply).get(document) != simdjson::SUCCESS ||
+      document.get_object().get(object) != simdjson::SUCCESS || !detail::lastMember(object, "data", data) ||
+      !data.is_object()) {
     return std::nullopt;
   }
+  std::string record;
+  detail::appendStoredElement(record, data);
+  if (record.size() > OutboxStore::kLongestRecordBytes) return std::nullopt;
+  return record;
 }
 
 // Due times become waits set now, no longer than the longest wait (a reset

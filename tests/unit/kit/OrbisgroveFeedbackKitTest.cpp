@@ -1,5 +1,6 @@
 // The facade: it answers from the device copy of the category list first,
-// while it is fresh, then from the service, whose list it stores.
+// while it is fresh, then from the service, whose list it stores. (The first
+// answer from the service and the next from the device: CInterfaceTest.)
 #include "KitServiceFixture.hpp"
 
 namespace orbisgrove::testing {
@@ -13,23 +14,6 @@ class OrbisgroveFeedbackKitTest : public testing::KitServiceFixture {
 
   static constexpr double kDay = 86400;
 };
-
-TEST_F(OrbisgroveFeedbackKitTest, FirstCallAsksTheServiceAndTheNextIsAnsweredFromTheDevice) {
-  service.setDefaultReply(Reply::json(std::string(testing::kTwoCategories)));
-  bool fromDevice = true;
-  const auto first = askFacade(&fromDevice);
-  EXPECT_FALSE(fromDevice);
-  EXPECT_FALSE(first->error());
-  EXPECT_EQ(first->delivered(), 2u);
-  EXPECT_TRUE(storedListData());
-
-  const auto second = askFacade(&fromDevice);
-  EXPECT_TRUE(fromDevice);
-  ASSERT_EQ(second->delivered(), 2u);
-  EXPECT_EQ((*second->categories())[1]->reportName(), "Closed");
-  EXPECT_EQ(service.requestCount(), 1u);
-  EXPECT_EQ(console.front(), cacheFile().string());
-}
 
 TEST_F(OrbisgroveFeedbackKitTest, StaleEmptyOrUnreadableListsAreRefetched) {
   service.setDefaultReply(Reply::json(std::string(testing::kTwoCategories)));

@@ -4,14 +4,11 @@
 #include <orbisgrove/service/OrbisgroveSaveUserDataAPIManager.hpp>
 
 #include "service/OrbisgroveReportCategoriesAPIManager.hpp"
-#include "service/ServiceEndpoint.hpp"
 
 namespace orbisgrove::testing {
 namespace {
 
 TEST(ServiceEndpointTest, HostTextsThatFormAnHttpsURL) {
-  const OrbisgroveReportCategoriesAPIManager byDefault(std::nullopt);
-  EXPECT_EQ(byDefault.apiEndpoint().absoluteString(), "https://" + std::string(defaultServiceHost()));
   EXPECT_EQ(OrbisgroveReportCategoriesAPIManager(std::string("[::1]:9")).urlForReportCategories().absoluteString(),
             "https://[::1]:9/explore-api/v1.2/");
   EXPECT_EQ(OrbisgroveSaveUserDataAPIManager(std::string("maps.example.org")).urlForReportCategories().absoluteString(),

@@ -86,7 +86,8 @@ JNIEnv* currentEnv() {
   if (got == JNI_OK) return static_cast<JNIEnv*>(env);
   if (got != JNI_EDETACHED) return nullptr;
   thread_local Attachment attachment;
-  JavaVMAttachArgs args{JNI_VERSION_10, const_cast<char*>("orbisgrove-feedback"), nullptr};
+  static char threadName[] = "orbisgrove-feedback";
+  JavaVMAttachArgs args{JNI_VERSION_10, threadName, nullptr};
   if (theVm->AttachCurrentThreadAsDaemon(&env, &args) != JNI_OK) return nullptr;
   attachment.attached = true;
   return static_cast<JNIEnv*>(env);

@@ -48,7 +48,7 @@ void start(const jni::SharedRef& transport, HTTPTransportRequest request, HTTPTr
   }
   const jlong sendStarting =
       request.sendStarting ? reinterpret_cast<jlong>(new SendStarting(std::move(request.sendStarting))) : 0;
-  const jlong held = reinterpret_cast<jlong>(new HTTPTransportCompletion(std::move(completion)));
+  const auto held = reinterpret_cast<jlong>(new HTTPTransportCompletion(std::move(completion)));
   // Native.transportStart owns both handles from here on, even when it fails.
   env->CallStaticVoidMethod(jni::ids().native, jni::ids().transportStart, transport->get(),
                             static_cast<jlong>(request.identifier), method, url, headers, body, request.timeoutSeconds,

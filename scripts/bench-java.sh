@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Figures of the Java binding: the stripped sizes of its jar and JNI library,
+# and one categories request with no usable cache through Java against the
+# same call through C++ (Request/kit_facade_cache_miss of bench/), each
+# against a local HTTPS service on this machine.
+#
+#   scripts/bench-java.sh [--rounds N]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+rounds=9
+if [ "${1:-}" = "--rounds" ]; then rounds=$2; fi
+jobs=$(($(nproc) < 2 ? $(nproc) : 2))
+build=build/bench-java
+cmake -S . -B $build -DCMAKE_BUILD_TYPE=Release -DORBISGROVE_BUILD_BENCHMARKS=ON -DORBISGROVE_BUILD_TESTS=OFF \
+  -DORBISGROVE_BUILD_TOOLS=ON -DORBISGROVE_BUILD_EXAMPLES=OFF -DORBISGROVE_WITH_JAVA=ON >$build.configure.log
+cmake --build $build -j"$jobs" --target orbisgrove_bench orbisgrove-feedback orbisgrove_feedback_jni \
+  orbisgrove_feedback_jar orbisgrove_feedback_java_bench >$build.build.log
+
+scratch=$(mktemp -d)
+service=""
+cleanup() {
+  if [ -n "$service" ]; then kill "$service" 2>/dev/null || true; fi
+  rm -rf "$scratch"
+}
+trap cleanup EXIT
+
+strip -o "$scratch/jni.so" $build/bindings/java/liborbisgrove-feedback-jni.so
+strip -o "$scratch/kit.so" $build/src/libOrbisgroveFeedbackKit.so
+echo "size  orbisgrove-feedback.jar           $(stat -L -c %s $build/bindings/java/orbisgrove-feedback.jar) bytes"
+echo "size  liborbisgrove-feedback-jni.so     $(stat -c %s "$scratch/jni.so") bytes (stripped)"
+echo "size  libOrbisgroveFeedbackKit.so       $(stat -c %s "$scratch/kit.so") bytes (stripped, for scale)"
+
+$build/tools/cli/orbisgrove-feedback serve --port 0 --bind 127.0.0.1 --rate-limit 1000000000 >"$scratch/serve.out" &
+service=$!
+for _ in $(seq 100); do [ "$(wc -l <"$scratch/serve.out")" -ge 2 ] && break; sleep 0.1; done
+host=$(sed -n 's#^listening on https://\([^/]*\)/.*#\1#p' "$scratch/serve.out")
+ca=$(sed -n 's#^trust this CA: ##p' "$scratch/serve.out")
+java -Djava.library.path=$build/bindings/java \
+  -cp $build/bindings/java/orbisgrove-feedback.jar:$build/bindings/java/orbisgrove-feedback-bench.jar \
+  CategoriesBench "$host" "$ca" "$rounds" 500
+
+$build/bench/orbisgrove_bench --benchmark_filter='^Request/kit_(facade_cache_miss|categories)$' \
+  --benchmark_repetitions="$rounds" --benchmark_report_aggregates_only=true 2>/dev/null |
+  awk '/_median/ { printf "c++   %-34s %.1f us (median of '"$rounds"' repetitions)\n", $1, $2 / ($3 == "ns" ? 1000 : 1) }'

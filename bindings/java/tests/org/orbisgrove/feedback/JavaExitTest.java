@@ -24,10 +24,14 @@ public class JavaExitTest {
       command.add("-Djava.library.path=" + System.getProperty("java.library.path"));
       command.addAll(List.of(ExitChild.class.getName(), service.host, service.caFile));
       Process child = new ProcessBuilder(command).redirectError(ProcessBuilder.Redirect.INHERIT).start();
-      BufferedReader out = new BufferedReader(new InputStreamReader(child.getInputStream()));
-      assertEquals("exiting", out.readLine());
-      assertTrue("still running 5 s after System.exit", child.waitFor(5, TimeUnit.SECONDS));
-      assertEquals(3, child.exitValue());
+      try {
+        BufferedReader out = new BufferedReader(new InputStreamReader(child.getInputStream()));
+        assertEquals("exiting", out.readLine());
+        assertTrue("still running 5 s after System.exit", child.waitFor(5, TimeUnit.SECONDS));
+        assertEquals(3, child.exitValue());
+      } finally {
+        child.destroyForcibly();
+      }
     }
   }
 }

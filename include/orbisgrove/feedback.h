@@ -956,6 +956,37 @@ orbisgrove_status orbisgrove_set_data_directory(const char* directory);
 orbisgrove_status orbisgrove_outbox_enqueue(const orbisgrove_options* options, orbisgrove_outbox_entry** entry,
                                             orbisgrove_error** error);
 /**
+ * Receives what orbisgrove_outbox_enqueue_async() came to, once, on the main queue.
+ * @param context The pointer given with the callback.
+ * @param entry The new entry as stored, or NULL when nothing was stored.
+ *        Borrowed for the call; retain it to keep it.
+ * @param error Why nothing was stored, or NULL when the report was stored.
+ *        Borrowed for the call; retain it to keep it.
+ */
+typedef void (*orbisgrove_outbox_enqueue_callback)(void* context, orbisgrove_outbox_entry* entry,
+                                                   orbisgrove_error* error);
+/**
+ * Stores a report in the shared outbox without waiting for the disk (for a
+ * UI thread; see OrbisgroveFeedbackOutbox::enqueue with a completion): the
+ * report is built from @p options on the calling thread, committed on the
+ * kit's store-writes thread, in call order, then delivery starts. Nothing to
+ * cancel.
+ * @param options The report.
+ * @param done Called once on the main queue with the stored entry or with
+ *        the error (the store cannot be opened, 1,000 reports already wait;
+ *        the process exited before the commit could start). A commit still
+ *        under way when the exit budget is spent gets no call. May be NULL.
+ *        Not called when this returns other than ::ORBISGROVE_OK.
+ * @param context Passed to @p done; must stay valid until then.
+ * @param error Receives why the report was refused at once (the process is
+ *        exiting; a child made by fork()), or NULL. The caller owns it.
+ * @return ::ORBISGROVE_OK when taken; ::ORBISGROVE_ERROR_FAILED when refused
+ *         at once; ::ORBISGROVE_ERROR_INVALID_ARGUMENT or ::ORBISGROVE_ERROR_OUT_OF_MEMORY.
+ */
+orbisgrove_status orbisgrove_outbox_enqueue_async(const orbisgrove_options* options,
+                                                  orbisgrove_outbox_enqueue_callback done, void* context,
+                                                  orbisgrove_error** error);
+/**
  * Every entry of the shared outbox, in stored order; reads on the calling thread.
  * @param list Receives the list (the caller owns it).
  * @param error Receives why the store could not be read (the caller owns it), or NULL.

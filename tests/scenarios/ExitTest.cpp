@@ -10,6 +10,7 @@
 #include <cstdio>
 
 #include "KitServiceFixture.hpp"
+#include "OutboxStores.hpp"
 #include "platform/core/ProcessLifecycle.hpp"
 
 namespace orbisgrove::testing {
@@ -32,6 +33,7 @@ std::optional<std::string> readLine(int fd) {
 struct ExitRun {
   std::vector<std::string> lines;    // what the helper wrote after "exiting"
   std::chrono::milliseconds gone{};  // from "exiting" to the end of the process
+  std::size_t stored = 0;            // reports the helper left in its outbox
 };
 
 // Runs the helper; once it has started its requests and `ready` holds, tells
@@ -83,6 +85,7 @@ void expectPromptCleanExit(
   }
   while ((line = readLine(fromChild[0]))) run.lines.push_back(*line);
   run.gone = std::chrono::duration_cast<std::chrono::milliseconds>(end - begun);
+  run.stored = storedEntries(cache / "outbox.sqlite").size();
   ::close(toChild[1]);
   ::close(fromChild[0]);
   ASSERT_TRUE(exited) << "the process hung at exit";
@@ -160,6 +163,31 @@ TEST(ExitTest, AnAttemptUnderWayGetsItsVerdictWithinTheBudget) {
     std::printf("[  FIGURE  ] %s, %s: the exit hook took %lld ms; the process was gone %lld ms after it began\n",
                 c.mode, c.answered ? "answered" : "not answered", hookMilliseconds,
                 static_cast<long long>(run.gone.count()));
+  }
+}
+
+// Asynchronous enqueues taken before the exit: the held commit, let go once
+// the exit hook has begun, and the one queued behind it are stored within
+// the budget, each id posted; a commit that never finishes gets no word and
+// stores nothing, and the one behind it is not started and gets the error.
+// An enqueue once the exit has begun is refused at once.
+TEST(ExitTest, AsynchronousEnqueuesAreStoredWithinTheBudgetOrTold) {
+  const struct {
+    const char* mode;
+    std::vector<std::string> lines;
+    std::size_t stored;
+  } cases[] = {{"async-released", {"late error", "stored id=1", "stored id=2"}, 2},
+               {"async-stuck", {"late error", "stored error"}, 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.mode);
+    LocalHttpsService service;
+    ExitRun run;
+    expectPromptCleanExit(
+        service, c.mode, 2, [] { return true; }, run);
+    ASSERT_FALSE(run.lines.empty());
+    EXPECT_EQ(std::vector(run.lines.begin(), run.lines.end() - 1), c.lines);
+    EXPECT_EQ(run.stored, c.stored);
+    EXPECT_LT(run.gone, platform::kExitBudget + 1s);
   }
 }
 

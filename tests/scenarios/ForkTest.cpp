@@ -65,6 +65,13 @@ TEST(ForkTest, EveryOutboxCallOfAForkedChildFailsAtOnce) {
   using Call = std::function<bool()>;  // true: the call came back with an error value (or its handler)
   const std::pair<const char*, Call> calls[] = {
       {"enqueue", [&] { return outbox.enqueue(*someReport()).error != nullptr; }},
+      {"enqueue, answered later",
+       [&] {
+         std::optional<OrbisgroveOutboxEnqueueResult> got;
+         outbox.enqueue(*someReport(), [&](OrbisgroveOutboxEnqueueResult result) { got = std::move(result); });
+         return platform::MainQueue::shared().runUntil([&] { return got.has_value(); }, std::chrono::seconds(1)) &&
+                got->error && !got->id;
+       }},
       {"entries",
        [&] {
          std::shared_ptr<const platform::Error> error;

@@ -245,6 +245,70 @@ TEST_F(OutboxFaultsTest, AStoreRemovedOrReplacedIsOpenedAnew) {
   }
 }
 
+// The asynchronous enqueue returns while its commit is held on the
+// store-writes thread (where entries() does not wait for it), and its id, or
+// why nothing was stored, arrives once on the main queue after the release.
+TEST_F(OutboxFaultsTest, AnAsynchronousEnqueueAnswersOnTheMainQueueOnceCommitted) {
+  const auto others = directory / "others-may-enter";
+  std::filesystem::create_directory(others);
+  std::filesystem::permissions(others, std::filesystem::perms::all);
+  const struct {
+    const char* what;
+    std::function<void()> setUp;
+    const char* reason;  // of the error; none: stored
+  } cases[] = {
+      {"stored", [] {}, nullptr},
+      {"store cannot be opened", [&] { platform::setDataDirectory(others); }, "The data directory"},
+      {"1,000 waiting",
+       [&] {
+         const auto path = directory / std::to_string(stores);
+         std::filesystem::create_directory(path);
+         std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+         auto store = openStore(path + "/outbox.sqlite");
+         for (int i = 0; store && i < 1000; ++i) store->insert("waiting", 1, 1000);
+       },
+       "The outbox is full"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    useFreshStore();
+    ASSERT_TRUE(outbox.entries().empty());
+    c.setUp();
+    std::atomic<int> phase{0};  // 1: the commit is held; 2: let it go
+    onStep = [&](OutboxStep step) {
+      if (step != OutboxStep::beforeQueuedCommit) return;
+      phase.store(1);
+      phase.notify_all();
+      phase.wait(1);
+    };
+    std::vector<OrbisgroveOutboxEnqueueResult> answers;
+    bool onMainThread = false;
+    outbox.enqueue(*someReport(c.what), [&](OrbisgroveOutboxEnqueueResult result) {
+      onMainThread = platform::MainQueue::shared().isMainThread();
+      answers.push_back(std::move(result));
+    });
+    phase.wait(0);
+    platform::MainQueue::shared().drain();
+    EXPECT_TRUE(answers.empty());
+    const std::size_t before = outbox.entries().size();
+    phase.store(2);
+    phase.notify_all();
+    ASSERT_TRUE(platform::MainQueue::shared().runUntil([&] { return !answers.empty(); }, std::chrono::seconds(20)));
+    onStep = nullptr;
+    platform::MainQueue::shared().drain();
+    ASSERT_EQ(answers.size(), 1U);
+    EXPECT_TRUE(onMainThread);
+    const auto& [id, error] = answers[0];
+    EXPECT_EQ(id.has_value(), c.reason == nullptr);
+    EXPECT_EQ(error == nullptr, c.reason == nullptr);
+    EXPECT_THAT(error ? error->description() : "", ::testing::HasSubstr(c.reason ? c.reason : ""));
+    if (id) {
+      EXPECT_EQ(before, 0U);
+      EXPECT_TRUE(announced(*id, State::delivered));
+    }
+  }
+}
+
 // Delivered entries keep the created record, not the reply or the request.
 TEST_F(OutboxFaultsTest, LargeRepliesLeaveOnlyTheirRecords) {
   service.setDefaultReply(Reply::json(R"({"response":"201","data":{"id":"r-1"},"padding":")" +

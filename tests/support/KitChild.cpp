@@ -28,6 +28,12 @@
 // platform completion (D: on the delivery thread, E: while the process
 // exits); "starts=N hook-ms=M" at the end (N: requests the own transport was
 // asked for, M: how long the kit's exit hook took).
+//
+// "async-released" and "async-stuck" enqueue COUNT reports asynchronously,
+// the first held back before its commit; once the exit hook has begun they
+// enqueue one more (written "late ..."), then let the held commit go, or
+// never do. Each answer is written as "stored id=ID" or "stored error" (or
+// "late ...") as soon as it is posted.
 #include <orbisgrove/OrbisgroveFeedbackKit.hpp>
 
 #include <sys/resource.h>
@@ -117,10 +123,37 @@ void say(const std::string& line) {
   if (::write(STDOUT_FILENO, text.data(), text.size()) < 0) std::_Exit(4);
 }
 
+// The asynchronous enqueue's modes: the first commit waits for `commitGoes`.
+bool asyncMode = false;
+bool asyncStuck = false;
+std::atomic<bool> commitHeld{false};
+std::atomic<bool> commitGoes{false};
+
+void holdFirstCommit(OutboxStep step) {
+  if (step != OutboxStep::beforeQueuedCommit || commitHeld.exchange(true)) return;
+  for (int waited = 0; !commitGoes.load() && waited < 20000; ++waited) std::this_thread::sleep_for(1ms);
+  // A slow disk, well within the exit budget; or one that never answers.
+  std::this_thread::sleep_for(300ms);
+  while (asyncStuck) std::this_thread::sleep_for(1s);
+}
+
+// Made before the exit: the main thread's JSON reader is gone by then.
+std::shared_ptr<OrbisgroveSaveUserDataOptions> report;
+
+void enqueueLater(const std::string& tag) {
+  OrbisgroveFeedbackOutbox::shared().enqueue(*report, [tag](OrbisgroveOutboxEnqueueResult result) {
+    say(tag + (result.id ? " id=" + *result.id : std::string(" error")));
+  });
+}
+
 void onExitBegun() {
   exitBegunAt.store(Clock::now().time_since_epoch().count());
   exitBegun.store(true);
   say("exiting");
+  if (asyncMode) {
+    enqueueLater("late");
+    commitGoes.store(true);
+  }
   const std::lock_guard lock(hostMutex);
   // The host's network answers now, while the kit's threads wind down.
   if (hostAnswers) {
@@ -201,7 +234,9 @@ int main(int argc, char** argv) {
   const bool outboxMode = mode == "store" || mode == "resume" || mode == "fill" || mode == "add" || mode == "idle";
   const bool facade = mode == "return" || mode == "exit-from-thread" || mode == "busy";
   const bool platformRequests = mode == "slow-completion" || mode == "in-flight" || mode.starts_with("host-");
-  if (!outboxMode && !facade && !platformRequests) return 2;
+  asyncMode = mode == "async-released" || mode == "async-stuck";
+  asyncStuck = mode == "async-stuck";
+  if (!outboxMode && !facade && !platformRequests && !asyncMode) return 2;
   if (!outboxMode) {
     // Before the kit starts: runs after its exit hook.
     std::atexit(checkQuietAfterExit);
@@ -217,7 +252,14 @@ int main(int argc, char** argv) {
   if (outboxMode) return runOutbox(mode, count);
 
   if (mode.starts_with("host-")) installOwnTransport(mode == "host-answers");
-  if (platformRequests) {
+  if (asyncMode) {
+    // Answers are written as they are posted: no main queue runs at exit.
+    platform::MainQueue::shared().setDispatcher([](const platform::MainQueue::Closure& closure) { closure(); });
+    testing::setOutboxStepHook(holdFirstCommit);
+    report = testing::someReport();
+    for (int i = 0; i < count; ++i) enqueueLater("stored");
+    for (int waited = 0; !commitHeld.load() && waited < 5000; ++waited) std::this_thread::sleep_for(1ms);
+  } else if (platformRequests) {
     startPlatformRequests(*endpoint, count, mode == "slow-completion");
   } else {
     for (int i = 0; i < count; ++i) start(mode == "busy");

@@ -421,6 +421,9 @@ std::size_t LocalHttpsService::connectionCount() const {
     return connections.size();
   });
 }
+std::size_t LocalHttpsService::handshakeCount() const {
+  return state_->locked([&] { return static_cast<std::size_t>(state_->lastConnection); });
+}
 
 bool LocalHttpsService::waitForRequests(std::size_t count, std::chrono::milliseconds timeout) const {
   std::unique_lock lock(state_->mutex);

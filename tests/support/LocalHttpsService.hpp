@@ -124,6 +124,8 @@ class LocalHttpsService {
   [[nodiscard]] std::size_t requestCount() const;
   /// Number of different connections that requests came on.
   [[nodiscard]] std::size_t connectionCount() const;
+  /// Number of TLS handshakes begun so far (one per connection accepted).
+  [[nodiscard]] std::size_t handshakeCount() const;
   /// Waits until `count` requests have arrived; false on time-out.
   bool waitForRequests(std::size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
 

@@ -70,20 +70,23 @@ struct OrbisgroveOutboxEnqueueResult {
 /// order, through the shared save client's endpoint as it stands at each
 /// attempt. Attempts happen while the process runs: after enqueue(), on
 /// deliverNow() or deliver() and when a waiting time comes due (on the
-/// platform session's delivery thread; the outbox has no thread of its own);
-/// none starts once the process has begun to exit. Of several processes on
-/// one data directory, one delivers at a time. Every member is thread-safe
-/// and none throws. The data directory is read at each call: the first call
-/// after platform::setDataDirectory() names one that other users can enter
-/// (or that cannot be made) returns that error value. In a child made by
-/// fork() every call fails at once with an error value (deliverNow() just
-/// runs `done`); the child never touches the parent's store or claim.
+/// platform session's delivery thread; the kit's store-writes thread only
+/// commits asynchronous enqueues); none starts once the process has begun to
+/// exit. Of several processes on one data directory, one delivers at a time.
+/// Every member is thread-safe and none throws. The data directory is read
+/// at each call: the first call after platform::setDataDirectory() names one
+/// that other users can enter (or that cannot be made) returns that error
+/// value. In a child made by fork() every call fails at once with an error
+/// value (deliverNow() just runs `done`); the child never touches the
+/// parent's store or claim.
 class ORBISGROVE_EXPORT OrbisgroveFeedbackOutbox {
  public:
   /// Receives an entry that changed, on the main queue.
   using ChangeHandler = std::function<void(const OrbisgroveOutboxEntry& entry)>;
   /// Called on the main queue when a delivery pass is over.
   using DeliveryHandler = std::function<void()>;
+  /// Receives what an asynchronous enqueue() came to, on the main queue.
+  using EnqueueHandler = std::function<void(OrbisgroveOutboxEnqueueResult result)>;
 
   /// The process-wide outbox; created on first use, never destroyed. Its
   /// store opens on first use (and again on a later call after a failure).
@@ -95,6 +98,24 @@ class ORBISGROVE_EXPORT OrbisgroveFeedbackOutbox {
   /// commit (a sync of the store's log). Fails with an error value, storing
   /// nothing, when the store cannot be opened or 1,000 reports already wait.
   OrbisgroveOutboxEnqueueResult enqueue(const OrbisgroveSaveUserDataOptions& options);
+
+  /// The same without waiting for the disk, for a UI thread: builds the body
+  /// on the calling thread as enqueue(options) does and returns; commits on
+  /// the kit's store-writes thread (one for the process, started on first
+  /// use, never the delivery thread), in call order; then starts delivery.
+  /// `completion` (may be empty) runs once on the main queue with the id,
+  /// once the report is durably stored, or with the error when nothing was
+  /// stored (the store cannot be opened, 1,000 reports already wait). Nothing
+  /// to cancel. At exit: a report taken before the process began to exit is
+  /// committed within the exit budget; one that cannot start by then is not
+  /// stored, and `completion` gets that error (posted, though no main queue
+  /// may run it any more); one whose commit is still under way when the
+  /// budget is spent (a stalled disk) gets no word at all, since the process
+  /// ends. Called once the process has begun to exit, or in a child made by
+  /// fork(), it stores nothing and `completion` gets the error at once
+  /// (posted to the main queue). Never an id for a report that is not
+  /// stored, never an error for one that is.
+  void enqueue(const OrbisgroveSaveUserDataOptions& options, EnqueueHandler completion);
 
   /// Every entry, in stored order; empty when the store cannot be opened
   /// (`error` then says why, when given). Reads on the calling thread; a

@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "kit/capi/Handles.hpp"
+#include "kit/outbox/OutboxEngine.hpp"
 
 struct orbisgrove_outbox_entry : orbisgrove::capi::CountedHandle {
   orbisgrove::OrbisgroveOutboxEntry entry;
@@ -76,6 +77,32 @@ orbisgrove_status orbisgrove_outbox_enqueue(const orbisgrove_options* options, o
       }
     }
     return ORBISGROVE_OK;
+  });
+}
+
+orbisgrove_status orbisgrove_outbox_enqueue_async(const orbisgrove_options* options,
+                                                  orbisgrove_outbox_enqueue_callback done, void* context,
+                                                  orbisgrove_error** error) {
+  return guarded([&] {
+    if (!options || !options->record) return ORBISGROVE_ERROR_INVALID_ARGUMENT;
+    auto handler = std::make_shared<const OrbisgroveFeedbackOutbox::Engine::StoredHandler>(
+        [done, context](const OrbisgroveOutboxEnqueueResult& result, const OrbisgroveOutboxEntry* stored) {
+          if (!done) return;
+          orbisgrove_outbox_entry* entry = nullptr;
+          orbisgrove_error* failure = nullptr;
+          try {
+            if (stored != nullptr) entry = new orbisgrove_outbox_entry(*stored);
+            failure = wrapError(result.error);
+          } catch (...) {
+            release(entry);
+            reportSwallowedFailure("orbisgrove_outbox enqueue callback");
+            return;
+          }
+          const Reference<orbisgrove_outbox_entry> entryReference(entry);
+          const Reference<orbisgrove_error> errorReference(failure);
+          done(context, entry, failure);
+        });
+    return finish(OrbisgroveFeedbackOutbox::Engine::shared()->enqueueLater(*options->record, handler), error);
   });
 }
 

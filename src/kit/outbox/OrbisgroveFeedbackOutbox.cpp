@@ -1,5 +1,7 @@
 #include <orbisgrove/kit/OrbisgroveFeedbackOutbox.hpp>
 
+#include <orbisgrove/platform/MainQueue.hpp>
+
 #include <array>
 
 #include "kit/outbox/OutboxEngine.hpp"
@@ -16,11 +18,25 @@ OrbisgroveFeedbackOutbox& OrbisgroveFeedbackOutbox::shared() {
   return *outbox;
 }
 
-OrbisgroveFeedbackOutbox::OrbisgroveFeedbackOutbox() : engine_(std::make_shared<Engine>()) {}
+const std::shared_ptr<OrbisgroveFeedbackOutbox::Engine>& OrbisgroveFeedbackOutbox::Engine::shared() {
+  static const auto* const engine = new std::shared_ptr<Engine>(std::make_shared<Engine>());  // never destroyed
+  return *engine;
+}
+
+OrbisgroveFeedbackOutbox::OrbisgroveFeedbackOutbox() : engine_(Engine::shared()) {}
 OrbisgroveFeedbackOutbox::~OrbisgroveFeedbackOutbox() = default;
 
 OrbisgroveOutboxEnqueueResult OrbisgroveFeedbackOutbox::enqueue(const OrbisgroveSaveUserDataOptions& options) {
   return engine_->enqueue(options);
+}
+void OrbisgroveFeedbackOutbox::enqueue(const OrbisgroveSaveUserDataOptions& options, EnqueueHandler completion) {
+  auto done = std::make_shared<const Engine::StoredHandler>(
+      [completion = std::move(completion)](const OrbisgroveOutboxEnqueueResult& result, const OrbisgroveOutboxEntry*) {
+        if (completion) completion(result);
+      });
+  if (auto refused = engine_->enqueueLater(options, done)) {
+    platform::MainQueue::shared().post([done, refused] { (*done)({std::nullopt, refused}, nullptr); });
+  }
 }
 std::vector<OrbisgroveOutboxEntry> OrbisgroveFeedbackOutbox::entries(std::shared_ptr<const platform::Error>* error) {
   return engine_->entries(error);

@@ -15,6 +15,7 @@
 #include "platform/core/ApplicationIdentity.hpp"
 #include "platform/core/Date.hpp"
 #include "platform/core/KitError.hpp"
+#include "platform/store/StoreWriteQueue.hpp"
 #include "service/SaveUserDataForm.hpp"
 
 namespace orbisgrove {
@@ -41,6 +42,10 @@ std::shared_ptr<const platform::Error> interruptedError() {
   return platform::kitError(
       "The process ended while the report was being sent; it may have reached the service.",
       platform::DeliveryFacts{.requestMayHaveReachedServer = true, .httpStatusCode = std::nullopt});
+}
+
+std::shared_ptr<const platform::Error> exitingError() {
+  return platform::kitError("The process is exiting; the report was not stored.");
 }
 
 std::shared_ptr<const platform::Error> forkedChildError() {
@@ -134,23 +139,77 @@ OrbisgroveOutboxEnqueueResult OrbisgroveFeedbackOutbox::Engine::enqueue(const Or
   // Read now, on the caller's thread, exactly as a direct submission reads them.
   const std::string body = saveUserDataFormBody(options, platform::mainBundleIdentifier());
   const std::lock_guard lock(mutex_);
+  return storeLocked(body, nullptr);
+}
+
+OrbisgroveOutboxEnqueueResult OrbisgroveFeedbackOutbox::Engine::storeLocked(
+    const std::string& body, std::optional<OrbisgroveOutboxEntry>* entry) {
   platform::StoreResult<std::int64_t> inserted = std::int64_t{0};
   // An id is handed out only for a report stored in the file at the store's
   // path: one removed or replaced while the report went in is opened anew.
   for (int round = 0; round < 2; ++round) {
     if (auto error = openLocked(platform::DataDirectoryUse::create)) return {std::nullopt, error};
     reachOutboxStep(OutboxStep::beforeCommit);
-    inserted = store_->insert(body, platform::Date::now().secondsSince1970, kOutboxWaitingLimit);
+    const double createdAt = platform::Date::now().secondsSince1970;
+    inserted = store_->insert(body, createdAt, kOutboxWaitingLimit);
     if (auto error = errorOf(inserted)) return {std::nullopt, error};
     if (!store_->moved()) {
       reachOutboxStep(OutboxStep::afterCommit);
       scheduleLocked(Clock::now());
-      return {std::to_string(std::get<std::int64_t>(inserted)), nullptr};
+      const std::int64_t id = std::get<std::int64_t>(inserted);
+      if (entry != nullptr) {
+        // As stored: nothing has changed it yet but a hold of the whole outbox.
+        std::optional<Clock::time_point> holdEnd;
+        heldLocked(holdEnd);
+        StoredEntry stored;
+        stored.id = id;
+        stored.createdAt = createdAt;
+        *entry = publicEntryLocked(stored, holdEnd);
+      }
+      return {std::to_string(id), nullptr};
     }
   }
   return {std::nullopt,
           platform::kitError("The outbox store was removed or replaced while the report was being stored; "
                              "the report was not stored.")};
+}
+
+std::shared_ptr<const platform::Error> OrbisgroveFeedbackOutbox::Engine::enqueueLater(
+    const OrbisgroveSaveUserDataOptions& options, std::shared_ptr<const StoredHandler> done) {
+  if (owner_.inForkedChild()) return forkedChildError();
+  if (platform::processExiting()) return exitingError();
+  std::string body = saveUserDataFormBody(options, platform::mainBundleIdentifier());
+  auto& writes = platform::StoreWriteQueue::shared();
+  const bool taken = writes.post({
+      .run =
+          [engine = shared_from_this(), body = std::move(body), done] {
+            reachOutboxStep(OutboxStep::beforeQueuedCommit);
+            std::optional<OrbisgroveOutboxEntry> entry;
+            OrbisgroveOutboxEnqueueResult result;
+            {
+              const std::lock_guard lock(engine->mutex_);
+              result = engine->storeLocked(body, &entry);
+            }
+            // Past the exit budget the process is going: no word, whatever the store holds.
+            if (platform::StoreWriteQueue::shared().leftAtExit()) return;
+            platform::MainQueue::shared().post([done, result = std::move(result), entry = std::move(entry)] {
+              (*done)(result, entry ? &*entry : nullptr);
+            });
+          },
+      .abandon =
+          [done] {
+            platform::MainQueue::shared().post([done] {
+              (*done)({std::nullopt, platform::kitError("The process exited before the report could be stored; "
+                                                        "the report was not stored.")},
+                      nullptr);
+            });
+          },
+  });
+  if (taken) return nullptr;
+  return platform::processExiting() ? exitingError()
+                                    : platform::kitError(
+                                          "The outbox could not start its thread for store writes; "
+                                          "the report was not stored.");
 }
 
 std::vector<OrbisgroveOutboxEntry> OrbisgroveFeedbackOutbox::Engine::entries(

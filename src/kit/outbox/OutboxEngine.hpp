@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -37,9 +38,21 @@ inline constexpr double kOutboxLongestRetrySeconds = 64.0;
 
 class OrbisgroveFeedbackOutbox::Engine : public std::enable_shared_from_this<Engine> {
  public:
+  /// What an enqueue on the store-writes thread hands back: the result, and
+  /// on success the new entry as stored.
+  using StoredHandler =
+      std::function<void(const OrbisgroveOutboxEnqueueResult& result, const OrbisgroveOutboxEntry* entry)>;
+
   Engine() = default;
+  /// The engine of the shared outbox (the only one).
+  static const std::shared_ptr<Engine>& shared();
 
   OrbisgroveOutboxEnqueueResult enqueue(const OrbisgroveSaveUserDataOptions& options);
+  /// Builds the body now; commits on the store-writes thread; `done` runs
+  /// once on the main queue. Null when taken; the error, and `done` never
+  /// runs, when refused at once (a forked child, the process exiting).
+  std::shared_ptr<const platform::Error> enqueueLater(const OrbisgroveSaveUserDataOptions& options,
+                                                      std::shared_ptr<const StoredHandler> done);
   std::vector<OrbisgroveOutboxEntry> entries(std::shared_ptr<const platform::Error>* error);
   void deliverNow(DeliveryHandler done);
   std::shared_ptr<const platform::Error> deliver(const std::string& id, DeliveryHandler done);
@@ -70,6 +83,9 @@ class OrbisgroveFeedbackOutbox::Engine : public std::enable_shared_from_this<Eng
   // as it is now; with DataDirectoryUse::existing a missing store leaves
   // store_ null and is no error.
   std::shared_ptr<const platform::Error> openLocked(platform::DataDirectoryUse use);
+  // Caller holds mutex_. Stores `body` in the store at the data directory
+  // and starts delivery; on success `entry` (when given) receives the entry.
+  OrbisgroveOutboxEnqueueResult storeLocked(const std::string& body, std::optional<OrbisgroveOutboxEntry>* entry);
   // Caller holds mutex_. The stored entry `id` of the open store.
   platform::StoreResult<std::optional<platform::StoredEntry>> findLocked(const std::string& id);
   // Runs `pump` on the delivery thread at `deadline` unless one is due sooner.

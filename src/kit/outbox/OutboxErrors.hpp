@@ -12,6 +12,8 @@ namespace orbisgrove {
 
 /// What an entry left in flight by a process that ended shows.
 std::shared_ptr<const platform::Error> interruptedError();
+/// An enqueue called once the process has begun to exit gives this.
+std::shared_ptr<const platform::Error> exitingError();
 /// Every outbox call of a child made by fork() gives this.
 std::shared_ptr<const platform::Error> forkedChildError();
 

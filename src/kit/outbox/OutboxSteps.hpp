@@ -7,6 +7,10 @@
 namespace orbisgrove {
 
 enum class OutboxStep {
+  /// The asynchronous enqueue(), on the store-writes thread, before its
+  /// commit begins (outside the outbox's lock: holding it back holds back
+  /// only the writes queued behind it).
+  beforeQueuedCommit,
   /// enqueue(), before and after the report is committed.
   beforeCommit,
   afterCommit,

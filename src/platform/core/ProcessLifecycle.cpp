@@ -2,6 +2,7 @@
 
 #include "platform/json/JSONReaderLifetime.hpp"
 
+#include <array>
 #include <atomic>
 #include <cstdlib>
 #include <utility>
@@ -17,6 +18,9 @@ using Clock = std::chrono::steady_clock;
 // The part of the budget kept for the threads to leave once draining ends:
 // a completion handler that is still running, a last transfer call.
 constexpr std::chrono::milliseconds kLeaveMargin{200};
+
+// The child-side fork handlers: few, and read in the child without a lock.
+std::array<std::atomic<void (*)()>, 8> childHandlers{};
 
 std::atomic<bool> exiting{false};
 std::atomic<bool> hookRan{false};
@@ -37,7 +41,12 @@ Participants& participants() {
     // A fork() while another thread holds the lock would leave the child's
     // exit hook waiting for ever.
     pthread_atfork([] { participants().mutex.lock(); }, [] { participants().mutex.unlock(); },
-                   [] { participants().mutex.unlock(); });
+                   [] {
+                     participants().mutex.unlock();
+                     for (auto& handler : childHandlers) {
+                       if (auto* run = handler.load()) run();
+                     }
+                   });
     return registry;
   }();
   return *made;
@@ -68,6 +77,15 @@ std::atomic<void (*)()> exitObserverForTests{nullptr};
 
 bool processExiting() noexcept { return exiting.load(); }
 void markProcessExiting() noexcept { exiting.store(true); }
+
+void runInForkedChild(void (*handler)()) {
+  (void)participants();  // registers the fork handlers that run these
+  for (auto& slot : childHandlers) {
+    void (*expected)() = nullptr;
+    if (slot.compare_exchange_strong(expected, handler)) return;
+  }
+  pthread_atfork(nullptr, nullptr, handler);  // more than the table holds: a handler of its own
+}
 
 void registerExitHook() {
   // Made before the hook is registered, so destroyed after it has run.

@@ -38,6 +38,12 @@ class ProcessOwner {
   pid_t owner_ = ::getpid();
 };
 
+/// Runs `handler` in each child that fork() makes from now on, right after
+/// the fork and before fork() returns there, in the order registered. The
+/// child of a threaded process may only do what is async-signal-safe, and
+/// so may `handler` (close descriptors the parent's state owns, say).
+void runInForkedChild(void (*handler)());
+
 /// Something with a thread that must wind down at exit, before the
 /// exit-time cleanup of the libraries it uses (OpenSSL's above all).
 class ExitParticipant {

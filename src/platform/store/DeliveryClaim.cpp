@@ -6,7 +6,6 @@
 #include "platform/store/DeliveryClaim.hpp"
 
 #include <fcntl.h>
-#include <pthread.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -33,7 +32,7 @@ void closeCopiesInChild() {
 
 void remember(int file) {
   static std::once_flag registered;
-  std::call_once(registered, [] { ::pthread_atfork(nullptr, nullptr, closeCopiesInChild); });
+  std::call_once(registered, [] { runInForkedChild(closeCopiesInChild); });
   for (auto& slot : heldFiles) {
     int expected = 0;
     if (slot.compare_exchange_strong(expected, file + 1)) return;

@@ -316,6 +316,16 @@ static int deliveredOnce(void* context) { return *(int*)context == 1; }
 
 static void countDone(void* context) { ++*(int*)context; }
 
+/* What an asynchronous enqueue handed over: 1 for a new queued entry, on the main thread. */
+static void onEnqueued(void* context, orbisgrove_outbox_entry* entry, orbisgrove_error* error) {
+  *(int*)context = error == NULL && orbisgrove_outbox_entry_state(entry) == ORBISGROVE_OUTBOX_QUEUED &&
+                           orbisgrove_outbox_entry_attempts(entry) == 0 && orbisgrove_is_main_thread()
+                       ? 1
+                       : -1;
+}
+
+static int enqueued(void* context) { return *(int*)context != 0; }
+
 /* Stored, delivered, listed and discarded; an unknown id and a delivered
  * entry's resend are refused. */
 static void testOutboxStoresDeliversAndLists(const char* dataDirectory) {
@@ -326,13 +336,13 @@ static void testOutboxStoresDeliversAndLists(const char* dataDirectory) {
   orbisgrove_error* error = NULL;
   char id[64] = "";
   int delivered = 0;
+  int stored = 0;
 
   REQUIRE(orbisgrove_set_data_directory(dataDirectory) == ORBISGROVE_OK);
   REQUIRE(orbisgrove_outbox_set_change_callback(countDelivered, &delivered) == ORBISGROVE_OK);
   REQUIRE(orbisgrove_outbox_enqueue(options, &entry, NULL) == ORBISGROVE_OK && entry != NULL);
   snprintf(id, sizeof id, "%s", orbisgrove_outbox_entry_id(entry));
   orbisgrove_outbox_entry_release(entry);
-  orbisgrove_options_release(options);
 
   REQUIRE(orbisgrove_main_queue_run_until(deliveredOnce, &delivered, 10000));
   REQUIRE(orbisgrove_outbox_entries(&list, NULL) == ORBISGROVE_OK && orbisgrove_outbox_entry_list_count(list) == 1);
@@ -350,6 +360,14 @@ static void testOutboxStoresDeliversAndLists(const char* dataDirectory) {
   orbisgrove_error_release(error);
   CHECK(orbisgrove_outbox_discard("no such id", NULL) == ORBISGROVE_ERROR_FAILED);
   CHECK(orbisgrove_outbox_discard(id, NULL) == ORBISGROVE_OK);
+
+  /* Without waiting for the disk: the new entry comes on the main queue, then goes out. */
+  delivered = 0;
+  CHECK(orbisgrove_outbox_enqueue_async(options, onEnqueued, &stored, NULL) == ORBISGROVE_OK);
+  CHECK(orbisgrove_main_queue_run_until(enqueued, &stored, 10000) && stored == 1);
+  CHECK(orbisgrove_main_queue_run_until(deliveredOnce, &delivered, 10000));
+  CHECK(orbisgrove_outbox_enqueue_async(NULL, onEnqueued, &stored, NULL) == ORBISGROVE_ERROR_INVALID_ARGUMENT);
+  orbisgrove_options_release(options);
   CHECK(orbisgrove_outbox_set_change_callback(NULL, NULL) == ORBISGROVE_OK);
 }
 

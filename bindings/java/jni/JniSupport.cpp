@@ -64,6 +64,7 @@ bool initialise(JavaVM* vm, JNIEnv* env) {
   i.runnableDone = method("runnableDone", "(Ljava/lang/Runnable;)V");
   i.changed =
       method("changed", "(Lorg/orbisgrove/feedback/OutboxChangeListener;Lorg/orbisgrove/feedback/OutboxEntry;)V");
+  i.enqueued = method("enqueued", "(Lorg/orbisgrove/feedback/EnqueueCallback;Ljava/lang/Object;)V");
   i.transportStart = method("transportStart",
                             "(Lorg/orbisgrove/feedback/HttpTransport;JLjava/lang/String;Ljava/lang/String;"
                             "[Ljava/lang/String;[BDZJJ)V");

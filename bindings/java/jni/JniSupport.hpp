@@ -90,6 +90,7 @@ struct JavaIds {
   jmethodID savedDone = nullptr;
   jmethodID runnableDone = nullptr;
   jmethodID changed = nullptr;
+  jmethodID enqueued = nullptr;
   jmethodID transportStart = nullptr;
   jmethodID transportCancel = nullptr;
   jclass feedbackError = nullptr;

@@ -57,6 +57,21 @@ JNIEXPORT jobject JNICALL Java_org_orbisgrove_feedback_Native_enqueue(JNIEnv* en
   return result.id ? jni::toJava(env, *result.id) : jni::toJavaError(env, result.error);
 }
 
+JNIEXPORT void JNICALL Java_org_orbisgrove_feedback_Native_enqueueAsync(JNIEnv* env, jclass, jlong options,
+                                                                        jobject callback) {
+  OrbisgroveFeedbackOutbox::shared().enqueue(
+      *jni::fromHandle<OrbisgroveSaveUserDataOptions>(options),
+      [ref = jni::makeRef(env, callback)](orbisgrove::OrbisgroveOutboxEnqueueResult result) mutable {
+        JNIEnv* current = jni::currentEnv();
+        if (current == nullptr || current->PushLocalFrame(4) != 0) return;
+        jobject idOrError = result.id ? jni::toJava(current, *result.id) : jni::toJavaError(current, result.error);
+        current->CallStaticVoidMethod(jni::ids().native, jni::ids().enqueued, ref->get(), idOrError);
+        jni::clearException(current, "a Java callback threw");
+        current->PopLocalFrame(nullptr);
+        ref.reset();
+      });
+}
+
 JNIEXPORT jobjectArray JNICALL Java_org_orbisgrove_feedback_Native_entries(JNIEnv* env, jclass, jobjectArray errorOut) {
   std::shared_ptr<const orbisgrove::platform::Error> error;
   const auto entries = OrbisgroveFeedbackOutbox::shared().entries(&error);

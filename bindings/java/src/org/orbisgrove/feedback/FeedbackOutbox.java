@@ -25,7 +25,8 @@ public final class FeedbackOutbox {
 
   /**
    * Builds the request body from {@code options} on the calling thread and commits it to the store before
-   * returning; then starts delivery. Blocks for the durable commit (a disk sync): keep it off an app's main thread.
+   * returning; then starts delivery. Blocks for the durable commit (a disk sync): on an app's main thread use
+   * {@link #enqueueAsync} instead.
    *
    * @param options the report; not {@code null}
    * @return the new entry's id, or why nothing was stored; never {@code null}
@@ -34,6 +35,25 @@ public final class FeedbackOutbox {
     Objects.requireNonNull(options, "options");
     try {
       return EnqueueResult.of(Native.enqueue(options.handle));
+    } finally {
+      Reference.reachabilityFence(options);
+    }
+  }
+
+  /**
+   * {@link #enqueue} without waiting for the disk, for an app's main thread: builds the body from {@code options} on
+   * the calling thread and returns; the commit happens on the kit's store-writes thread, in call order, then
+   * delivery starts. {@code callback} runs once on the callback executor: with the id once the report is durably
+   * stored, or with the error when nothing was stored. Never an id for a report that is not stored. At exit, a
+   * report taken before the process began to exit is committed within the kit's exit budget.
+   *
+   * @param options the report; not {@code null}
+   * @param callback receives the id or the error; {@code null} for none
+   */
+  public void enqueueAsync(SaveUserDataOptions options, EnqueueCallback callback) {
+    Objects.requireNonNull(options, "options");
+    try {
+      Native.enqueueAsync(options.handle, callback == null ? result -> {} : callback);
     } finally {
       Reference.reachabilityFence(options);
     }

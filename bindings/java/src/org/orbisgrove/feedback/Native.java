@@ -162,6 +162,14 @@ final class Native {
     }
   }
 
+  static void enqueued(EnqueueCallback callback, Object idOrError) {
+    try {
+      callback.onResult(EnqueueResult.of(idOrError));
+    } catch (Throwable thrown) {
+      callbackThrew(thrown);
+    }
+  }
+
   static void transportStart(HttpTransport transport, long identifier, String method, String url, String[] headers,
       byte[] body, double timeoutSeconds, boolean allowsResend, long sendStarting, long completion) {
     HttpTransport.Completion done = new HttpTransport.Completion(completion);
@@ -227,6 +235,7 @@ final class Native {
   static native void releaseTask(long handle);
 
   static native Object enqueue(long options);
+  static native void enqueueAsync(long options, EnqueueCallback callback);
   static native OutboxEntry[] entries(Object[] errorOut);
   static native void deliverNow(Runnable done);
   static native FeedbackError deliver(String id, Runnable done);

@@ -8,7 +8,6 @@ import java.util.List;
 import java.util.concurrent.Executor;
 import java.util.concurrent.ExecutorService;
 import java.util.concurrent.Executors;
-import java.util.concurrent.RejectedExecutionException;
 import java.util.function.Consumer;
 
 /**
@@ -108,11 +107,12 @@ final class Native {
     Runnable run = () -> runClosure(closure);
     try {
       executor().execute(run);
-    } catch (RejectedExecutionException refused) {
-      consoleLine("orbisgrove: the callback executor refused a callback; it runs on the binding's own thread");
+    } catch (Throwable refused) {
+      consoleLine("orbisgrove: the callback executor refused a callback (" + refused
+          + "); it runs on the binding's own thread");
       try {
         ownExecutor().execute(run);
-      } catch (RejectedExecutionException again) {
+      } catch (Throwable again) {
         dropClosure(closure);
       }
     }

@@ -48,7 +48,14 @@ endif()
 # nlohmann/json (header-only): the outbox store's error archive and its migration of stored replies, the tests'
 # reference reader, the tools and the benchmarks.
 find_package(nlohmann_json 3.10 REQUIRED)
-find_package(ICU ${ORBISGROVE_ICU_MINIMUM} REQUIRED COMPONENTS uc i18n)
+# ICU formats the kit's texts for the current locale; without it
+# (ORBISGROVE_WITH_ICU=OFF) the built-in English formatter does, and neither
+# the library nor its package needs ICU.
+set(ORBISGROVE_PC_TEXT_REQUIRES "")
+if(ORBISGROVE_WITH_ICU)
+  find_package(ICU ${ORBISGROVE_ICU_MINIMUM} REQUIRED COMPONENTS uc i18n)
+  set(ORBISGROVE_PC_TEXT_REQUIRES "icu-uc >= ${ORBISGROVE_ICU_MINIMUM}, icu-i18n >= ${ORBISGROVE_ICU_MINIMUM}, ")
+endif()
 pkg_check_modules(PLIST REQUIRED IMPORTED_TARGET libplist-2.0)
 
 # simdjson reads every JSON text the kit decodes (src/platform/json).

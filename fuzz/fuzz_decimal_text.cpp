@@ -5,7 +5,7 @@
 //
 // Input: eight bytes, the double's bits.
 #include "FuzzSupport.hpp"
-#include "platform/text/LocalizedText.hpp"
+#include "platform/text/DecimalText.hpp"
 
 #include <charconv>
 #include <clocale>

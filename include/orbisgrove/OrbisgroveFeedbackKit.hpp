@@ -17,6 +17,7 @@
 #include <orbisgrove/platform/MainQueue.hpp>
 #include <orbisgrove/platform/Number.hpp>
 #include <orbisgrove/platform/Settings.hpp>
+#include <orbisgrove/platform/TextFormatter.hpp>
 #include <orbisgrove/platform/URL.hpp>
 #include <orbisgrove/platform/URLError.hpp>
 #include <orbisgrove/platform/URLRequest.hpp>

@@ -914,6 +914,61 @@ orbisgrove_transport_request* orbisgrove_transport_request_retain(orbisgrove_tra
 /** Drops a reference; NULL is allowed. */
 void orbisgrove_transport_request_release(orbisgrove_transport_request* request);
 
+/* -------------------------------------------------------- text formatter */
+
+/**
+ * Where a host's formatter writes one text; valid only during the call it is
+ * passed to.
+ */
+typedef struct orbisgrove_text_sink orbisgrove_text_sink;
+/**
+ * Appends @p length bytes of UTF-8 text to @p sink (copied before the call
+ * returns); several writes make one text. Writing nothing makes an empty text.
+ */
+void orbisgrove_text_sink_write(orbisgrove_text_sink* sink, const char* text, size_t length);
+
+/**
+ * A host's own locale-aware formatting (on Android the app's java.text and
+ * java.time formatters, on iOS its Foundation formatters): a table of
+ * functions and their context. The kit calls them on any thread it formats
+ * on, possibly on several at once. A NULL function leaves that operation to
+ * the kit's default formatter (ICU's, or the built-in English one in a build
+ * without ICU). A function must return normally.
+ */
+typedef struct orbisgrove_text_formatter {
+  /** Writes the reason phrase of an HTTP status code in lower case ("not found"). */
+  void (*reason_phrase)(void* context, int64_t status_code, orbisgrove_text_sink* sink);
+  /** Writes the moment in long date and long time style, in the current time zone. */
+  void (*long_date_time)(void* context, double seconds_since_1970, orbisgrove_text_sink* sink);
+  /**
+   * Writes the duration in full units style ("1 minute, 30 seconds") and
+   * returns 1, or returns 0 when it has none (what it wrote is then ignored
+   * and the kit writes the number and " seconds").
+   */
+  int (*full_duration)(void* context, double seconds, orbisgrove_text_sink* sink);
+  /** Writes the number in decimal style ("1,000"). */
+  void (*decimal)(void* context, uint64_t value, orbisgrove_text_sink* sink);
+  /**
+   * Sets @p days to the whole days from one moment to the other by the
+   * current calendar and returns 1, or returns 0 when it cannot count them.
+   */
+  int (*whole_days_between)(void* context, double from_seconds_since_1970, double to_seconds_since_1970, int64_t* days);
+  /** Passed to every function; must stay valid for the life of the process. */
+  void* context;
+} orbisgrove_text_formatter;
+
+/**
+ * Makes @p formatter the one every later text of the kit comes from. Call it
+ * before the first request.
+ * @param formatter The table (copied); any function may be NULL.
+ * @param[out] error Receives, when not NULL, why it failed (one reference).
+ * @return ::ORBISGROVE_OK; ::ORBISGROVE_ERROR_FAILED once the kit has formatted
+ *         a text or made its session (the formatter cannot change any more);
+ *         ::ORBISGROVE_ERROR_INVALID_ARGUMENT for NULL, or
+ *         ::ORBISGROVE_ERROR_OUT_OF_MEMORY.
+ */
+orbisgrove_status orbisgrove_set_text_formatter(const orbisgrove_text_formatter* formatter, orbisgrove_error** error);
+
 /* ---------------------------------------------------------------- outbox */
 
 /** Where a report stored in the outbox stands (see OrbisgroveOutboxEntryState). */

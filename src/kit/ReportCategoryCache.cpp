@@ -6,7 +6,7 @@
 #include "platform/core/Date.hpp"
 #include "platform/files/PropertyList.hpp"
 #include "platform/files/TemporaryDirectory.hpp"
-#include "platform/text/Calendar.hpp"
+#include "platform/text/TextFormatting.hpp"
 
 #include <deque>
 #include <iterator>

@@ -1,6 +1,7 @@
 // How a failed reply becomes the error value a host application shows.
 #include "platform/core/KitError.hpp"
-#include "platform/text/LocalizedText.hpp"
+#include "platform/text/DecimalText.hpp"
+#include "platform/text/TextFormatting.hpp"
 #include "service/OrbisgroveReportCategoriesAPIManager.hpp"
 #include "service/RateLimit.hpp"
 #include "service/ReplyRoutine.hpp"
@@ -10,27 +11,25 @@ namespace {
 
 // "More than 1,000 requests have been made with this access token within a
 // period of 1 hour." — only when both the count and the period are readable.
-std::optional<std::string> rateLimitWording(const platform::HTTPURLResponse& response,
-                                            const platform::LocalizedText& text) {
+std::optional<std::string> rateLimitWording(const platform::HTTPURLResponse& response) {
   const auto interval = rateLimitInterval(response);
   if (!interval) return std::nullopt;
   const auto limit = rateLimit(response);
   if (!limit) return std::nullopt;
   std::string period;
-  if (auto formatted = text.fullDuration(*interval)) {
+  if (auto formatted = platform::fullDurationText(*interval)) {
     period = std::move(*formatted);
   } else {
     period = platform::shortestDecimalText(*interval) + " seconds";
   }
-  return "More than " + text.decimal(*limit) + " requests have been made with this access token within a period of " +
-         period + ".";
+  return "More than " + platform::decimalText(*limit) +
+         " requests have been made with this access token within a period of " + period + ".";
 }
 
-std::optional<std::string> retryWording(const platform::HTTPURLResponse& response,
-                                        const platform::LocalizedText& text) {
+std::optional<std::string> retryWording(const platform::HTTPURLResponse& response) {
   const auto reset = rateLimitResetTime(response);
   if (!reset) return std::nullopt;
-  return "Wait until " + text.longDateTime(*reset) + " before retrying.";
+  return "Wait until " + platform::longDateTimeText(*reset) + " before retrying.";
 }
 
 }  // namespace
@@ -48,9 +47,8 @@ std::shared_ptr<const platform::Error> OrbisgroveReportCategoriesAPIManager::des
     if (http->statusCode() == 429) {
       // A refused client learns the limit and when to retry; the service's
       // own message plays no part here.
-      const platform::LocalizedText text = platform::LocalizedText::current();
-      failureReason = rateLimitWording(*http, text);
-      recoverySuggestion = retryWording(*http, text);
+      failureReason = rateLimitWording(*http);
+      recoverySuggestion = retryWording(*http);
     } else if (const auto message = replyFields.find(kServiceMessageKey); message != replyFields.end()) {
       if (const auto* messageText = std::get_if<std::string>(&message->second)) failureReason = *messageText;
     }
@@ -63,7 +61,7 @@ std::shared_ptr<const platform::Error> OrbisgroveReportCategoriesAPIManager::des
       // (a 429 without rate-limit headers reads "too many requests"); with
       // one, the phrase follows that error's code.
       const std::int64_t code = underlyingError ? underlyingError->code() : http->statusCode();
-      userInfo[reasonKey] = platform::localizedStringForStatusCode(code);
+      userInfo[reasonKey] = platform::statusPhrase(code);
     }
     if (recoverySuggestion) {
       userInfo[std::string(platform::NSLocalizedRecoverySuggestionErrorKey)] = std::move(*recoverySuggestion);

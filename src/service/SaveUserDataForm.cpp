@@ -1,6 +1,6 @@
 #include "service/SaveUserDataForm.hpp"
 
-#include "platform/text/LocalizedText.hpp"
+#include "platform/text/DecimalText.hpp"
 #include "service/ServiceEndpoint.hpp"
 
 namespace orbisgrove {

@@ -7,12 +7,11 @@
 
 #include <NginxGateway.hpp>
 
-#include <future>
 #include <iostream>
 
 #include "FaultyListener.hpp"
 #include "KitServiceFixture.hpp"
-#include "platform/http/URLSession.hpp"
+#include "SessionTestSupport.hpp"
 
 namespace orbisgrove::testing {
 namespace {
@@ -238,18 +237,12 @@ TEST_F(GatewayTest, AProxyThatRefusesTheTunnelIsNamedAndNothingWasSent) {
 }
 
 TEST_F(GatewayTest, ARequestWhoseConnectionBrokeBeforeItsWholeBodyWasTakenWasNeverSent) {
+  using namespace platform::testing;
   FaultyListener listener(FaultyListener::Fault::resetAfterRequestHead);
-  platform::URLSessionConfiguration configuration;
-  configuration.additionalTrustedCertificateFiles = {listener.caFile()};
-  auto session = platform::URLSession::make(configuration);
-  platform::URLRequest request(*platform::URL::fromString("https://" + listener.hostAndPort() + "/"));
-  request.httpMethod = "POST";
-  request.httpBody = std::string(std::size_t{8} << 20, 'b');
-  std::promise<std::shared_ptr<const platform::Error>> failed;
-  session->dataTask(request, [&](auto, auto, auto error) { failed.set_value(error); })->resume();
-  auto result = failed.get_future();
-  ASSERT_EQ(result.wait_for(30s), std::future_status::ready);
-  const auto error = result.get();
+  const auto session = sessionTrusting(listener.caFile());
+  const auto error = run(*session, requestFor("https://" + listener.hostAndPort() + "/", "POST",
+                                              std::string(std::size_t{8} << 20, 'b')))
+                         ->error();
   ASSERT_TRUE(error);
   EXPECT_EQ(error->code(), testing::urlCode(URLErrorCode::networkConnectionLost)) << error->description();
   EXPECT_EQ(classifySubmissionFailure(*error), neverSent) << error->description();

@@ -3,8 +3,8 @@
 // in the process formats a text.
 #include "TestPrelude.hpp"
 
-#include "platform/text/Calendar.hpp"
 #include "platform/text/LocalizedText.hpp"
+#include "platform/text/TextFormatting.hpp"
 
 namespace orbisgrove::platform {
 namespace {

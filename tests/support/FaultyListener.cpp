@@ -20,6 +20,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
@@ -95,31 +96,25 @@ struct FaultyListener::State {
       reachedFault(socket);
       return;
     }
-    if (fault == Fault::garbageInsteadOfTLS || fault == Fault::closeDuringHandshake) {
-      char hello[1024];
-      (void)::recv(socket, hello, sizeof hello, 0);
-      if (fault == Fault::garbageInsteadOfTLS) {
-        static constexpr char garbage[] = "HTTP/1.1 400 Bad Request\r\nContent-Length: 12\r\n\r\nnot TLS here";
-        (void)::send(socket, garbage, sizeof garbage - 1, MSG_NOSIGNAL);
-      }
-      reachedFault();
-      ::close(socket);
-      return;
-    }
-
-    if (fault == Fault::proxyForbidsTunnel || fault == Fault::proxyWantsCredentials) {
+    // The faults without TLS read the client's first bytes (a proxy's: the
+    // whole CONNECT head), answer in plain text or not at all, and close.
+    static const std::map<Fault, std::string> plainAnswers = {
+        {Fault::garbageInsteadOfTLS, "HTTP/1.1 400 Bad Request\r\nContent-Length: 12\r\n\r\nnot TLS here"},
+        {Fault::closeDuringHandshake, ""},
+        {Fault::proxyForbidsTunnel, "HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n\r\n"},
+        {Fault::proxyWantsCredentials,
+         "HTTP/1.1 407 Proxy Authentication Required\r\n"
+         "Proxy-Authenticate: Basic realm=\"gateway\"\r\nContent-Length: 0\r\n\r\n"}};
+    if (const auto plain = plainAnswers.find(fault); plain != plainAnswers.end()) {
+      const bool proxy = fault == Fault::proxyForbidsTunnel || fault == Fault::proxyWantsCredentials;
       std::string head;
       char buffer[1024];
-      while (head.find("\r\n\r\n") == std::string::npos) {
-        const auto received = ::recv(socket, buffer, sizeof buffer, 0);
-        if (received <= 0) break;
-        head.append(buffer, static_cast<std::size_t>(received));
-      }
-      const std::string answer = fault == Fault::proxyForbidsTunnel
-                                     ? "HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n\r\n"
-                                     : "HTTP/1.1 407 Proxy Authentication Required\r\n"
-                                       "Proxy-Authenticate: Basic realm=\"gateway\"\r\nContent-Length: 0\r\n\r\n";
-      (void)::send(socket, answer.data(), answer.size(), MSG_NOSIGNAL);
+      ssize_t received = 0;
+      do {
+        received = ::recv(socket, buffer, sizeof buffer, 0);
+        if (received > 0) head.append(buffer, static_cast<std::size_t>(received));
+      } while (proxy && received > 0 && head.find("\r\n\r\n") == std::string::npos);
+      (void)::send(socket, plain->second.data(), plain->second.size(), MSG_NOSIGNAL);
       reachedFault();
       ::close(socket);
       return;

@@ -115,15 +115,18 @@ Reply Reply::halfBodyThenClose(std::string body, int status) {
   return Reply{status, {}, std::move(body), Misbehaviour::halfBodyThenClose};
 }
 Reply Reply::stalled() { return Reply{}.stalledUntilReleased(); }
-Reply Reply::withHeader(std::string name, std::string value) const& {
-  return Reply(*this).withHeader(std::move(name), std::move(value));
-}
 Reply Reply::withHeader(std::string name, std::string value) && {
   headers.emplace_back(std::move(name), std::move(value));
   return std::move(*this);
 }
-Reply Reply::stalledUntilReleased() const { return Reply(*this).with(&Reply::stall); }
-Reply Reply::inChunks() const { return Reply(*this).with(&Reply::chunked); }
+Reply Reply::stalledUntilReleased() && {
+  stall = true;
+  return std::move(*this);
+}
+Reply Reply::inChunks() && {
+  chunked = true;
+  return std::move(*this);
+}
 
 // ---- LocalHttpsService -----------------------------------------------------
 
@@ -334,13 +337,12 @@ struct LocalHttpsService::State {
   }
 };
 
-LocalHttpsService::LocalHttpsService() : LocalHttpsService(LocalHttpsServiceOptions{}) {}
-
-LocalHttpsService::LocalHttpsService(LocalHttpsServiceOptions options) : state_(std::make_shared<State>()) {
+LocalHttpsService::LocalHttpsService(const std::vector<std::string>& certificateNames)
+    : state_(std::make_shared<State>()) {
   State& state = *state_;
   state.directory = freshDirectory("orbisgrove-https");
   try {
-    state.certificates = tools::generateLoopbackCertificates(state.directory, options.certificateNames);
+    state.certificates = tools::generateLoopbackCertificates(state.directory, certificateNames);
     const auto certificates = state.certificates;
     State* raw = state_.get();
     state.server = std::make_unique<httplib::SSLServer>([certificates, raw](SSL_CTX& context) {
@@ -439,7 +441,5 @@ void LocalHttpsService::releaseStalled() {
   state_->locked([&] { ++state_->releases; });
   state_->changed.notify_all();
 }
-
-void LocalHttpsService::stop() { state_->stop(); }
 
 }  // namespace orbisgrove::testing

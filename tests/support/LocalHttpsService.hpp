@@ -71,33 +71,21 @@ struct Reply {
   /// A request held until released (then answered 200 with an empty body).
   static Reply stalled();
 
-  /// A copy with one more header field.
-  [[nodiscard]] Reply withHeader(std::string name, std::string value) const&;
+  /// This reply with one more header field.
   [[nodiscard]] Reply withHeader(std::string name, std::string value) &&;
-  /// A copy that is held until released, then answered like this one.
-  [[nodiscard]] Reply stalledUntilReleased() const;
-  /// A copy whose body is sent in chunks.
-  [[nodiscard]] Reply inChunks() const;
-
- private:
-  Reply&& with(bool Reply::*flag) && {
-    this->*flag = true;
-    return std::move(*this);
-  }
-};
-
-struct LocalHttpsServiceOptions {
-  /// Names the server certificate is made for; any other name fails host verification.
-  std::vector<std::string> certificateNames{"localhost", "127.0.0.1", "::1"};
+  /// This reply, held until released, then answered as it is.
+  [[nodiscard]] Reply stalledUntilReleased() &&;
+  /// This reply with its body sent in chunks.
+  [[nodiscard]] Reply inChunks() &&;
 };
 
 class LocalHttpsService {
  public:
   using Handler = std::function<Reply(const RecordedRequest&)>;
 
-  /// Starts the service; throws std::runtime_error when it cannot.
-  LocalHttpsService();
-  explicit LocalHttpsService(LocalHttpsServiceOptions options);
+  /// Starts the service, its certificate made for `certificateNames` only (any
+  /// other name fails host verification); throws std::runtime_error when it cannot.
+  explicit LocalHttpsService(const std::vector<std::string>& certificateNames = {"localhost", "127.0.0.1", "::1"});
   ~LocalHttpsService();
   LocalHttpsService(const LocalHttpsService&) = delete;
   LocalHttpsService& operator=(const LocalHttpsService&) = delete;
@@ -133,9 +121,6 @@ class LocalHttpsService {
   bool waitForStalled(std::size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
   /// Lets every request held now be answered.
   void releaseStalled();
-
-  /// Stops listening and closes every connection; also done by the destructor.
-  void stop();
 
  private:
   struct State;

@@ -3,22 +3,17 @@
 #include "platform/text/Calendar.hpp"
 
 #include "platform/text/IcuSupport.hpp"
+#include "platform/text/TextFormatting.hpp"
 
 #include <unicode/calendar.h>
 #include <unicode/ucal.h>
 
-#include <cmath>
 #include <memory>
 #include <unordered_map>
 #include <utility>
 
 namespace orbisgrove::platform {
 namespace {
-
-// Inside ICU's own range (some 5.8 million years each way) but small enough
-// that a millisecond count stays exact; ICU would quietly clamp a moment
-// outside its range instead of failing.
-constexpr double kLargestMilliseconds = 9007199254740992.0;
 
 constexpr std::size_t kMaximumCachedCalendars = 8;
 
@@ -41,13 +36,6 @@ icu::Calendar* calendarFor(const std::string& timeZoneID) {
 }
 
 }  // namespace
-
-bool isWithinCalendarRange(Date moment) {
-  const double milliseconds = moment.secondsSince1970 * 1000.0;
-  return std::isfinite(milliseconds) && std::fabs(milliseconds) <= kLargestMilliseconds;
-}
-
-std::optional<std::int64_t> wholeDaysBetween(Date from, Date to) { return wholeDaysBetween(from, to, std::string()); }
 
 std::optional<std::int64_t> wholeDaysBetween(Date from, Date to, const std::string& timeZoneID) {
   if (!isWithinCalendarRange(from) || !isWithinCalendarRange(to)) return std::nullopt;

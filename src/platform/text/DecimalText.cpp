@@ -1,5 +1,5 @@
 // The decimal text of a double, as the service expects it in report texts.
-#include "platform/text/LocalizedText.hpp"
+#include "platform/text/DecimalText.hpp"
 
 #include <charconv>
 #include <cmath>

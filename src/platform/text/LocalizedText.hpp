@@ -1,7 +1,10 @@
-// Locale-aware texts: numbers, durations, dates, and HTTP reason phrases.
+// Locale-aware texts on ICU: numbers, durations and dates. The ICU build's
+// default formatter; only the platform layer and its tests include it.
 #pragma once
 
 #include "platform/core/Date.hpp"
+#include "platform/text/DecimalText.hpp"
+#include "platform/text/StatusPhrases.hpp"
 
 #include <cstdint>
 #include <optional>
@@ -38,18 +41,5 @@ class LocalizedText {
   std::string localeName_;
   std::string timeZoneID_;
 };
-
-/// The reason phrase of an HTTP status code in lower case ("not found",
-/// "too many requests"); the class phrase ("client error", "server error")
-/// for an unknown code in 100-599, and "unknown error" for anything else
-/// (-1 included).
-std::string localizedStringForStatusCode(std::int64_t statusCode);
-
-/// The shortest decimal text that reads back as the same double; whole
-/// numbers keep ".0" (28.0); magnitudes below 0.0001 other than zero in
-/// exponent form with at least two exponent digits (1e-05), as are
-/// magnitudes from 2^53 on (1e+21), where plain digits would pad with zeros
-/// that were never there; "nan", "inf", "-inf"; -0.0 keeps its sign.
-std::string shortestDecimalText(double value);
 
 }  // namespace orbisgrove::platform

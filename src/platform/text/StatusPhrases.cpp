@@ -1,6 +1,6 @@
 // Reason phrases of HTTP status codes. Our own table rather than a library's,
 // so that the wording does not change with whatever HTTP stack is installed.
-#include "platform/text/LocalizedText.hpp"
+#include "platform/text/StatusPhrases.hpp"
 
 namespace orbisgrove::platform {
 namespace {

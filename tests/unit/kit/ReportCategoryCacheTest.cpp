@@ -74,45 +74,42 @@ TEST_F(ReportCategoryCacheTest, OtherEntriesSurviveASaveAndAFileOfAnotherKindIsR
 }
 
 // No entry for a stamp without an age: it would keep the list fresh forever.
-// (How days are counted: CalendarTest.)
-TEST_F(ReportCategoryCacheTest, AgeCountsWholeDaysOfAStampTheCalendarCanPlace) {
+// (How days are counted: CalendarTest.) The stamp must be a number, the list data.
+TEST_F(ReportCategoryCacheTest, AgeCountsWholeDaysOfANumberTheCalendarCanPlace) {
   const double now = platform::Date::now().secondsSince1970;
   constexpr double day = 86400;
-  const std::pair<double, std::optional<std::int64_t>> cases[] = {
-      {now - 8 * day - 60, 8},
-      {now + 30 * 3600, -1},
-      {std::numeric_limits<double>::quiet_NaN(), std::nullopt},
-      {-1e13, std::nullopt},
-      {1e13, std::nullopt}};
-  for (const auto& [stamp, age] : cases) {
-    writeCache(cacheEntries(stamp));
+  const auto changed = [&](const std::function<void(platform::PropertyListDictionary&)>& change) {
+    auto entries = cacheEntries(now);
+    change(entries);
+    return entries;
+  };
+  const struct {
+    const char* name;
+    platform::PropertyListDictionary entries;
+    std::optional<std::int64_t> age;  // none: no entry
+    std::size_t size = 1;
+  } cases[] = {
+      {"8 days", cacheEntries(now - 8 * day - 60), 8},
+      {"tomorrow", cacheEntries(now + 30 * 3600), -1},
+      {"NaN", cacheEntries(std::numeric_limits<double>::quiet_NaN()), std::nullopt},
+      {"before the calendar", cacheEntries(-1e13), std::nullopt},
+      {"after the calendar", cacheEntries(1e13), std::nullopt},
+      {"stamp as text", changed([&](auto& e) { e.setString(kTimestampKey, std::to_string(now)); }), std::nullopt},
+      {"stamp as integer", changed([&](auto& e) { e.setInteger(kTimestampKey, static_cast<std::int64_t>(now)); }), 0},
+      {"list as array", changed([](auto& e) { e.setEmptyArray(kReportCategoriesKey); }), std::nullopt},
+      // Data that does not decode is an empty list.
+      {"list not JSON", cacheEntries(now, "not json"), 0, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    writeCache(c.entries);
     const auto entry = loadReportCategories();
-    EXPECT_EQ(entry.has_value(), age.has_value()) << stamp;
-    EXPECT_EQ(entry ? entry->age : std::nullopt, age) << stamp;
+    EXPECT_EQ(entry ? entry->age : std::nullopt, c.age);
+    EXPECT_EQ(entry.has_value(), c.age.has_value());
+    if (entry) {
+      EXPECT_EQ(entry->categories.size(), c.size);
+    }
   }
-}
-
-TEST_F(ReportCategoryCacheTest, TimeStampMustBeANumberAndTheListData) {
-  const double now = platform::Date::now().secondsSince1970;
-  auto asText = cacheEntries(now);
-  asText.setString(kTimestampKey, std::to_string(now));
-  writeCache(asText);
-  EXPECT_FALSE(loadReportCategories());
-  auto asInteger = cacheEntries(now);
-  asInteger.setInteger(kTimestampKey, static_cast<std::int64_t>(now));
-  writeCache(asInteger);
-  EXPECT_EQ(loadReportCategories().value_or(ReportCategoryCacheEntry{}).age, 0);
-
-  auto asArray = cacheEntries(now);
-  asArray.setEmptyArray(kReportCategoriesKey);
-  writeCache(asArray);
-  EXPECT_FALSE(loadReportCategories());
-  // Data that does not decode is an empty list.
-  writeCache(cacheEntries(now, "not json"));
-  const auto entry = loadReportCategories();
-  ASSERT_TRUE(entry);
-  EXPECT_TRUE(entry->categories.empty());
-  EXPECT_EQ(entry->age, 0);
 }
 
 TEST_F(ReportCategoryCacheTest, ListThatCannotBeEncodedLeavesTheFileAsItWas) {

@@ -1,6 +1,7 @@
 // The kit over a host's transport: answers come once, on the main queue, and
 // are judged as over the kit's own session.
 #include <orbisgrove/platform/HTTPTransport.hpp>
+#include <orbisgrove/platform/TextFormatter.hpp>
 
 #include "KitServiceFixture.hpp"
 #include "SessionTestSupport.hpp"
@@ -96,6 +97,71 @@ TEST(HTTPTransportTest, CarriesEveryRequestAndEachEndsOnceOnTheMainQueue) {
     EXPECT_EQ(fake->cancelled, c.outcome ? std::vector<std::uint64_t>{} : std::vector{fake->started.back().identifier});
   }
   EXPECT_NE(platform::installHTTPTransport(transport), nullptr);
+}
+
+// A host's formatter writes the rate-limit wording's texts and the reason
+// phrases; where it has no duration the plain number and " seconds" stand,
+// and where it throws, the kit's own text, with a console line.
+TEST(HTTPTransportTest, HostFormatterWritesTheRateLimitWordingAndPhrases) {
+  const auto marked = [](const char* kind, auto value) {
+    return "<" + std::string(kind) + ":" + std::to_string(value) + ">";
+  };
+  ASSERT_EQ(platform::installTextFormatter(
+                {.reasonPhrase = [marked](std::int64_t code) { return marked("phrase", code); },
+                 .longDateTime = [marked](double seconds) { return marked("date", static_cast<long long>(seconds)); },
+                 .fullDuration = [marked](double seconds) -> std::optional<std::string> {
+                   if (seconds == 7) return std::nullopt;
+                   return marked("duration", static_cast<long long>(seconds));
+                 },
+                 .decimal = [marked](std::uint64_t value) -> std::string {
+                   if (value == 13) throw std::runtime_error("no digits today");
+                   return marked("decimal", value);
+                 },
+                 .wholeDaysBetween = {}}),
+            nullptr);
+  std::vector<std::string> console;
+  std::mutex consoleMutex;
+  platform::setConsoleSink([&](std::string_view line) {
+    const std::lock_guard lock(consoleMutex);
+    console.emplace_back(line);
+  });
+  auto fake = std::make_shared<FakeTransport>();
+  ASSERT_EQ(platform::installHTTPTransport(FakeTransport::make(fake)), nullptr);
+  const char* const period = " requests have been made with this access token within a period of ";
+  const struct {
+    platform::HTTPHeaderFieldList fields;
+    std::string reason;
+    std::optional<std::string> suggestion;
+  } cases[] = {
+      {{{"X-Rate-Limit-Limit", "1000"}, {"X-Rate-Limit-Interval", "3600"}, {"X-Rate-Limit-Reset", "1798761600"}},
+       std::string("More than <decimal:1000>") + period + "<duration:3600>.",
+       "Wait until <date:1798761600> before retrying."},
+      {{{"X-Rate-Limit-Limit", "1000"}, {"X-Rate-Limit-Interval", "7"}},
+       std::string("More than <decimal:1000>") + period + "7.0 seconds.",
+       std::nullopt},
+      {{{"X-Rate-Limit-Limit", "13"}, {"X-Rate-Limit-Interval", "60"}},
+       std::string("More than 13") + period + "<duration:60>.",
+       std::nullopt},
+      {{{"X-Rate-Limit-Reset", "0"}}, "<phrase:429>", "Wait until <date:0> before retrying."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.reason);
+    {
+      const std::lock_guard lock(fake->mutex);
+      fake->next = HTTPTransportOutcome::reply(429, c.fields, R"({"response":"429","data":[{"error":["Slow."]}]})");
+    }
+    const auto answer = testing::Answer::make();
+    const auto task = OrbisgroveReportCategoriesAPIManager::shared().getReportCategories(answer->categoriesHandler());
+    testing::expectAnsweredOnce(answer);
+    const auto error = answer->error();
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->localizedFailureReason(), c.reason);
+    EXPECT_EQ(error->localizedRecoverySuggestion(), c.suggestion);
+  }
+  platform::setConsoleSink(nullptr);
+  EXPECT_THAT(console, ::testing::ElementsAre(
+                           ::testing::HasSubstr("formatter failed; the kit's own text stands in: no digits today")));
+  EXPECT_NE(platform::installTextFormatter({}), nullptr);
 }
 
 // A transport that reports when its request goes out runs the start hook

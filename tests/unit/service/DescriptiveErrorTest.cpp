@@ -5,7 +5,7 @@
 
 #include "LocaleScope.hpp"
 #include "ServiceReplies.hpp"
-#include "platform/text/LocalizedText.hpp"
+#include "platform/text/StatusPhrases.hpp"
 
 namespace orbisgrove::testing {
 namespace {
@@ -111,6 +111,9 @@ TEST_F(DescriptiveErrorTest, TransportErrorsOwnReasonStandsWhereTheRulesGiveNone
 }
 
 TEST_F(DescriptiveErrorTest, GermanGroupsThousandsWithAPoint) {
+#ifndef ORBISGROVE_WITH_ICU
+  GTEST_SKIP() << "the built-in formatter writes English only";
+#endif
   const LocaleScope german("de_DE", "Europe/Berlin");
   const auto error = build({}, http(429, kAllRateLimitFields));
   const auto reason = error->localizedFailureReason();

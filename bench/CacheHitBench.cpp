@@ -139,7 +139,7 @@ void facadeCacheMiss(benchmark::State& state) {
 }
 
 BENCHMARK(facadeCacheMiss)->Name("Request/kit_facade_cache_miss")->UseRealTime()->MinTime(1.0);
-BENCHMARK(cacheHit)->Name("CacheHit/kit")->Arg(20)->Arg(200)->Arg(2000);
+BENCHMARK(cacheHit)->Name("CacheHit/kit")->Arg(20)->Arg(55)->Arg(200)->Arg(2000);
 BENCHMARK(floorRead)->Name("CacheHit/floorA_read")->Arg(20)->Arg(200)->Arg(2000);
 BENCHMARK(floorReadParse)->Name("CacheHit/floorB_read_parse")->Arg(20)->Arg(200)->Arg(2000);
 

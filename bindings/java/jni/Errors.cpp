@@ -16,9 +16,9 @@ jobject toJavaValue(JNIEnv* env, const platform::UserInfoValue& value) {
         if constexpr (std::is_same_v<Held, std::string>) {
           return toJava(env, held);
         } else if constexpr (std::is_same_v<Held, std::int64_t>) {
-          return env->CallStaticObjectMethod(ids().longClass, ids().longValueOf, static_cast<jlong>(held));
+          return boxLong(env, static_cast<jlong>(held));
         } else if constexpr (std::is_same_v<Held, double>) {
-          return env->CallStaticObjectMethod(ids().doubleClass, ids().doubleValueOf, held);
+          return boxDouble(env, held);
         } else {
           return toJavaError(env, held);
         }

@@ -65,6 +65,8 @@ bool initialise(JavaVM* vm, JNIEnv* env) {
   i.changed =
       method("changed", "(Lorg/orbisgrove/feedback/OutboxChangeListener;Lorg/orbisgrove/feedback/OutboxEntry;)V");
   i.enqueued = method("enqueued", "(Lorg/orbisgrove/feedback/EnqueueCallback;Ljava/lang/Object;)V");
+  i.formatText = method("formatText", "(Ljava/lang/Object;ZJD)Ljava/lang/String;");
+  i.daysBetween = method("daysBetween", "(Lorg/orbisgrove/feedback/TextFormatter$DaysBetween;DD)Ljava/lang/Long;");
   i.transportStart = method("transportStart",
                             "(Lorg/orbisgrove/feedback/HttpTransport;JLjava/lang/String;Ljava/lang/String;"
                             "[Ljava/lang/String;[BDZJJ)V");
@@ -75,6 +77,7 @@ bool initialise(JavaVM* vm, JNIEnv* env) {
       i.outboxEntry, "<init>", "(Ljava/lang/String;Ljava/lang/String;JJJZLorg/orbisgrove/feedback/FeedbackError;JZ)V");
   i.longValueOf = env->GetStaticMethodID(i.longClass, "valueOf", "(J)Ljava/lang/Long;");
   i.doubleValueOf = env->GetStaticMethodID(i.doubleClass, "valueOf", "(D)Ljava/lang/Double;");
+  i.longValue = env->GetMethodID(i.longClass, "longValue", "()J");
   return env->ExceptionCheck() == JNI_FALSE;
 }
 
@@ -146,6 +149,18 @@ std::optional<std::string> toOptional(JNIEnv* env, jstring text) {
   return toStd(env, text);
 }
 
+jobject boxLong(JNIEnv* env, jlong value) {
+  jobject boxed = env->CallStaticObjectMethod(theIds.longClass, theIds.longValueOf, value);
+  static_cast<void>(env->ExceptionCheck());  // only OutOfMemoryError, which the caller's next check sees
+  return boxed;
+}
+
+jobject boxDouble(JNIEnv* env, jdouble value) {
+  jobject boxed = env->CallStaticObjectMethod(theIds.doubleClass, theIds.doubleValueOf, value);
+  static_cast<void>(env->ExceptionCheck());
+  return boxed;
+}
+
 void consoleLine(std::string_view line) {
   if (JNIEnv* env = currentEnv()) {
     jstring text = toJava(env, line);
@@ -161,20 +176,27 @@ void consoleLine(std::string_view line) {
   std::cerr.flush();
 }
 
-bool clearException(JNIEnv* env, std::string_view what) {
+std::optional<std::string> takeException(JNIEnv* env) {
   jthrowable thrown = env->ExceptionOccurred();
-  if (thrown == nullptr) return false;
+  if (thrown == nullptr) return std::nullopt;
   env->ExceptionClear();
-  std::string line = "orbisgrove: ";
-  line += what;
+  std::string text;
   auto* description = static_cast<jstring>(env->CallStaticObjectMethod(theIds.native, theIds.describe, thrown));
   if (env->ExceptionCheck() != JNI_FALSE) env->ExceptionClear();
   if (description != nullptr) {
-    line += ": ";
-    line += toStd(env, description);
+    text = toStd(env, description);
     env->DeleteLocalRef(description);
   }
   env->DeleteLocalRef(thrown);
+  return text;
+}
+
+bool clearException(JNIEnv* env, std::string_view what) {
+  const auto thrown = takeException(env);
+  if (!thrown) return false;
+  std::string line = "orbisgrove: ";
+  line += what;
+  if (!thrown->empty()) line += ": " + *thrown;
   consoleLine(line);
   return true;
 }

@@ -54,12 +54,19 @@ jstring toJavaOrNull(JNIEnv* env, const std::optional<std::string>& text);
 std::string toStd(JNIEnv* env, jstring text);
 std::optional<std::string> toOptional(JNIEnv* env, jstring text);
 
+/// A java.lang.Long or java.lang.Double (null only when out of memory).
+jobject boxLong(JNIEnv* env, jlong value);
+jobject boxDouble(JNIEnv* env, jdouble value);
+
 /// One console line: to the sink the host set through the binding, else to
 /// standard error, as the kit's own console.
 void consoleLine(std::string_view line);
 /// After a call into Java: clears a pending exception and writes it as one
 /// console line "orbisgrove: <what>: <exception>". True when there was one.
 bool clearException(JNIEnv* env, std::string_view what);
+
+/// Clears a pending exception and says what it was; nullopt when none was.
+std::optional<std::string> takeException(JNIEnv* env);
 
 /// Throws a Java exception of `className` (a JNI class name) with `message`.
 void throwJava(JNIEnv* env, const char* className, std::string_view message);
@@ -91,6 +98,9 @@ struct JavaIds {
   jmethodID runnableDone = nullptr;
   jmethodID changed = nullptr;
   jmethodID enqueued = nullptr;
+  jmethodID formatText = nullptr;
+  jmethodID daysBetween = nullptr;
+  jmethodID longValue = nullptr;
   jmethodID transportStart = nullptr;
   jmethodID transportCancel = nullptr;
   jclass feedbackError = nullptr;

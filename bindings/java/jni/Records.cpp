@@ -26,13 +26,13 @@ enum NumberKind : jint { kNone = 0, kLong = 1, kDouble = 2 };
 jobject toJavaNumber(JNIEnv* env, const NumberPtr& number) {
   if (!number) return nullptr;
   if (number->kind() == Number::Kind::floatingPoint) {
-    return env->CallStaticObjectMethod(jni::ids().doubleClass, jni::ids().doubleValueOf, number->doubleValue());
+    return jni::boxDouble(env, number->doubleValue());
   }
   if (const auto exact = number->int64ValueIfExact()) {
-    return env->CallStaticObjectMethod(jni::ids().longClass, jni::ids().longValueOf, static_cast<jlong>(*exact));
+    return jni::boxLong(env, static_cast<jlong>(*exact));
   }
   // An unsigned value past Long.MAX_VALUE: the nearest double.
-  return env->CallStaticObjectMethod(jni::ids().doubleClass, jni::ids().doubleValueOf, number->doubleValue());
+  return jni::boxDouble(env, number->doubleValue());
 }
 
 NumberPtr fromJavaNumber(jint kind, jlong bits, jdouble value) {

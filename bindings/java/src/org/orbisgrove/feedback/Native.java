@@ -9,6 +9,8 @@ import java.util.concurrent.Executor;
 import java.util.concurrent.ExecutorService;
 import java.util.concurrent.Executors;
 import java.util.function.Consumer;
+import java.util.function.DoubleFunction;
+import java.util.function.LongFunction;
 
 /**
  * The JNI library and everything that crosses it: native methods, the calls the library makes back into Java (each
@@ -170,6 +172,16 @@ final class Native {
     }
   }
 
+  /** One text of the app's formatter; what it throws goes back to the library, which falls back on its own. */
+  @SuppressWarnings("unchecked")
+  static String formatText(Object function, boolean takesLong, long integer, double real) {
+    return takesLong ? ((LongFunction<String>) function).apply(integer) : ((DoubleFunction<String>) function).apply(real);
+  }
+
+  static Long daysBetween(TextFormatter.DaysBetween function, double from, double to) {
+    return function.between(from, to);
+  }
+
   static void transportStart(HttpTransport transport, long identifier, String method, String url, String[] headers,
       byte[] body, double timeoutSeconds, boolean allowsResend, long sendStarting, long completion) {
     HttpTransport.Completion done = new HttpTransport.Completion(completion);
@@ -243,6 +255,8 @@ final class Native {
   static native FeedbackError discard(String id);
   static native void setChangeListener(OutboxChangeListener listener);
 
+  static native FeedbackError installFormatter(LongFunction<String> reasonPhrase, DoubleFunction<String> longDateTime,
+      DoubleFunction<String> fullDuration, LongFunction<String> decimal, TextFormatter.DaysBetween wholeDaysBetween);
   static native FeedbackError installTransport(HttpTransport transport, boolean reportsSendStart);
   static native void completeReply(long handle, int status, String[] headers, byte[] body, int httpMajorVersion);
   static native void completeFailure(long handle, long code, boolean mayHaveReachedServer, String reason);

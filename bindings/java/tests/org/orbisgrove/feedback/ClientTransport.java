@@ -25,6 +25,7 @@ final class ClientTransport implements HttpTransport {
   final Queue<Scripted> script = new ConcurrentLinkedQueue<>();
   final List<String> bodies = new CopyOnWriteArrayList<>();
   final List<Completion> held = new CopyOnWriteArrayList<>();
+  volatile long lastReset;
   private final HttpClient client;
   // The service serves a few connections at a time, each for as long as it is kept alive.
   private final ExecutorService senders = Executors.newFixedThreadPool(3, task -> {
@@ -47,7 +48,8 @@ final class ClientTransport implements HttpTransport {
     }
     if (next == Scripted.TOO_MANY_REQUESTS) {
       long reset = System.currentTimeMillis() / 1000 + 3;
-      completion.reply(429, List.of(Map.entry("X-Rate-Limit-Limit", "1"), Map.entry("X-Rate-Limit-Interval", "60"),
+      lastReset = reset;
+      completion.reply(429, List.of(Map.entry("X-Rate-Limit-Limit", "1000"), Map.entry("X-Rate-Limit-Interval", "90"),
           Map.entry("X-Rate-Limit-Reset", Long.toString(reset))),
           "{\"response\":\"429\",\"data\":[{\"error\":[\"Too many requests.\"]}]}".getBytes(), 1);
       return;

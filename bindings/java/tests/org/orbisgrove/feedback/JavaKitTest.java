@@ -8,6 +8,11 @@ import static org.junit.Assert.assertSame;
 import static org.junit.Assert.assertTrue;
 
 import java.nio.file.Files;
+import java.time.Instant;
+import java.time.ZoneOffset;
+import java.time.format.DateTimeFormatter;
+import java.time.format.FormatStyle;
+import java.util.Locale;
 import java.util.ArrayList;
 import java.util.List;
 import java.util.concurrent.CompletableFuture;
@@ -33,6 +38,7 @@ public class JavaKitTest {
 
   @BeforeClass
   public static void startService() throws Exception {
+    assertNull(TextFormatter.of(Locale.GERMANY, ZoneOffset.UTC).install());
     service = new LocalService("--rate-limit", "1000000");
     transport = new ClientTransport(service.tls());
     assertNull(HttpTransport.install(transport));
@@ -209,6 +215,12 @@ public class JavaKitTest {
     assertNull(outbox.deliver(stored.id(), done::countDown));  // attempt 2: 429, reset 3 s ahead
     assertTrue(done.await(20, TimeUnit.SECONDS));
     expect(stored.id(), 2, OutboxEntry.State.QUEUED, SubmissionFailure.RATE_LIMITED, 429);
+    FeedbackError limited = entry(stored.id()).lastError();  // worded by the Java formatter, German, UTC
+    assertEquals("More than 1.000 requests have been made with this access token within a period of 90.0 seconds.",
+        limited.failureReason());
+    assertEquals("Wait until " + DateTimeFormatter.ofLocalizedDateTime(FormatStyle.LONG, FormatStyle.LONG)
+        .withLocale(Locale.GERMANY).withZone(ZoneOffset.UTC).format(Instant.ofEpochSecond(transport.lastReset))
+        + " before retrying.", limited.recoverySuggestion());
     // Attempt 3 at the reset time, on the outbox's own timer.
     expect(stored.id(), 3, OutboxEntry.State.DELIVERED, null, 0);
     assertNotNull(entry(stored.id()).record().getId());

@@ -44,7 +44,7 @@ java -Djava.library.path=$build/bindings/java \
   -cp $build/bindings/java/orbisgrove-feedback.jar:$build/bindings/java/orbisgrove-feedback-bench.jar \
   CategoriesBench "$host" "$ca" "$rounds" 500
 
-$build/bench/orbisgrove_bench --benchmark_filter='^(Request/kit_(facade_cache_miss|categories)|CacheHit/kit/55)/' \
+$build/bench/orbisgrove_bench --benchmark_filter='^(Request/kit_(facade_cache_miss|categories)/|CacheHit/kit/55$)' \
   --benchmark_repetitions="$rounds" --benchmark_report_aggregates_only=true 2>/dev/null |
   awk -v rounds="$rounds" '$1 ~ /_median$/ {
     label = $1; sub(/_median$/, "", label); sub(/\/(min_time|real_time).*$/, "", label)

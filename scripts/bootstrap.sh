@@ -10,6 +10,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev nginx
   clang libclang-rt-14-dev llvm
   clang-format clang-tidy doxygen dpkg-dev file locales
+  openjdk-17-jdk-headless junit4 libhamcrest-java
 )
 packages+=("$@")
 

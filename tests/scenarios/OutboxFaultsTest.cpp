@@ -261,6 +261,8 @@ TEST_F(OutboxFaultsTest, AnAsynchronousEnqueueAnswersOnTheMainQueueOnceCommitted
       {"store cannot be opened", [&] { platform::setDataDirectory(others); }, "The data directory"},
       {"1,000 waiting",
        [&] {
+         // Refused, the planted reports stay waiting while the commit is held.
+         service.setDefaultReply(Reply::withStatus(503));
          const auto path = directory / std::to_string(stores);
          std::filesystem::create_directory(path);
          std::filesystem::permissions(path, std::filesystem::perms::owner_all);

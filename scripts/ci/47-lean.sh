@@ -8,7 +8,9 @@
 # which makes real HTTPS requests to the local test services and trusts their
 # authorities; the texts come from the built-in formatter. So the units run,
 # the clients', the facade's and the category cache's included, with the
-# host-transport tests in C++ and C (transports of their own). The C
+# host-transport tests in C++ and C (transports of their own), and the
+# outbox's scenarios, whose child processes (support/KitChild.cpp) install
+# the same transport. The C
 # transport example is built; it runs as a test only where the tool (its
 # reference service) is built. Left out, and why:
 #  - URLSessionTest, CurlBackendTest, DeliveryLoopTest: they make sessions of
@@ -16,10 +18,11 @@
 #    reuse, libcurl's error mapping), which this build has not;
 #  - CalendarTest, LocalizedTextTest and ProcessEnvironmentTest: ICU's own
 #    formatting in other locales;
-#  - the tools' tests (the tool is not built here) and the scenarios: these
-#    drive child processes and the kit's own session (gateways, faults of
-#    the network, exits with requests in flight) and are not yet carried
-#    over a host's transport.
+#  - the tools' tests, and the outbox cases that run the tool: the tool is
+#    not built here;
+#  - the other scenarios (gateways, faults of the network, exits with
+#    requests in flight, first touch, fork): not yet carried over a host's
+#    transport.
 # Then checks that the
 # shared library needs nothing but SQLite, simdjson, libplist, liburiparser
 # and the C and C++ runtime, and that neither the installed pkg-config file

@@ -34,6 +34,9 @@
 // enqueue one more (written "late ..."), then let the held commit go, or
 // never do. Each answer is written as "stored id=ID" or "stored error" (or
 // "late ...") as soon as it is posted.
+#ifdef ORBISGROVE_TEST_HOST_TRANSPORT
+#include "transport.h"
+#endif
 #include <orbisgrove/OrbisgroveFeedbackKit.hpp>
 
 #include <sys/resource.h>
@@ -249,6 +252,13 @@ int main(int argc, char** argv) {
   platform::setTemporaryDirectory(argv[3]);
   platform::addTrustedCertificates(argv[5]);
   setServiceHost(argv[4]);
+#ifdef ORBISGROVE_TEST_HOST_TRANSPORT
+  // Without the kit's libcurl, the tests' transport carries the requests.
+  if (!mode.starts_with("host-") &&
+      example_transport_install(example_transport_start(4, argv[5], nullptr, nullptr), nullptr) != ORBISGROVE_OK) {
+    return 5;
+  }
+#endif
   if (outboxMode) return runOutbox(mode, count);
 
   if (mode.starts_with("host-")) installOwnTransport(mode == "host-answers");

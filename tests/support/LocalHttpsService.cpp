@@ -13,8 +13,10 @@
 #include <cstdlib>
 #include <deque>
 #include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <set>
+#include <sstream>
 #include <stdexcept>
 #include <thread>
 #include <unordered_set>
@@ -337,12 +339,28 @@ struct LocalHttpsService::State {
   }
 };
 
+namespace {
+std::mutex authoritiesMutex;
+std::string authorities;
+}  // namespace
+
+std::string LocalHttpsService::authoritiesMade() {
+  const std::lock_guard lock(authoritiesMutex);
+  return authorities;
+}
+
 LocalHttpsService::LocalHttpsService(const std::vector<std::string>& certificateNames)
     : state_(std::make_shared<State>()) {
   State& state = *state_;
   state.directory = freshDirectory("orbisgrove-https");
   try {
     state.certificates = tools::generateLoopbackCertificates(state.directory, certificateNames);
+    {
+      std::ostringstream pem;
+      pem << std::ifstream(state.certificates.caCertificateFile).rdbuf();
+      const std::lock_guard lock(authoritiesMutex);
+      authorities += pem.str();
+    }
     const auto certificates = state.certificates;
     State* raw = state_.get();
     state.server = std::make_unique<httplib::SSLServer>([certificates, raw](SSL_CTX& context) {

@@ -187,7 +187,9 @@ TEST(ExitTest, AsynchronousEnqueuesAreStoredWithinTheBudgetOrTold) {
     ASSERT_FALSE(run.lines.empty());
     EXPECT_EQ(std::vector(run.lines.begin(), run.lines.end() - 1), c.lines);
     EXPECT_EQ(run.stored, c.stored);
-    EXPECT_LT(run.gone, platform::kExitBudget + 1s);
+    // A process that waited for the stuck commit would never end; the slack
+    // is for sanitized builds on a busy machine, which end seconds slower.
+    EXPECT_LT(run.gone, platform::kExitBudget + 3s);
   }
 }
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The kit built without libcurl (ORBISGROVE_WITH_CURL=OFF): the libraries
-# and the C example that brings its own transport build, and neither the
+# The kit built without libcurl (ORBISGROVE_WITH_CURL=OFF): the libraries,
+# the C example that brings its own transport and, where a JDK is found, the
+# Java binding build and install, and neither the
 # library nor its installed package needs libcurl or OpenSSL (the package
 # asks for liburiparser, which reads URLs in their place). (With tests
 # on, the same configuration also runs the URL and host-transport tests and
@@ -11,7 +12,7 @@ source scripts/ci/lib.sh
 dir=build/no-curl
 cmake -S . -B "$dir" -DORBISGROVE_WARNINGS_AS_ERRORS=ON -DORBISGROVE_WITH_CURL=OFF -DORBISGROVE_BUILD_TESTS=OFF \
   -DORBISGROVE_BUILD_TOOLS=OFF -DORBISGROVE_BUILD_EXAMPLES=ON -DORBISGROVE_INSTALL=ON >/dev/null
-cmake --build "$dir" -j"$jobs" --target OrbisgroveFeedbackKit OrbisgroveFeedbackKit_static orbisgrove_example_c_transport
+cmake --build "$dir" -j"$jobs"
 
 library=$dir/src/libOrbisgroveFeedbackKit.so
 if readelf -d "$library" | grep -E 'NEEDED.*(libcurl|libssl|libcrypto)'; then

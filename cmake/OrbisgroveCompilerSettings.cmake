@@ -7,10 +7,10 @@ target_compile_options(
             -Wextra
             -Wpedantic
             -Wshadow
-            -Wnon-virtual-dtor
-            -Wold-style-cast
+            $<$<COMPILE_LANGUAGE:CXX>:-Wnon-virtual-dtor>
+            $<$<COMPILE_LANGUAGE:CXX>:-Wold-style-cast>
             -Wcast-align
-            -Woverloaded-virtual
+            $<$<COMPILE_LANGUAGE:CXX>:-Woverloaded-virtual>
             -Wconversion
             -Wsign-conversion
             -Wnull-dereference

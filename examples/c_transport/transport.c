@@ -14,10 +14,12 @@ typedef struct Job {
   struct Job* next;
 } Job;
 
-/* What one worker runs, and whether the kit cancelled it. */
+/* What one worker runs, and whether the kit cancelled it. Its easy handle
+ * lives as long as the worker, and with it the connections it keeps open. */
 typedef struct Worker {
   struct example_transport* transport;
   pthread_t thread;
+  CURL* easy;
   orbisgrove_transport_request* running;
   int cancelled;
 } Worker;
@@ -139,7 +141,7 @@ static int64_t errorCodeFor(CURLcode result, int* reached) {
 
 static void perform(Worker* worker, orbisgrove_transport_request* request) {
   Transport* transport = worker->transport;
-  CURL* easy = curl_easy_init();
+  CURL* easy = worker->easy;
   /* The service gets the kit's header fields, not libcurl's own. */
   struct curl_slist* headers = curl_slist_append(curl_slist_append(NULL, "Expect:"), "Accept:");
   Reply reply;
@@ -149,6 +151,12 @@ static void perform(Worker* worker, orbisgrove_transport_request* request) {
   size_t i;
   const char* body = orbisgrove_transport_request_body(request, &bodyLength);
   memset(&reply, 0, sizeof reply);
+  if (!easy) {
+    orbisgrove_transport_request_fail(request, -2000, 0, "libcurl could not start a transfer");
+    curl_slist_free_all(headers);
+    return;
+  }
+  curl_easy_reset(easy);
   sending.request = request;
   sending.refused = 0;
   for (i = 0; i < orbisgrove_transport_request_header_count(request); ++i) {
@@ -203,12 +211,12 @@ static void perform(Worker* worker, orbisgrove_transport_request* request) {
   clearFields(&reply);
   free(reply.body);
   curl_slist_free_all(headers);
-  curl_easy_cleanup(easy);
 }
 
 static void* work(void* context) {
   Worker* worker = context;
   Transport* transport = worker->transport;
+  worker->easy = curl_easy_init();
   pthread_mutex_lock(&transport->mutex);
   for (;;) {
     Job* job;
@@ -228,6 +236,7 @@ static void* work(void* context) {
     free(job);
   }
   pthread_mutex_unlock(&transport->mutex);
+  curl_easy_cleanup(worker->easy);
   return NULL;
 }
 

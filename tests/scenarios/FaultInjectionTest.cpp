@@ -115,7 +115,9 @@ TEST_F(FaultInjectionTest, SubmissionLostAfterItWentOutIsNotSentAgain) {
   EXPECT_EQ(classifySubmissionFailure(*save->error()), OrbisgroveSubmissionFailure::noVerdict);
   const auto requests = service.requests();
   ASSERT_EQ(requests.size(), 2u) << "the save was sent again";
-  EXPECT_EQ(requests[1].connection, requests[0].connection);
+  if (kKitsOwnSession) {
+    EXPECT_EQ(requests[1].connection, requests[0].connection);
+  }
   EXPECT_TRUE(requests[1].body.starts_with("q=705"));
 }
 
@@ -139,7 +141,9 @@ TEST_F(FaultInjectionTest, TenThousandRequestsInARowKeepOneConnection) {
   EXPECT_EQ(answered, total);
   EXPECT_EQ(failures, 0);
   EXPECT_EQ(service.requestCount(), static_cast<std::size_t>(total));
-  EXPECT_LE(service.connectionCount(), 2u);
+  if (kKitsOwnSession) {
+    EXPECT_LE(service.connectionCount(), 2u);
+  }
 }
 
 TEST_F(FaultInjectionTest, CancellingInEveryStateAnswersOnce) {

@@ -1,6 +1,6 @@
 #include "FaultyListener.hpp"
 
-#include <loopback_tls/LoopbackCertificates.hpp>
+#include "TestAuthorities.hpp"
 
 #include "ScratchFiles.hpp"
 
@@ -173,7 +173,7 @@ FaultyListener::FaultyListener(Fault fault) : state_(std::make_shared<State>()) 
   State& state = *state_;
   state.fault = fault;
   state.directory = freshDirectory("orbisgrove-faulty");
-  state.certificates = tools::generateLoopbackCertificates(state.directory);
+  state.certificates = makeTestCertificates(state.directory);
   state.context = SSL_CTX_new(TLS_server_method());
   if (state.context == nullptr ||
       SSL_CTX_use_certificate_chain_file(state.context, state.certificates.serverCertificateFile.c_str()) != 1 ||

@@ -255,7 +255,7 @@ int main(int argc, char** argv) {
 #ifdef ORBISGROVE_TEST_HOST_TRANSPORT
   // Without the kit's libcurl, the tests' transport carries the requests.
   if (!mode.starts_with("host-") &&
-      example_transport_install(example_transport_start(4, argv[5], nullptr, nullptr), nullptr) != ORBISGROVE_OK) {
+      example_transport_install(example_transport_start(6, argv[5], nullptr, nullptr), nullptr) != ORBISGROVE_OK) {
     return 5;
   }
 #endif

@@ -2,7 +2,7 @@
 
 #include "ScratchFiles.hpp"
 
-#include <loopback_tls/LoopbackCertificates.hpp>
+#include "TestAuthorities.hpp"
 
 #include <httplib.h>
 #include <openssl/ssl.h>
@@ -339,28 +339,12 @@ struct LocalHttpsService::State {
   }
 };
 
-namespace {
-std::mutex authoritiesMutex;
-std::string authorities;
-}  // namespace
-
-std::string LocalHttpsService::authoritiesMade() {
-  const std::lock_guard lock(authoritiesMutex);
-  return authorities;
-}
-
 LocalHttpsService::LocalHttpsService(const std::vector<std::string>& certificateNames)
     : state_(std::make_shared<State>()) {
   State& state = *state_;
   state.directory = freshDirectory("orbisgrove-https");
   try {
-    state.certificates = tools::generateLoopbackCertificates(state.directory, certificateNames);
-    {
-      std::ostringstream pem;
-      pem << std::ifstream(state.certificates.caCertificateFile).rdbuf();
-      const std::lock_guard lock(authoritiesMutex);
-      authorities += pem.str();
-    }
+    state.certificates = makeTestCertificates(state.directory, certificateNames);
     const auto certificates = state.certificates;
     State* raw = state_.get();
     state.server = std::make_unique<httplib::SSLServer>([certificates, raw](SSL_CTX& context) {

@@ -97,9 +97,6 @@ class LocalHttpsService {
   [[nodiscard]] std::string url(std::string_view path = "/") const;
   /// PEM file of the authority that signed the service's certificate.
   [[nodiscard]] const std::string& caFile() const;
-  /// The PEM text of every authority of a service this process made: what
-  /// a host's transport in the tests trusts.
-  [[nodiscard]] static std::string authoritiesMade();
   /// PEM file of the service's own certificate.
   [[nodiscard]] const std::string& certificateFile() const;
 

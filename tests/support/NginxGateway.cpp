@@ -1,6 +1,6 @@
 #include "NginxGateway.hpp"
 
-#include <loopback_tls/LoopbackCertificates.hpp>
+#include "TestAuthorities.hpp"
 
 #include "ScratchFiles.hpp"
 
@@ -111,7 +111,7 @@ NginxGateway::NginxGateway(NginxGatewayOptions options) : state_(std::make_uniqu
   State& state = *state_;
   const std::string& directory = state.directory.path();
   std::filesystem::create_directories(directory + "/html");
-  state.certificates = tools::generateLoopbackCertificates(directory);
+  state.certificates = makeTestCertificates(directory);
   state.port = unusedLoopbackPort();
   const std::string conf = directory + "/nginx.conf";
   const std::string errorLog = directory + "/error.log";

@@ -28,3 +28,17 @@
 #include <tuple>
 #include <utility>
 #include <vector>
+
+namespace orbisgrove::testing {
+
+/// Whether the kit's own libcurl session carries the requests: in a build
+/// without it a host's transport does (HostTransportEnvironment.cpp), and
+/// what only the kit's own session does (redirects, compression, proxies,
+/// connection reuse, libcurl's error mapping) is not the kit's to test.
+#ifdef ORBISGROVE_TEST_HOST_TRANSPORT
+inline constexpr bool kKitsOwnSession = false;
+#else
+inline constexpr bool kKitsOwnSession = true;
+#endif
+
+}  // namespace orbisgrove::testing

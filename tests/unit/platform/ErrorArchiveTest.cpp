@@ -3,7 +3,6 @@
 // reads back with its type, integral doubles included.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <limits>
 #include <optional>
 

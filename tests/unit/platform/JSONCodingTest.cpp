@@ -270,22 +270,28 @@ std::shared_ptr<Entry> makeEntry(std::optional<std::string> title, std::shared_p
   return entry;
 }
 
-TEST(JSONCodingTest, EncodingWritesCompactJSONWithKeysInEncodingOrderAndAbsentAsNull) {
+TEST(JSONCodingTest, EncodingWritesCompactJSONWithKeysInEncodingOrderExtremesExactAndAbsentAsNull) {
   Page page;
   page.response = "201";
   page.data = std::vector<std::shared_ptr<Entry>>{
-      makeEntry("Road closed", Number::withInt64(42), std::vector<std::string>{"a", "b"}),
+      makeEntry("Road closed", Number::withInt64(42), std::vector<std::string>{"a", "", "b"}),
       makeEntry(std::nullopt, nullptr),
+      makeEntry("min", Number::withInt64(INT64_MIN)),
+      makeEntry("max", Number::withInt64(INT64_MAX)),
+      makeEntry("seven", Number::withDouble(7.0)),
       // Numbers that are not exactly a signed 64-bit integer are written as absent.
       makeEntry("", Number::withDouble(2.5), std::vector<std::string>{}),
-      makeEntry("max", Number::withUInt64(UINT64_MAX)),
+      makeEntry("too large", Number::withUInt64(UINT64_MAX)),
       nullptr,
   };
   EXPECT_EQ(JSONEncoder().encode(page), R"({"response":"201","data":[)"
-                                        R"({"title":"Road closed","created":42,"tags":["a","b"]},)"
+                                        R"({"title":"Road closed","created":42,"tags":["a","","b"]},)"
                                         R"({"title":null,"created":null,"tags":null},)"
+                                        R"({"title":"min","created":-9223372036854775808,"tags":null},)"
+                                        R"({"title":"max","created":9223372036854775807,"tags":null},)"
+                                        R"({"title":"seven","created":7,"tags":null},)"
                                         R"({"title":"","created":null,"tags":[]},)"
-                                        R"({"title":"max","created":null,"tags":null},)"
+                                        R"({"title":"too large","created":null,"tags":null},)"
                                         R"(null]})");
   EXPECT_EQ(JSONEncoder().encode(Page()), "{}");
 
@@ -296,23 +302,13 @@ TEST(JSONCodingTest, EncodingWritesCompactJSONWithKeysInEncodingOrderAndAbsentAs
   EXPECT_EQ(document.serialized(), R"({"zeta":1,"alpha":1,"mu":1})");
 }
 
-TEST(JSONCodingTest, EncodingRoundTripsTheExtremesAndEscapesOnlyWhatJSONRequires) {
+TEST(JSONCodingTest, EncodingEscapesOnlyWhatJSONRequiresAndTheTextReadsBack) {
   static constexpr char raw[] = "q\" b\\ / \b\f\n\r\t \x01\x1f\x7f \0 caf\xC3\xA9 \xF0\x9F\x97\xBA";
   const std::string text(raw, sizeof raw - 1);
   const std::string json = JSONEncoder().encode(*makeEntry(text, nullptr));
   EXPECT_EQ(json, std::string(R"({"title":"q\" b\\ / \b\f\n\r\t \u0001\u001f)") + "\x7f" + R"( \u0000 caf)" +
                       "\xC3\xA9 \xF0\x9F\x97\xBA" + R"(","created":null,"tags":null})");
   EXPECT_EQ(JSONDecoder().decode<Entry>(json).title, text);
-
-  Page page;
-  page.data = std::vector<std::shared_ptr<Entry>>{
-      makeEntry("min", Number::withInt64(INT64_MIN), std::vector<std::string>{"", "x"}),
-      makeEntry("max", Number::withInt64(INT64_MAX)), makeEntry(std::nullopt, Number::withDouble(7.0))};
-  const Page back = JSONDecoder().decode<Page>(JSONEncoder().encode(page));
-  EXPECT_EQ(createdOf(*back.data->at(0)), INT64_MIN);
-  EXPECT_EQ(back.data->at(0)->tags, page.data->at(0)->tags);
-  EXPECT_EQ(createdOf(*back.data->at(1)), INT64_MAX);
-  EXPECT_EQ(createdOf(*back.data->at(2)), 7);
 }
 
 TEST(JSONCodingTest, EncodingInvalidUTF8FailsAtEncodeTimeAndStopsWriting) {

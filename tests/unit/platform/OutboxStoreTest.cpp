@@ -5,8 +5,6 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
-#include <cmath>
-
 #include "FaultyVfs.hpp"
 #include "OutboxStores.hpp"
 #include "ScratchFiles.hpp"

@@ -29,7 +29,10 @@ const std::string kEveryKind = xmlDocument(
     "<key>huge</key><integer>18446744073709551615</integer><key>name</key><string>caf\xc3\xa9 &amp; co</string>"
     "<key>when</key><date>2027-01-01T00:00:00Z</date>"
     "<key>list</key><array><integer>1</integer><string>two</string><dict><key>k</key><false/></dict></array>"
-    "<key>nested</key><dict><key>inner</key><real>0.5</real></dict></dict>");
+    "<key>nested</key><dict><key>inner</key><real>0.5</real></dict><key>2^53</key><integer>9007199254740992</integer>"
+    "<key>2^53+1</key><integer>9007199254740993</integer><key>min</key><integer>-9223372036854775808</integer>"
+    "<key>max</key><integer>9223372036854775807</integer><key>2^63</key><integer>9223372036854775808</integer>"
+    "<key>top</key><integer>18446744073709549568</integer><key>h</key><real>nan</real></dict>");
 
 // libplist's own XML of one entry.
 std::string xmlOf(plist_t root, const char* key) {
@@ -67,7 +70,7 @@ TEST(PropertyListTest, ReadsXmlAndBinaryAlikeAndKeepsEntriesNotTouched) {
   for (const std::string& original : {kEveryKind, binaryOf(kEveryKind)}) {
     auto read = PropertyListDictionary::fromBytes(original);
     ASSERT_TRUE(read);
-    EXPECT_EQ(read->count(), 10U);
+    EXPECT_EQ(read->count(), 17U);
     for (const auto& [key, type] : {std::pair{"reportCategories", data},
                                     {"timestamp", real},
                                     {"flag", boolean},
@@ -83,15 +86,23 @@ TEST(PropertyListTest, ReadsXmlAndBinaryAlikeAndKeepsEntriesNotTouched) {
     EXPECT_EQ(read->string("name"), "caf\xc3\xa9 & co");
     EXPECT_EQ(read->data("name"), std::nullopt);
     EXPECT_EQ(read->string("reportCategories"), std::nullopt);
-    // 2^64 - 1 has no double of its own.
+    // Integers count only when a double holds them exactly (2^64 - 1 has no
+    // double of its own); a real is a double, whatever its value.
     for (const auto& [key, value] : {std::pair{"timestamp", std::optional(1798761600.25)},
                                      {"count", 42.0},
                                      {"negative", -5.0},
                                      {"huge", std::nullopt},
+                                     {"2^53", 9007199254740992.0},
+                                     {"2^53+1", std::nullopt},
+                                     {"min", -9223372036854775808.0},
+                                     {"max", std::nullopt},
+                                     {"2^63", 9223372036854775808.0},
+                                     {"top", 18446744073709549568.0},
                                      {"name", std::nullopt},
                                      {"flag", std::nullopt}}) {
       EXPECT_EQ(read->exactDouble(key), value) << key;
     }
+    EXPECT_TRUE(std::isnan(read->exactDouble("h").value_or(0)));
 
     read->setData("reportCategories", "[]");
     read->setReal("timestamp", 1.5);
@@ -105,22 +116,6 @@ TEST(PropertyListTest, ReadsXmlAndBinaryAlikeAndKeepsEntriesNotTouched) {
     plist_free(before);
     plist_free(after);
   }
-}
-
-TEST(PropertyListTest, IntegersCountOnlyWhenADoubleHoldsThemExactly) {
-  const std::pair<const char*, std::optional<double>> cases[] = {
-      {"9007199254740992", 9007199254740992.0},         {"9007199254740993", std::nullopt},
-      {"-9223372036854775808", -9223372036854775808.0}, {"9223372036854775807", std::nullopt},
-      {"9223372036854775808", 9223372036854775808.0},   {"-1", -1.0},
-      {"18446744073709549568", 18446744073709549568.0}};
-  for (const auto& [text, value] : cases) {
-    const auto read = PropertyListDictionary::fromBytes(
-        xmlDocument(std::string("<dict><key>a</key><integer>") + text + "</integer></dict>"));
-    EXPECT_EQ(read.value().exactDouble("a"), value) << text;
-  }
-  // A real is a double, whatever its value.
-  const auto nan = PropertyListDictionary::fromBytes(xmlDocument("<dict><key>h</key><real>nan</real></dict>"));
-  EXPECT_TRUE(std::isnan(nan->exactDouble("h").value_or(0)));
 }
 
 TEST(PropertyListTest, WrittenEntriesReadBackAndReplaceOthersOfAnyKind) {

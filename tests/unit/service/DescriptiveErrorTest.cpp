@@ -28,86 +28,65 @@ class DescriptiveErrorTest : public ::testing::Test {
   LocaleScope locale{"en_US", "UTC"};
 };
 
-TEST_F(DescriptiveErrorTest, WithoutReplyOrTransportErrorIsTheBareKitError) {
-  const auto error = build(kMessage, nullptr);
-  EXPECT_EQ(error->domain(), OrbisgroveFeedbackErrorDomain);
-  EXPECT_EQ(error->code(), -1);
-  EXPECT_TRUE(error->userInfo().empty());
-
-  // A reply of another protocol counts as none.
-  const auto other = build(kMessage, std::make_shared<const platform::URLResponse>(kServiceURL));
-  EXPECT_TRUE(other->userInfo().empty());
-}
-
-TEST_F(DescriptiveErrorTest, TransportErrorLendsDomainCodeAndEntries) {
-  const auto transport = timedOut({{std::string(NSLocalizedRecoverySuggestionErrorKey), std::string("Check.")}});
-  const auto error = build({}, nullptr, transport);
-  EXPECT_NE(error.get(), transport.get());
-  EXPECT_EQ(error->domain(), platform::URLErrorDomain);
-  EXPECT_EQ(error->code(), -1001);
-  EXPECT_EQ(error->underlyingError().get(), transport.get());
-  EXPECT_EQ(error->localizedRecoverySuggestion(), "Check.");
-  EXPECT_EQ(error->textForKey(platform::NSURLErrorFailingURLStringErrorKey), kServiceURL.absoluteString());
-  EXPECT_FALSE(error->localizedFailureReason());
-}
-
-TEST_F(DescriptiveErrorTest, ServiceMessageIsTheFailureReasonForEveryStatusButTooManyRequests) {
-  for (const std::int64_t status : {200, 400, 404, 500}) {
-    const auto error = build(kMessage, http(status, kAllRateLimitFields));
-    EXPECT_EQ(error->domain(), OrbisgroveFeedbackErrorDomain);
-    EXPECT_EQ(error->code(), -1);
-    EXPECT_EQ(error->localizedFailureReason(), "Latitude must be a number.") << status;
-    EXPECT_FALSE(error->localizedRecoverySuggestion()) << status;
-  }
-  EXPECT_EQ(build({{"message", std::string()}}, http(400))->localizedFailureReason(), "");
-}
-
-TEST_F(DescriptiveErrorTest, WithoutMessageTheReplysOwnStatusExplainsTheFailure) {
-  EXPECT_EQ(build({}, http(404))->localizedFailureReason(), "not found");
-  EXPECT_EQ(build({{"message", std::int64_t{5}}}, http(500))->localizedFailureReason(), "internal server error");
-  EXPECT_EQ(build({}, http(429))->localizedFailureReason(), "too many requests");
-}
-
-TEST_F(DescriptiveErrorTest, RateLimitRefusalNeedsBothCountAndPeriod) {
+// A transport error lends its domain, code and entries. The failure reason:
+// the service's message, but for a 429, whose reason is its rate limit when
+// both count and period came; else the transport error's own reason; else the
+// phrase of its code, or of the reply's status. The reset time makes the
+// suggestion.
+TEST_F(DescriptiveErrorTest, ReplyAndTransportErrorMakeDomainReasonAndSuggestion) {
   const std::string wait = "Wait until January 1, 2027 at 12:00:00\u202fAM UTC before retrying.";
-  struct Case {
-    platform::HTTPHeaderFields fields;
-    std::string reason;
-    std::optional<std::string> suggestion;
-  };
-  const std::vector<Case> cases = {
-      {kAllRateLimitFields, "More than 1,000 requests have been made with this access token within a period of 1 hour.",
-       wait},
-      {{{"X-Rate-Limit-Limit", "5"}, {"X-Rate-Limit-Interval", "90"}},
-       "More than 5 requests have been made with this access token within a period of 1 minute, 30 seconds.",
-       std::nullopt},
-      // No duration text can be made for NaN: the period is the number itself.
-      {{{"X-Rate-Limit-Limit", "5"}, {"X-Rate-Limit-Interval", "nan"}},
-       "More than 5 requests have been made with this access token within a period of nan seconds.",
-       std::nullopt},
-      {{{"X-Rate-Limit-Reset", "1798761600"}}, "too many requests", wait},
-      {{{"X-Rate-Limit-Interval", "60"}}, "too many requests", std::nullopt},
-      {{{"X-Rate-Limit-Limit", "60"}}, "too many requests", std::nullopt},
-      {{{"X-Rate-Limit-Limit", "-5"}, {"X-Rate-Limit-Interval", "60"}}, "too many requests", std::nullopt},
-  };
-  for (const Case& c : cases) {
-    const auto error = build(kMessage, http(429, c.fields));
-    EXPECT_EQ(error->domain(), OrbisgroveFeedbackErrorDomain);
-    EXPECT_EQ(error->localizedFailureReason(), c.reason);
-    EXPECT_EQ(error->localizedRecoverySuggestion(), c.suggestion) << c.reason;
-  }
-}
-
-TEST_F(DescriptiveErrorTest, TransportErrorsOwnReasonStandsWhereTheRulesGiveNone) {
+  const std::string period = " requests have been made with this access token within a period of ";
   const auto withReason = timedOut({{std::string(NSLocalizedFailureReasonErrorKey), std::string("took too long")}});
-  EXPECT_EQ(build(kMessage, http(429), withReason)->localizedFailureReason(), "took too long");
-  EXPECT_EQ(build(kMessage, http(500), withReason)->localizedFailureReason(), "Latitude must be a number.");
-
-  // Without a reason of its own, the phrase follows the transport error's code.
-  const auto error = build({}, http(429), timedOut());
-  EXPECT_EQ(error->domain(), platform::URLErrorDomain);
-  EXPECT_EQ(error->localizedFailureReason(), platform::localizedStringForStatusCode(-1001));
-  EXPECT_EQ(error->underlyingError()->code(), -1001);
+  const auto withSuggestion = timedOut({{std::string(NSLocalizedRecoverySuggestionErrorKey), std::string("Check.")}});
+  const platform::UserInfo none;
+  const struct {
+    platform::UserInfo message;
+    std::shared_ptr<const platform::URLResponse> reply;
+    std::shared_ptr<const Error> transport;
+    std::optional<std::string> reason, suggestion;
+  } cases[] = {
+      {kMessage, nullptr, nullptr, std::nullopt, std::nullopt},
+      // A reply of another protocol counts as none.
+      {kMessage, std::make_shared<const platform::URLResponse>(kServiceURL), nullptr, std::nullopt, std::nullopt},
+      {none, nullptr, withSuggestion, std::nullopt, "Check."},
+      {kMessage, http(200, kAllRateLimitFields), nullptr, "Latitude must be a number.", std::nullopt},
+      {kMessage, http(400, kAllRateLimitFields), nullptr, "Latitude must be a number.", std::nullopt},
+      {kMessage, http(404, kAllRateLimitFields), nullptr, "Latitude must be a number.", std::nullopt},
+      {kMessage, http(500, kAllRateLimitFields), nullptr, "Latitude must be a number.", std::nullopt},
+      {{{"message", std::string()}}, http(400), nullptr, "", std::nullopt},
+      {none, http(404), nullptr, "not found", std::nullopt},
+      {{{"message", std::int64_t{5}}}, http(500), nullptr, "internal server error", std::nullopt},
+      {none, http(429), nullptr, "too many requests", std::nullopt},
+      {kMessage, http(429, kAllRateLimitFields), nullptr, "More than 1,000" + period + "1 hour.", wait},
+      {kMessage, http(429, {{"X-Rate-Limit-Limit", "5"}, {"X-Rate-Limit-Interval", "90"}}), nullptr,
+       "More than 5" + period + "1 minute, 30 seconds.", std::nullopt},
+      // No duration text can be made for NaN: the period is the number itself.
+      {kMessage, http(429, {{"X-Rate-Limit-Limit", "5"}, {"X-Rate-Limit-Interval", "nan"}}), nullptr,
+       "More than 5" + period + "nan seconds.", std::nullopt},
+      {kMessage, http(429, {{"X-Rate-Limit-Reset", "1798761600"}}), nullptr, "too many requests", wait},
+      {kMessage, http(429, {{"X-Rate-Limit-Interval", "60"}}), nullptr, "too many requests", std::nullopt},
+      {kMessage, http(429, {{"X-Rate-Limit-Limit", "60"}}), nullptr, "too many requests", std::nullopt},
+      {kMessage, http(429, {{"X-Rate-Limit-Limit", "-5"}, {"X-Rate-Limit-Interval", "60"}}), nullptr,
+       "too many requests", std::nullopt},
+      {kMessage, http(429), withReason, "took too long", std::nullopt},
+      {kMessage, http(500), withReason, "Latitude must be a number.", std::nullopt},
+      {none, http(429), timedOut(), platform::localizedStringForStatusCode(-1001), std::nullopt},
+  };
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    SCOPED_TRACE(i);
+    const auto& c = cases[i];
+    const auto error = build(c.message, c.reply, c.transport);
+    EXPECT_EQ(error->domain(), c.transport ? platform::URLErrorDomain : OrbisgroveFeedbackErrorDomain);
+    EXPECT_EQ(error->code(), c.transport ? -1001 : -1);
+    EXPECT_EQ(error->localizedFailureReason(), c.reason);
+    EXPECT_EQ(error->localizedRecoverySuggestion(), c.suggestion);
+    EXPECT_EQ(error->userInfo().empty(), !c.transport && !c.reason && !c.suggestion);
+    if (c.transport) {
+      EXPECT_NE(error.get(), c.transport.get());
+      EXPECT_EQ(error->underlyingError().get(), c.transport.get());
+      EXPECT_EQ(error->textForKey(platform::NSURLErrorFailingURLStringErrorKey), kServiceURL.absoluteString());
+    }
+  }
 }
 
 TEST_F(DescriptiveErrorTest, GermanGroupsThousandsWithAPoint) {

@@ -24,8 +24,9 @@
 #    proxies, connection reuse, and telling that a request broken off
 #    before its whole body left was never sent (testing::kKitsOwnSession;
 #    the three whole tests among them show as skipped);
-#  - CalendarTest, LocalizedTextTest and ProcessEnvironmentTest: ICU's own
-#    formatting in other locales;
+#  - LocalizedTextTest and ProcessEnvironmentTest: ICU's own formatting in
+#    other locales (TextFormatterTest compares ICU's English with the
+#    built-in formatter's where ICU is built);
 #  - the tools' tests, and the outbox cases that run the tool: the tool is
 #    not built here.
 # Then checks that the

@@ -29,7 +29,7 @@ constexpr double kFarthest = 9007199254740.992;
 
 // The formatters held to the English texts in `zone`: the built-in one and,
 // where it is built, ICU's (whose default follows TZ only at first use).
-std::vector<TextFormatter> formattersIn(const std::string& zone) {
+std::vector<TextFormatter> formattersIn([[maybe_unused]] const std::string& zone) {
   std::vector<TextFormatter> formatters{builtInTextFormatter()};
 #ifdef ORBISGROVE_WITH_ICU
   const LocalizedText icu("en_US", zone);
